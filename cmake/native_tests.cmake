@@ -1,0 +1,13 @@
+# The native Linux build: the portable logic on the simulated platform, under GoogleTest.
+find_package(GTest REQUIRED)
+enable_testing()
+
+add_library(krev_logic STATIC ${KREV_LOGIC_SOURCES} ${PLATFORM_TEXT_SOURCES} farrow/url_launcher.cpp)
+add_library(sim_platform STATIC platform/sim/sim_platform.cpp)
+target_link_libraries(sim_platform PUBLIC krev_logic)
+
+find_package(Threads REQUIRED)
+file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
+add_executable(unit_tests ${UNIT_TEST_SOURCES})
+target_link_libraries(unit_tests PRIVATE sim_platform GTest::gtest GTest::gtest_main Threads::Threads)
+gtest_discover_tests(unit_tests)

@@ -1,0 +1,67 @@
+# The Windows programs, built with MinGW-w64 into dist/<win32|win64>/.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    set(DIST_DIR ${CMAKE_SOURCE_DIR}/dist/win32)
+    set(STDCALL_8 "@8")
+    set(STDCALL_12 "@12")
+else()
+    set(DIST_DIR ${CMAKE_SOURCE_DIR}/dist/win64)
+    set(STDCALL_8 "")
+    set(STDCALL_12 "")
+endif()
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+enable_language(RC)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+string(REGEX REPLACE "g\\+\\+$" "dlltool" DLLTOOL ${CMAKE_CXX_COMPILER})
+
+# GUI programs without a console that need no DLL of the MinGW runtime beside them.
+set(WINDOWS_PROGRAM_LINK_OPTIONS -mwindows -static -static-libgcc -static-libstdc++)
+
+function(krev_deliverable target)
+    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${DIST_DIR})
+endfunction()
+
+# Pictures, drawn by a script at build time.
+set(PICTURE_DIR ${CMAKE_BINARY_DIR}/pictures)
+set(PICTURES ${PICTURE_DIR}/card_red.ico ${PICTURE_DIR}/card_grey.ico ${PICTURE_DIR}/banner.bmp
+             ${PICTURE_DIR}/small_card.bmp)
+add_custom_command(OUTPUT ${PICTURES}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/krev/res/make_pictures.py ${PICTURE_DIR}
+    DEPENDS ${CMAKE_SOURCE_DIR}/krev/res/make_pictures.py
+    COMMENT "Drawing icons and bitmaps")
+add_custom_target(pictures DEPENDS ${PICTURES})
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${PICTURE_DIR} -I${CMAKE_SOURCE_DIR}/krev/res -I${CMAKE_BINARY_DIR}/generated")
+
+# SC.dll: the scriptable card library for tests, and the import library Krev binds it with.
+configure_file(outside/sc/sc.def.in ${CMAKE_BINARY_DIR}/sc.def @ONLY)
+add_library(SC SHARED outside/sc/scripted_sc.cpp ${CMAKE_BINARY_DIR}/sc.def)
+set_target_properties(SC PROPERTIES PREFIX "" OUTPUT_NAME SC)
+target_link_options(SC PRIVATE -s -static -static-libgcc -static-libstdc++ $<$<STREQUAL:${CMAKE_SYSTEM_PROCESSOR},i686>:-Wl,--kill-at>)
+krev_deliverable(SC)
+set(SC_IMPORT_LIBRARY ${CMAKE_BINARY_DIR}/libsc_import.a)
+add_custom_command(OUTPUT ${SC_IMPORT_LIBRARY}
+    COMMAND ${DLLTOOL} -d ${CMAKE_BINARY_DIR}/sc.def -l ${SC_IMPORT_LIBRARY} -k
+    DEPENDS ${CMAKE_BINARY_DIR}/sc.def)
+add_custom_target(sc_import_library DEPENDS ${SC_IMPORT_LIBRARY})
+
+add_library(platform_text STATIC ${PLATFORM_TEXT_SOURCES})
+add_library(process_starter STATIC platform/win32/process_starter_win32.cpp)
+target_link_libraries(process_starter PUBLIC platform_text shell32)
+
+add_executable(Krev ${KREV_LOGIC_SOURCES} platform/win32/win32_platform.cpp krev/win32/winmain.cpp krev/res/krev.rc)
+add_dependencies(Krev pictures sc_import_library)
+target_link_libraries(Krev PRIVATE process_starter ${SC_IMPORT_LIBRARY} user32 gdi32 shell32)
+target_link_options(Krev PRIVATE ${WINDOWS_PROGRAM_LINK_OPTIONS} -s)
+krev_deliverable(Krev)
+
+# The launchers stay small: C-style code, size-optimised and stripped.
+function(krev_launcher target)
+    add_executable(${target} ${ARGN})
+    target_compile_options(${target} PRIVATE -Os -fno-exceptions -fno-rtti)
+    target_link_libraries(${target} PRIVATE process_starter)
+    target_link_options(${target} PRIVATE ${WINDOWS_PROGRAM_LINK_OPTIONS} -s)
+    krev_deliverable(${target})
+endfunction()
+krev_launcher(Farrow farrow/url_launcher.cpp farrow/win32_main.cpp)
+
+add_subdirectory(tests/helpers)

@@ -1,0 +1,28 @@
+// The application object: start-up, and the commands that the main dialog passes on.
+#pragma once
+#include "krev/dialog_window.h"
+#include "krev/main_dialog.h"
+
+constexpr unsigned WM_TRAY_NOTIFY = 0x0400 + 111;
+
+class CKrevSystemTrayApp : public CommandTarget {
+public:
+    explicit CKrevSystemTrayApp(platform::Platform& platform) : platform_(platform) {}
+    ~CKrevSystemTrayApp();
+    CKrevSystemTrayApp(const CKrevSystemTrayApp&) = delete;
+    CKrevSystemTrayApp& operator=(const CKrevSystemTrayApp&) = delete;
+
+    // Starts the program and runs its event loop; false once the loop has ended, or at once
+    // when the tray icon cannot be added.
+    bool InitInstance();
+    bool OnCommand(unsigned id) override;
+
+    CKrevSystemTrayDlg* dialog() const { return dialog_; }
+
+private:
+    void OnVersion();
+    void OnExit();
+
+    platform::Platform& platform_;
+    CKrevSystemTrayDlg* dialog_ = nullptr;
+};

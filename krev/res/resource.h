@@ -1,0 +1,37 @@
+// Resource, control and command ids of Krev. Included by krev.rc and by the C++ sources.
+#pragma once
+
+#define IDD_ABOUT_BOX 102
+#define IDR_MAINFRAME 128
+#define IDR_TRAY_MENU 129
+#define IDB_SMALL_CARD 133
+#define IDB_BANNER 135
+#define IDD_SELECT_READER 136
+#define IDI_CARD_RED 144
+#define IDI_CARD_GREY 146
+
+#define IDC_ABOUT_OK 1000
+#define IDC_BANNER 1001
+#define IDC_SMALL_CARD 1002
+#define IDC_VERSION_TEXT 1003
+#define IDC_COPYRIGHT_TEXT 1004
+#define IDC_COMPANY_TEXT 1006
+#define IDC_WEB_ADDRESS 1007
+#define IDC_READER_LIST 1008
+
+#define ID_AUTO_CONNECT 32772
+#define ID_BUY_READER 32773
+#define ID_CUSTOMER_SERVICE 32775
+#define ID_PAGE_A04 32777
+#define ID_DISCUSSION 32778
+#define ID_PRODUCT_REGISTRATION 32779
+#define ID_CERTIFICATE_AREA 32780
+#define ID_WALLET_BALANCE 32781
+#define ID_WEBATM_AREA 32782
+#define ID_SELECT_READER 32783
+#define ID_HOW_TO_USE 32786
+#define ID_VERSION 57664
+#define ID_EXIT 57665
+
+#define KREV_ABOUT_CAPTION "About Vyx"
+#define KREV_READER_CAPTION "Vyx - Select Reader"

@@ -1,0 +1,87 @@
+#include "krev/system_tray.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "krev/web_pages.h"
+#include "platform/command_line.h"
+#include "platform/cp950.h"
+
+namespace {
+constexpr char kTrayWindowTitle[] = "CSystemTray Dummy Window";
+// The record's size in the form whose tip holds 128 bytes; the platform sizes the real record.
+constexpr std::uint32_t kRecordSize = 488;
+constexpr unsigned kOpenDelayMs = 50;
+}  // namespace
+
+int OpenWebPage(platform::Platform& platform, const char* address) {
+    char* line = command_line::build("Farrow.exe", false, address);
+    platform.sleep(kOpenDelayMs);
+    if (line != nullptr) platform.startProgram(line, platform::kShowHide);
+    platform.sleep(kOpenDelayMs);
+    std::free(line);
+    return 0;
+}
+
+CSystemTray::CSystemTray(platform::Platform& platform) : platform_(platform) {}
+
+CSystemTray::~CSystemTray() {
+    record_.flags = 0;
+    platform_.notifyIcon(platform::NotifyAction::remove, record_);
+    if (window_ != 0) platform_.destroyWindow(window_);
+}
+
+bool CSystemTray::AddIcon(unsigned callbackMessage, const char* tip, platform::IconHandle icon, unsigned id) {
+    window_ = platform_.createHiddenWindow(kTrayWindowTitle, this);
+    if (window_ == 0) return false;
+    record_.window = window_;
+    record_.id = id;
+    record_.icon = icon;
+    record_.flags = platform::kNifMessage | platform::kNifIcon | platform::kNifTip;
+    record_.callbackMessage = callbackMessage;
+    record_.size = kRecordSize;
+    cp950::copyBounded(record_.tip, sizeof record_.tip, tip, std::strlen(tip));
+    return platform_.notifyIcon(platform::NotifyAction::add, record_);
+}
+
+bool CSystemTray::ChangeIcon(std::uint16_t iconId) {
+    record_.icon = platform_.loadIcon(iconId);
+    record_.flags = platform::kNifIcon;
+    return platform_.notifyIcon(platform::NotifyAction::modify, record_);
+}
+
+std::intptr_t CSystemTray::WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (message == record_.callbackMessage) return HandleIconMessage(wParam, lParam);
+    return platform_.defaultWindowProc(window_, message, wParam, lParam);
+}
+
+std::intptr_t CSystemTray::HandleIconMessage(std::uintptr_t wParam, std::intptr_t lParam) {
+    if (wParam != record_.id) return 0;
+    const platform::WindowHandle mainWindow = platform_.mainWindow();
+    switch (static_cast<unsigned>(lParam) & 0xFFFFu) {
+    case platform::kWmLButtonUp:
+    case platform::kWmRButtonUp:
+        return showPopupMenu() ? 1 : 0;
+    case platform::kWmLButtonDblClk:
+    case platform::kWmRButtonDblClk:
+        OpenWebPage(platform_, web_pages::kPortal);
+        return 1;
+    default:
+        platform_.setForegroundWindow(mainWindow);
+        return 1;
+    }
+}
+
+bool CSystemTray::showPopupMenu() {
+    const platform::MenuHandle menu = platform_.loadMenu(record_.id);
+    if (menu == 0) return false;
+    const platform::MenuHandle popup = platform_.subMenu(menu, 0);
+    if (popup == 0) {
+        platform_.destroyMenu(menu);
+        return false;
+    }
+    const platform::Point cursor = platform_.cursorPos();
+    platform_.trackPopupMenu(popup, 0, cursor, platform_.mainWindow());
+    platform_.destroyMenu(menu);
+    return true;
+}

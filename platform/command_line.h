@@ -1,0 +1,18 @@
+// Command lines: the one place that builds them and the one place that takes them apart.
+// C-style on purpose: the launchers use this and must not pull in the C++ library.
+#pragma once
+
+namespace command_line {
+
+// The tail of a program's command line as the Windows start-up of a windowed program hands
+// it to WinMain: the program name (quoted, or up to the first byte <= 32) is skipped, quoted
+// names are scanned with code page 950 lead bytes, then bytes 1..32 are skipped. The rest is
+// returned unchanged: inner and trailing blanks, quotes and percent signs all stay.
+const char* tail(const char* line);
+
+// "program argument" or, with `quoteProgram`, "\"program\" argument": the program, one blank,
+// the argument verbatim (never read as a format). The result is allocated with malloc and
+// belongs to the caller (free); nullptr when memory cannot be had.
+char* build(const char* program, bool quoteProgram, const char* argument);
+
+}  // namespace command_line

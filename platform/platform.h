@@ -1,0 +1,142 @@
+// Everything the product asks of the operating system and of the card library goes through
+// this interface. win32/ makes the real calls; sim/ simulates them for the native tests.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform/process_starter.h"
+
+namespace platform {
+
+using WindowHandle = std::uintptr_t;
+using IconHandle = std::uintptr_t;
+using MenuHandle = std::uintptr_t;
+using ThreadHandle = std::uintptr_t;
+
+struct Point {
+    long x;
+    long y;
+};
+
+// The fields of the shell's notification-icon record that the tray uses.
+struct NotifyIconRecord {
+    std::uint32_t size;
+    WindowHandle window;
+    std::uint32_t id;
+    std::uint32_t flags;
+    std::uint32_t callbackMessage;
+    IconHandle icon;
+    char tip[128];
+};
+enum NotifyIconFlags : std::uint32_t { kNifMessage = 1, kNifIcon = 2, kNifTip = 4 };
+enum class NotifyAction { add = 0, modify = 1, remove = 2 };
+
+// Window messages and mouse messages the product looks at, with their Windows values.
+enum Message : unsigned {
+    kWmMouseMove = 0x0200,
+    kWmLButtonDown = 0x0201,
+    kWmLButtonUp = 0x0202,
+    kWmLButtonDblClk = 0x0203,
+    kWmRButtonDown = 0x0204,
+    kWmRButtonUp = 0x0205,
+    kWmRButtonDblClk = 0x0206,
+    kWmUser = 0x0400,
+};
+
+// Receives the messages of a plain window that the platform created (the tray window).
+class WindowProcedure {
+public:
+    virtual std::intptr_t WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+
+protected:
+    ~WindowProcedure() = default;
+};
+
+// Receives the messages of a modeless dialog that the platform created from a template.
+// Close requests get the platform's default dialog handling.
+class DialogEvents {
+public:
+    // Runs while the dialog is being created; true lets the platform set the focus.
+    virtual bool onInitDialog(WindowHandle self) = 0;
+    // A command from a menu or a button; false when this dialog does not answer it.
+    virtual bool onCommand(unsigned id) = 0;
+    virtual void onTimer(unsigned id) = 0;
+    // A pop-up menu owned by this dialog is about to open.
+    virtual void onInitMenuPopup(MenuHandle popup) = 0;
+
+protected:
+    ~DialogEvents() = default;
+};
+
+// A pause that a stop request cuts short (the card poller's pause between queries).
+class StopSignal {
+public:
+    virtual ~StopSignal() = default;
+    virtual void raise() = 0;
+    // Waits up to `milliseconds`; true when the stop was requested.
+    virtual bool waitFor(unsigned milliseconds) = 0;
+};
+
+using ThreadRoutine = void (*)(void* argument);
+
+// Ids of the menu-item state that menuItemId reports for an item that opens a sub-menu.
+constexpr unsigned kSubMenuItem = 0xFFFFFFFFu;
+
+class Platform : public ProcessStarter {
+public:
+    virtual ~Platform() = default;
+
+    // Time.
+    virtual void sleep(unsigned milliseconds) = 0;
+
+    // Windows.
+    virtual WindowHandle findWindow(const char* title) = 0;
+    virtual WindowHandle createDialog(unsigned templateId, DialogEvents* events) = 0;
+    virtual WindowHandle createHiddenWindow(const char* title, WindowProcedure* procedure) = 0;
+    virtual std::intptr_t defaultWindowProc(WindowHandle window, unsigned message, std::uintptr_t wParam,
+                                            std::intptr_t lParam) = 0;
+    virtual void destroyWindow(WindowHandle window) = 0;
+    virtual void showWindow(WindowHandle window, int showState) = 0;
+    virtual void setForegroundWindow(WindowHandle window) = 0;
+    virtual void centerWindow(WindowHandle window) = 0;
+    // Drops WS_EX_APPWINDOW and adds WS_EX_TOOLWINDOW, so the window never gets a taskbar button.
+    virtual void makeToolWindow(WindowHandle window) = 0;
+    virtual void setWindowIcons(WindowHandle window, IconHandle icon) = 0;
+    // Sends WM_CLOSE and returns once the window has handled it.
+    virtual void sendClose(WindowHandle window) = 0;
+    virtual void setMainWindow(WindowHandle window) = 0;
+    virtual WindowHandle mainWindow() = 0;
+    // Runs the event loop until the main window is destroyed.
+    virtual void runMessageLoop() = 0;
+
+    // Timers of a window; each tick reaches DialogEvents::onTimer.
+    virtual void setTimer(WindowHandle window, unsigned id, unsigned milliseconds) = 0;
+    virtual void killTimer(WindowHandle window, unsigned id) = 0;
+
+    // Resources and the notification area.
+    virtual IconHandle loadIcon(unsigned id) = 0;
+    virtual bool notifyIcon(NotifyAction action, const NotifyIconRecord& record) = 0;
+
+    // Menus.
+    virtual MenuHandle loadMenu(unsigned id) = 0;
+    virtual MenuHandle subMenu(MenuHandle menu, int position) = 0;
+    virtual void destroyMenu(MenuHandle menu) = 0;
+    virtual int menuItemCount(MenuHandle menu) = 0;
+    virtual unsigned menuItemId(MenuHandle menu, int position) = 0;
+    virtual void checkMenuItem(MenuHandle menu, unsigned id, bool checked) = 0;
+    virtual Point cursorPos() = 0;
+    virtual void trackPopupMenu(MenuHandle menu, unsigned flags, Point at, WindowHandle owner) = 0;
+
+    // Threads.
+    virtual ThreadHandle startThread(ThreadRoutine routine, void* argument) = 0;
+    // Waits until the thread has ended, then closes its handle.
+    virtual void joinThread(ThreadHandle thread) = 0;
+    virtual std::unique_ptr<StopSignal> createStopSignal() = 0;
+
+    // The card library SC.dll.
+    virtual long scGetState(std::uint32_t access, std::uint32_t* count, std::uint32_t* states) = 0;
+    virtual long scGetReaderList(std::uint32_t access, char* buffer) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,399 @@
+#include "platform/sim/sim_platform.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "platform/cp950.h"
+
+namespace platform::sim {
+
+namespace {
+constexpr std::uint32_t kChanged = 0x02;
+constexpr std::uint32_t kEmpty = 0x10;
+constexpr std::uint32_t kPresent = 0x20;
+constexpr std::size_t kReaderListCapacity = 65025;
+constexpr std::size_t kMaxStateWords = 10;
+}  // namespace
+
+// A thread started through the simulation, with its own position on the virtual clock.
+struct SimPlatform::Thread {
+    std::thread thread;
+    long long time = 0;
+    long long due = 0;
+    bool waiting = false;
+    bool finished = false;
+};
+
+namespace {
+thread_local void* currentThread = nullptr;
+}
+
+class SimStopSignal final : public StopSignal {
+public:
+    explicit SimStopSignal(SimPlatform& sim) : sim_(sim) {}
+    void raise() override {
+        std::lock_guard<std::mutex> lock(sim_.clockMutex_);
+        raised_ = true;
+        sim_.clockChanged_.notify_all();
+    }
+    bool waitFor(unsigned milliseconds) override {
+        auto* self = static_cast<SimPlatform::Thread*>(currentThread);
+        std::unique_lock<std::mutex> lock(sim_.clockMutex_);
+        if (self == nullptr) return raised_;
+        self->due = self->time + milliseconds;
+        self->waiting = true;
+        sim_.clockChanged_.notify_all();
+        sim_.clockChanged_.wait(lock, [&] { return raised_ || sim_.now_ >= self->due; });
+        self->waiting = false;
+        if (raised_) return true;
+        self->time = self->due;
+        return false;
+    }
+
+private:
+    SimPlatform& sim_;
+    bool raised_ = false;
+};
+
+SimPlatform::SimPlatform() = default;
+
+SimPlatform::~SimPlatform() {
+    for (auto& thread : threads_) {
+        if (thread->thread.joinable()) thread->thread.detach();
+    }
+}
+
+long long SimPlatform::now() {
+    std::lock_guard<std::mutex> lock(clockMutex_);
+    return now_;
+}
+
+bool SimPlatform::threadsIdle() const {
+    return std::all_of(threads_.begin(), threads_.end(),
+                       [&](const auto& thread) { return thread->finished || (thread->waiting && thread->due > now_); });
+}
+
+void SimPlatform::advanceTo(long long time) {
+    std::unique_lock<std::mutex> lock(clockMutex_);
+    if (time > now_) now_ = time;
+    clockChanged_.notify_all();
+    clockChanged_.wait(lock, [&] { return threadsIdle(); });
+}
+
+long long SimPlatform::callerTime() {
+    std::lock_guard<std::mutex> lock(clockMutex_);
+    auto* self = static_cast<Thread*>(currentThread);
+    return self != nullptr ? self->time : now_;
+}
+
+void SimPlatform::sleep(unsigned milliseconds) { advanceTo(now() + milliseconds); }
+
+void SimPlatform::runFor(unsigned milliseconds) {
+    const long long end = now() + milliseconds;
+    for (;;) {
+        auto next = std::min_element(timers_.begin(), timers_.end(),
+                                     [](const auto& a, const auto& b) { return a.second.due < b.second.due; });
+        if (next == timers_.end() || next->second.due > end) break;
+        const auto key = next->first;
+        advanceTo(next->second.due);
+        next->second.due = now() + next->second.period;
+        SimWindow& target = windows_.at(key.first);
+        if (target.dialog != nullptr) target.dialog->onTimer(key.second);
+        // A handler that overran its period finds one tick waiting when it returns.
+        auto timer = timers_.find(key);
+        if (timer != timers_.end() && timer->second.due < now()) timer->second.due = now();
+    }
+    advanceTo(end);
+}
+
+WindowHandle SimPlatform::openWindow(const std::string& title) {
+    const WindowHandle handle = nextWindow_++;
+    windows_[handle].title = title;
+    windows_[handle].visible = true;
+    return handle;
+}
+
+void SimPlatform::closeWindow(WindowHandle window) { windows_.at(window).destroyed = true; }
+
+SimWindow& SimPlatform::window(WindowHandle window) { return windows_.at(window); }
+
+bool SimPlatform::timerRunning(WindowHandle window, unsigned id) { return timers_.count({window, id}) != 0; }
+
+unsigned SimPlatform::timerPeriod(WindowHandle window, unsigned id) {
+    auto timer = timers_.find({window, id});
+    return timer == timers_.end() ? 0 : timer->second.period;
+}
+
+std::intptr_t SimPlatform::sendMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
+                                       std::intptr_t lParam) {
+    SimWindow& target = windows_.at(window);
+    if (target.destroyed || target.procedure == nullptr) return 0;
+    return target.procedure->WindowProc(message, wParam, lParam);
+}
+
+bool SimPlatform::sendCommand(WindowHandle window, unsigned id) {
+    SimWindow& target = windows_.at(window);
+    if (target.destroyed || target.dialog == nullptr) return false;
+    return target.dialog->onCommand(id);
+}
+
+void SimPlatform::findExecutable(const char* file, char (&result)[kMaxPath]) {
+    executableLookups.emplace_back(file);
+    auto found = executables.find(file);
+    const std::string program = found == executables.end() ? std::string() : found->second;
+    std::snprintf(result, kMaxPath, "%s", program.c_str());
+}
+
+void SimPlatform::startProgram(const char* commandLine, int showState) {
+    starts.push_back(ProgramStart{commandLine, showState, now()});
+}
+
+WindowHandle SimPlatform::findWindow(const char* title) {
+    ++windowLookups;
+    for (const auto& [handle, window] : windows_) {
+        if (!window.destroyed && cp950::equalsIgnoreCase(window.title.c_str(), title)) return handle;
+    }
+    return 0;
+}
+
+WindowHandle SimPlatform::createDialog(unsigned templateId, DialogEvents* events) {
+    const WindowHandle handle = nextWindow_++;
+    SimWindow& created = windows_[handle];
+    created.templateId = templateId;
+    created.dialog = events;
+    auto caption = dialogCaptions_.find(templateId);
+    if (caption != dialogCaptions_.end()) created.title = caption->second;
+    events->onInitDialog(handle);
+    return handle;
+}
+
+WindowHandle SimPlatform::createHiddenWindow(const char* title, WindowProcedure* procedure) {
+    if (refuseHiddenWindows) return 0;
+    const WindowHandle handle = nextWindow_++;
+    windows_[handle].title = title;
+    windows_[handle].procedure = procedure;
+    return handle;
+}
+
+std::intptr_t SimPlatform::defaultWindowProc(WindowHandle, unsigned message, std::uintptr_t, std::intptr_t lParam) {
+    defaultProcCalls.emplace_back(message, lParam);
+    return 0;
+}
+
+void SimPlatform::destroyWindow(WindowHandle window) {
+    SimWindow& target = windows_.at(window);
+    target.destroyed = true;
+    target.dialog = nullptr;
+    target.procedure = nullptr;
+    for (auto timer = timers_.begin(); timer != timers_.end();) {
+        timer = timer->first.first == window ? timers_.erase(timer) : std::next(timer);
+    }
+    if (window == mainWindow_) quitPosted = true;
+}
+
+void SimPlatform::showWindow(WindowHandle window, int showState) {
+    windows_.at(window).visible = showState != kShowHide;
+}
+
+void SimPlatform::setForegroundWindow(WindowHandle window) { foregroundRequests.push_back(window); }
+
+void SimPlatform::centerWindow(WindowHandle window) { ++windows_.at(window).timesCentred; }
+
+void SimPlatform::makeToolWindow(WindowHandle window) { windows_.at(window).toolWindow = true; }
+
+void SimPlatform::setWindowIcons(WindowHandle window, IconHandle icon) { windows_.at(window).icon = icon; }
+
+void SimPlatform::sendClose(WindowHandle window) { closeRequests.push_back(window); }
+
+void SimPlatform::setTimer(WindowHandle window, unsigned id, unsigned milliseconds) {
+    timers_[{window, id}] = Timer{milliseconds, now() + milliseconds};
+}
+
+void SimPlatform::killTimer(WindowHandle window, unsigned id) { timers_.erase({window, id}); }
+
+bool SimPlatform::notifyIcon(NotifyAction action, const NotifyIconRecord& record) {
+    const auto key = std::make_pair(record.window, record.id);
+    const bool known = shellIcons.count(key) != 0;
+    bool accepted = false;
+    switch (action) {
+    case NotifyAction::add:
+        accepted = !refuseIcons && record.window != 0 && !known;
+        if (accepted) shellIcons[key] = ShellIcon{record.icon, record.tip, record.callbackMessage};
+        break;
+    case NotifyAction::modify:
+        accepted = known;
+        if (accepted && (record.flags & kNifIcon) != 0) shellIcons[key].icon = record.icon;
+        if (accepted && (record.flags & kNifTip) != 0) shellIcons[key].tip = record.tip;
+        break;
+    case NotifyAction::remove:
+        accepted = known;
+        shellIcons.erase(key);
+        break;
+    }
+    notifyCalls.push_back(NotifyCall{action, record, accepted, liveThreads()});
+    return accepted;
+}
+
+MenuHandle SimPlatform::instantiateMenu(const std::vector<MenuItem>& items) {
+    const MenuHandle handle = nextMenu_++;
+    Menu created;
+    created.items = items;
+    for (const MenuItem& item : items) created.popups.push_back(item.popup.empty() ? 0 : instantiateMenu(item.popup));
+    menus_[handle] = created;
+    return handle;
+}
+
+SimPlatform::Menu* SimPlatform::menu(MenuHandle handle) {
+    auto found = menus_.find(handle);
+    return found == menus_.end() ? nullptr : &found->second;
+}
+
+MenuHandle SimPlatform::loadMenu(unsigned id) {
+    auto resource = menuResources_.find(id);
+    return resource == menuResources_.end() ? 0 : instantiateMenu(resource->second);
+}
+
+MenuHandle SimPlatform::subMenu(MenuHandle handle, int position) {
+    Menu* found = menu(handle);
+    if (found == nullptr || position < 0 || position >= static_cast<int>(found->popups.size())) return 0;
+    return found->popups[position];
+}
+
+void SimPlatform::destroyMenu(MenuHandle handle) {
+    Menu* found = menu(handle);
+    if (found == nullptr) return;
+    for (MenuHandle popup : found->popups) {
+        if (popup != 0) destroyMenu(popup);
+    }
+    menus_.erase(handle);
+    ++destroyedMenus;
+}
+
+int SimPlatform::menuItemCount(MenuHandle handle) {
+    Menu* found = menu(handle);
+    return found == nullptr ? -1 : static_cast<int>(found->items.size());
+}
+
+unsigned SimPlatform::menuItemId(MenuHandle handle, int position) {
+    Menu* found = menu(handle);
+    if (found == nullptr || position < 0 || position >= static_cast<int>(found->items.size())) return kSubMenuItem;
+    return found->popups[position] != 0 ? kSubMenuItem : found->items[position].id;
+}
+
+void SimPlatform::checkMenuItem(MenuHandle handle, unsigned id, bool checked) {
+    Menu* found = menu(handle);
+    if (found == nullptr) return;
+    for (std::size_t item = 0; item < found->items.size(); ++item) {
+        if (found->popups[item] != 0) checkMenuItem(found->popups[item], id, checked);
+        else if (found->items[item].id == id) found->items[item].checked = checked;
+    }
+}
+
+void SimPlatform::trackPopupMenu(MenuHandle handle, unsigned flags, Point at, WindowHandle owner) {
+    MenuTrack track{handle, flags, at, owner, {}};
+    auto target = windows_.find(owner);
+    DialogEvents* events = target == windows_.end() ? nullptr : target->second.dialog;
+    if (events != nullptr) events->onInitMenuPopup(handle);
+    if (Menu* shown = menu(handle)) {
+        for (const MenuItem& item : shown->items) track.checkedAfterInit.push_back(item.checked);
+    }
+    menuTracks.push_back(track);
+    const unsigned choice = nextMenuChoice;
+    nextMenuChoice = 0;
+    if (events != nullptr && choice != 0) events->onCommand(choice);
+}
+
+ThreadHandle SimPlatform::startThread(ThreadRoutine routine, void* argument) {
+    if (refuseThreads) return 0;
+    std::unique_lock<std::mutex> lock(clockMutex_);
+    auto created = std::make_unique<Thread>();
+    Thread* thread = created.get();
+    thread->time = now_;
+    thread->thread = std::thread([this, thread, routine, argument] {
+        currentThread = thread;
+        routine(argument);
+        std::lock_guard<std::mutex> done(clockMutex_);
+        thread->finished = true;
+        clockChanged_.notify_all();
+    });
+    threads_.push_back(std::move(created));
+    // Runs at once: its first cycle is over before the caller goes on.
+    clockChanged_.wait(lock, [&] { return threadsIdle(); });
+    return reinterpret_cast<ThreadHandle>(thread);
+}
+
+void SimPlatform::joinThread(ThreadHandle handle) {
+    auto* thread = reinterpret_cast<Thread*>(handle);
+    thread->thread.join();
+    std::lock_guard<std::mutex> lock(clockMutex_);
+    threads_.erase(std::remove_if(threads_.begin(), threads_.end(),
+                                  [&](const auto& candidate) { return candidate.get() == thread; }),
+                   threads_.end());
+}
+
+int SimPlatform::liveThreads() {
+    std::lock_guard<std::mutex> lock(clockMutex_);
+    return static_cast<int>(std::count_if(threads_.begin(), threads_.end(),
+                                          [](const auto& thread) { return !thread->finished; }));
+}
+
+std::unique_ptr<StopSignal> SimPlatform::createStopSignal() { return std::make_unique<SimStopSignal>(*this); }
+
+void SimPlatform::scheduleReaders(long long fromMs, std::vector<bool> present, long result) {
+    std::lock_guard<std::mutex> lock(cardMutex_);
+    scenes_.push_back(ReaderScene{fromMs, std::move(present), result});
+    std::stable_sort(scenes_.begin(), scenes_.end(), [](const auto& a, const auto& b) { return a.fromMs < b.fromMs; });
+}
+
+void SimPlatform::queueReport(RawReport report) {
+    std::lock_guard<std::mutex> lock(cardMutex_);
+    rawReports_.push_back(std::move(report));
+}
+
+int SimPlatform::cardQueries() {
+    std::lock_guard<std::mutex> lock(cardMutex_);
+    return cardQueries_;
+}
+
+long SimPlatform::scGetState(std::uint32_t access, std::uint32_t* count, std::uint32_t* states) {
+    const long long time = callerTime();
+    std::lock_guard<std::mutex> lock(cardMutex_);
+    ++cardQueries_;
+    cardAccessValues.push_back(access);
+    if (!rawReports_.empty()) {
+        const RawReport report = rawReports_.front();
+        rawReports_.erase(rawReports_.begin());
+        if (report.result != 0) return report.result;
+        std::copy_n(report.words.begin(), std::min(report.words.size(), kMaxStateWords), states);
+        *count = report.count;
+        return 0;
+    }
+    const ReaderScene* scene = nullptr;
+    for (const ReaderScene& candidate : scenes_) {
+        if (candidate.fromMs <= time) scene = &candidate;
+    }
+    if (scene == nullptr) {
+        *count = 0;
+        return 0;
+    }
+    if (scene->result != 0) return scene->result;
+    const std::size_t readers = std::min(scene->present.size(), kMaxStateWords);
+    lastReported_.resize(std::max(lastReported_.size(), readers), -1);
+    for (std::size_t reader = 0; reader < readers; ++reader) {
+        const int present = scene->present[reader] ? 1 : 0;
+        states[reader] = (present ? kPresent : kEmpty) | (present != lastReported_[reader] ? kChanged : 0);
+        lastReported_[reader] = present;
+    }
+    *count = static_cast<std::uint32_t>(readers);
+    return 0;
+}
+
+long SimPlatform::scGetReaderList(std::uint32_t access, char* buffer) {
+    std::lock_guard<std::mutex> lock(cardMutex_);
+    cardAccessValues.push_back(access);
+    std::memcpy(buffer, readerList.data(), std::min(readerList.size(), kReaderListCapacity));
+    return 0;
+}
+
+}  // namespace platform::sim

@@ -1,0 +1,202 @@
+// A simulated operating system for the native tests. Time is virtual: sleep() and runFor()
+// advance it, timers tick on it, and a thread's pause (StopSignal::waitFor) ends when the clock
+// reaches it, so a poller thread runs exactly the cycles that fall within the time the test
+// lets pass. Windows have titles, program starts and shell calls are recorded, and the card
+// library plays a script of reader states over virtual time.
+#pragma once
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform::sim {
+
+struct ProgramStart {
+    std::string commandLine;
+    int showState;
+    long long atMs;
+};
+
+struct NotifyCall {
+    NotifyAction action;
+    NotifyIconRecord record;
+    bool accepted;
+    int liveThreads;  // threads of the simulation still running at the call
+};
+
+struct ShellIcon {
+    IconHandle icon;
+    std::string tip;
+    std::uint32_t callbackMessage;
+};
+
+struct SimWindow {
+    std::string title;
+    unsigned templateId = 0;
+    DialogEvents* dialog = nullptr;
+    WindowProcedure* procedure = nullptr;
+    bool visible = false;
+    bool toolWindow = false;
+    bool destroyed = false;
+    IconHandle icon = 0;
+    int timesCentred = 0;
+};
+
+struct MenuItem {
+    std::string caption;
+    unsigned id = 0;  // 0 for a separator
+    bool checked = false;
+    std::vector<MenuItem> popup;  // the items of a sub-menu
+};
+
+struct MenuTrack {
+    MenuHandle menu;
+    unsigned flags;
+    Point at;
+    WindowHandle owner;
+    std::vector<bool> checkedAfterInit;  // each item's tick as the owner left it
+};
+
+// The reader states that the simulated card library reports from a given virtual time on.
+struct ReaderScene {
+    long long fromMs;
+    std::vector<bool> present;
+    long result;
+};
+
+// One report handed out as it stands, before the scene is consulted.
+struct RawReport {
+    long result;
+    std::uint32_t count;
+    std::vector<std::uint32_t> words;
+};
+
+class SimPlatform final : public Platform {
+public:
+    SimPlatform();
+    ~SimPlatform() override;
+
+    // What the test controls and observes.
+    long long now();
+    void runFor(unsigned milliseconds);  // lets time pass while the event loop runs
+    WindowHandle openWindow(const std::string& title);  // a window of another program
+    void closeWindow(WindowHandle window);
+    SimWindow& window(WindowHandle window);
+    bool timerRunning(WindowHandle window, unsigned id);
+    unsigned timerPeriod(WindowHandle window, unsigned id);
+    void defineDialog(unsigned templateId, const std::string& caption) { dialogCaptions_[templateId] = caption; }
+    void defineMenu(unsigned id, const std::vector<MenuItem>& items) { menuResources_[id] = items; }
+    std::intptr_t sendMessage(WindowHandle window, unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+    bool sendCommand(WindowHandle window, unsigned id);
+    unsigned iconId(IconHandle icon) const { return icon == 0 ? 0 : static_cast<unsigned>(icon - kIconBase); }
+    int liveThreads();
+    void scheduleReaders(long long fromMs, std::vector<bool> present, long result = 0);
+    void queueReport(RawReport report);
+    int cardQueries();
+
+    std::vector<ProgramStart> starts;
+    std::vector<NotifyCall> notifyCalls;
+    std::map<std::pair<WindowHandle, std::uint32_t>, ShellIcon> shellIcons;
+    std::vector<MenuTrack> menuTracks;
+    std::vector<std::string> executableLookups;
+    std::map<std::string, std::string> executables;  // file -> program that opens it
+    std::vector<WindowHandle> foregroundRequests;
+    std::vector<WindowHandle> closeRequests;
+    std::vector<std::pair<unsigned, std::intptr_t>> defaultProcCalls;
+    int windowLookups = 0;
+    int destroyedMenus = 0;
+    bool messageLoopRan = false;
+    bool quitPosted = false;
+    bool refuseIcons = false;
+    bool refuseHiddenWindows = false;
+    bool refuseThreads = false;
+    Point cursor{0, 0};
+    unsigned nextMenuChoice = 0;  // command chosen from the next pop-up menu, 0 for none
+
+    // Platform.
+    void findExecutable(const char* file, char (&result)[kMaxPath]) override;
+    void startProgram(const char* commandLine, int showState) override;
+    void sleep(unsigned milliseconds) override;
+    WindowHandle findWindow(const char* title) override;
+    WindowHandle createDialog(unsigned templateId, DialogEvents* events) override;
+    WindowHandle createHiddenWindow(const char* title, WindowProcedure* procedure) override;
+    std::intptr_t defaultWindowProc(WindowHandle window, unsigned message, std::uintptr_t wParam,
+                                    std::intptr_t lParam) override;
+    void destroyWindow(WindowHandle window) override;
+    void showWindow(WindowHandle window, int showState) override;
+    void setForegroundWindow(WindowHandle window) override;
+    void centerWindow(WindowHandle window) override;
+    void makeToolWindow(WindowHandle window) override;
+    void setWindowIcons(WindowHandle window, IconHandle icon) override;
+    void sendClose(WindowHandle window) override;
+    void setMainWindow(WindowHandle window) override { mainWindow_ = window; }
+    WindowHandle mainWindow() override { return mainWindow_; }
+    void runMessageLoop() override { messageLoopRan = true; }
+    void setTimer(WindowHandle window, unsigned id, unsigned milliseconds) override;
+    void killTimer(WindowHandle window, unsigned id) override;
+    IconHandle loadIcon(unsigned id) override { return kIconBase + id; }
+    bool notifyIcon(NotifyAction action, const NotifyIconRecord& record) override;
+    MenuHandle loadMenu(unsigned id) override;
+    MenuHandle subMenu(MenuHandle menu, int position) override;
+    void destroyMenu(MenuHandle menu) override;
+    int menuItemCount(MenuHandle menu) override;
+    unsigned menuItemId(MenuHandle menu, int position) override;
+    void checkMenuItem(MenuHandle menu, unsigned id, bool checked) override;
+    Point cursorPos() override { return cursor; }
+    void trackPopupMenu(MenuHandle menu, unsigned flags, Point at, WindowHandle owner) override;
+    ThreadHandle startThread(ThreadRoutine routine, void* argument) override;
+    void joinThread(ThreadHandle thread) override;
+    std::unique_ptr<StopSignal> createStopSignal() override;
+    long scGetState(std::uint32_t access, std::uint32_t* count, std::uint32_t* states) override;
+    long scGetReaderList(std::uint32_t access, char* buffer) override;
+
+    std::string readerList;  // what SC_GetReaderList writes, at most 65025 bytes
+    std::vector<std::uint32_t> cardAccessValues;
+
+private:
+    friend class SimStopSignal;
+    struct Thread;
+    struct Timer {
+        unsigned period;
+        long long due;
+    };
+    struct Menu {
+        std::vector<MenuItem> items;
+        std::vector<MenuHandle> popups;  // per item, the handle of its sub-menu or 0
+    };
+    static constexpr IconHandle kIconBase = 0x10000;
+
+    void advanceTo(long long time);
+    bool threadsIdle() const;
+    long long callerTime();
+    MenuHandle instantiateMenu(const std::vector<MenuItem>& items);
+    Menu* menu(MenuHandle handle);
+
+    std::mutex clockMutex_;
+    std::condition_variable clockChanged_;
+    long long now_ = 0;
+    std::vector<std::unique_ptr<Thread>> threads_;
+
+    std::mutex cardMutex_;
+    std::vector<ReaderScene> scenes_;
+    std::vector<RawReport> rawReports_;
+    std::vector<int> lastReported_;
+    int cardQueries_ = 0;
+
+    std::map<WindowHandle, SimWindow> windows_;
+    WindowHandle nextWindow_ = 0x100;
+    WindowHandle mainWindow_ = 0;
+    std::map<std::pair<WindowHandle, unsigned>, Timer> timers_;
+    std::map<unsigned, std::string> dialogCaptions_;
+    std::map<unsigned, std::vector<MenuItem>> menuResources_;
+    std::map<MenuHandle, Menu> menus_;
+    MenuHandle nextMenu_ = 0x5000;
+};
+
+}  // namespace platform::sim

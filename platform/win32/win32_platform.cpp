@@ -1,0 +1,280 @@
+#include "platform/win32/win32_platform.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "outside/sc/sc_api.h"
+#include "platform/win32/process_starter_win32.h"
+
+namespace platform::win32 {
+
+namespace {
+
+constexpr char kHiddenWindowClass[] = "KrevTrayWindow";
+HWND mainWindowForQuit = nullptr;
+
+HWND toHwnd(WindowHandle window) { return reinterpret_cast<HWND>(window); }
+WindowHandle toHandle(HWND window) { return reinterpret_cast<WindowHandle>(window); }
+HMENU toHmenu(MenuHandle menu) { return reinterpret_cast<HMENU>(menu); }
+
+// Draws the dialog icon in the middle of a minimised dialog.
+void paintMinimisedIcon(HWND window) {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    SendMessageA(window, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client;
+    GetClientRect(window, &client);
+    const int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    DrawIcon(dc, x, y, reinterpret_cast<HICON>(SendMessageA(window, WM_GETICON, ICON_BIG, 0)));
+    EndPaint(window, &paint);
+}
+
+INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrA(window, DWLP_USER, lParam);
+        return reinterpret_cast<DialogEvents*>(lParam)->onInitDialog(toHandle(window)) ? TRUE : FALSE;
+    }
+    if (message == WM_NCDESTROY && window == mainWindowForQuit) {
+        mainWindowForQuit = nullptr;
+        PostQuitMessage(0);
+        return FALSE;
+    }
+    auto* events = reinterpret_cast<DialogEvents*>(GetWindowLongPtrA(window, DWLP_USER));
+    if (events == nullptr) return FALSE;
+    switch (message) {
+    case WM_COMMAND:
+        return events->onCommand(LOWORD(wParam)) ? TRUE : FALSE;
+    case WM_TIMER:
+        events->onTimer(static_cast<unsigned>(wParam));
+        return TRUE;
+    case WM_INITMENUPOPUP:
+        events->onInitMenuPopup(static_cast<MenuHandle>(wParam));
+        return TRUE;
+    case WM_PAINT:
+        if (!IsIconic(window)) return FALSE;
+        paintMinimisedIcon(window);
+        return TRUE;
+    case WM_QUERYDRAGICON:
+        return static_cast<INT_PTR>(SendMessageA(window, WM_GETICON, ICON_BIG, 0));
+    default:
+        return FALSE;
+    }
+}
+
+// The procedure is attached once the window exists; creation messages get the defaults.
+LRESULT CALLBACK hiddenWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* procedure = reinterpret_cast<WindowProcedure*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (procedure == nullptr) return DefWindowProcA(window, message, wParam, lParam);
+    return procedure->WindowProc(message, wParam, lParam);
+}
+
+struct ThreadStart {
+    ThreadRoutine routine;
+    void* argument;
+};
+
+DWORD WINAPI threadTrampoline(void* parameter) {
+    const ThreadStart start = *static_cast<ThreadStart*>(parameter);
+    delete static_cast<ThreadStart*>(parameter);
+    start.routine(start.argument);
+    return 0;
+}
+
+class EventStopSignal final : public StopSignal {
+public:
+    EventStopSignal() : event_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~EventStopSignal() override {
+        if (event_ != nullptr) CloseHandle(event_);
+    }
+    void raise() override { SetEvent(event_); }
+    bool waitFor(unsigned milliseconds) override {
+        if (event_ == nullptr) {
+            Sleep(milliseconds);
+            return false;
+        }
+        return WaitForSingleObject(event_, milliseconds) == WAIT_OBJECT_0;
+    }
+
+private:
+    HANDLE event_;
+};
+
+}  // namespace
+
+Win32Platform::Win32Platform() : instance_(GetModuleHandleA(nullptr)) {}
+
+void Win32Platform::findExecutable(const char* file, char (&result)[kMaxPath]) { win32::findExecutable(file, result); }
+
+void Win32Platform::startProgram(const char* commandLine, int showState) { win32::startProgram(commandLine, showState); }
+
+void Win32Platform::sleep(unsigned milliseconds) { Sleep(milliseconds); }
+
+WindowHandle Win32Platform::findWindow(const char* title) { return toHandle(FindWindowA(nullptr, title)); }
+
+WindowHandle Win32Platform::createDialog(unsigned templateId, DialogEvents* events) {
+    HWND dialog = CreateDialogParamA(instance_, MAKEINTRESOURCEA(templateId), nullptr, dialogProc,
+                                     reinterpret_cast<LPARAM>(events));
+    if (dialog != nullptr) dialogs_.push_back(dialog);
+    return toHandle(dialog);
+}
+
+WindowHandle Win32Platform::createHiddenWindow(const char* title, WindowProcedure* procedure) {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = hiddenWindowProc;
+    windowClass.hInstance = instance_;
+    windowClass.lpszClassName = kHiddenWindowClass;
+    RegisterClassA(&windowClass);  // fails harmlessly when the class is already registered
+    HWND window = CreateWindowExA(0, kHiddenWindowClass, title, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance_,
+                                  nullptr);
+    if (window != nullptr) SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(procedure));
+    return toHandle(window);
+}
+
+std::intptr_t Win32Platform::defaultWindowProc(WindowHandle window, unsigned message, std::uintptr_t wParam,
+                                               std::intptr_t lParam) {
+    return DefWindowProcA(toHwnd(window), message, wParam, lParam);
+}
+
+void Win32Platform::destroyWindow(WindowHandle window) {
+    HWND hwnd = toHwnd(window);
+    const auto dialog = std::find(dialogs_.begin(), dialogs_.end(), hwnd);
+    // The object behind the window is being destroyed: its messages go to the defaults now.
+    if (dialog != dialogs_.end()) {
+        dialogs_.erase(dialog);
+        SetWindowLongPtrA(hwnd, DWLP_USER, 0);
+    } else {
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+    }
+    DestroyWindow(hwnd);
+}
+
+void Win32Platform::showWindow(WindowHandle window, int showState) { ShowWindow(toHwnd(window), showState); }
+
+void Win32Platform::setForegroundWindow(WindowHandle window) { SetForegroundWindow(toHwnd(window)); }
+
+void Win32Platform::centerWindow(WindowHandle window) {
+    HWND hwnd = toHwnd(window);
+    RECT bounds;
+    RECT workArea;
+    GetWindowRect(hwnd, &bounds);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0);
+    const int width = bounds.right - bounds.left;
+    const int height = bounds.bottom - bounds.top;
+    const int x = workArea.left + (workArea.right - workArea.left - width) / 2;
+    const int y = workArea.top + (workArea.bottom - workArea.top - height) / 2;
+    SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Win32Platform::makeToolWindow(WindowHandle window) {
+    HWND hwnd = toHwnd(window);
+    const LONG_PTR style = GetWindowLongPtrA(hwnd, GWL_EXSTYLE);
+    SetWindowLongPtrA(hwnd, GWL_EXSTYLE, (style & ~static_cast<LONG_PTR>(WS_EX_APPWINDOW)) | WS_EX_TOOLWINDOW);
+    SetWindowPos(hwnd, nullptr, 0, 0, 0, 0,
+                 SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Win32Platform::setWindowIcons(WindowHandle window, IconHandle icon) {
+    SendMessageA(toHwnd(window), WM_SETICON, ICON_BIG, static_cast<LPARAM>(icon));
+    SendMessageA(toHwnd(window), WM_SETICON, ICON_SMALL, static_cast<LPARAM>(icon));
+}
+
+void Win32Platform::sendClose(WindowHandle window) { SendMessageA(toHwnd(window), WM_CLOSE, 0, 0); }
+
+void Win32Platform::setMainWindow(WindowHandle window) {
+    mainWindow_ = toHwnd(window);
+    mainWindowForQuit = mainWindow_;
+}
+
+WindowHandle Win32Platform::mainWindow() { return toHandle(mainWindow_); }
+
+void Win32Platform::runMessageLoop() {
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        const bool forDialog = std::any_of(dialogs_.begin(), dialogs_.end(),
+                                           [&](HWND dialog) { return IsDialogMessageA(dialog, &message) != 0; });
+        if (forDialog) continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+void Win32Platform::setTimer(WindowHandle window, unsigned id, unsigned milliseconds) {
+    SetTimer(toHwnd(window), id, milliseconds, nullptr);
+}
+
+void Win32Platform::killTimer(WindowHandle window, unsigned id) { KillTimer(toHwnd(window), id); }
+
+IconHandle Win32Platform::loadIcon(unsigned id) {
+    return reinterpret_cast<IconHandle>(LoadIconA(instance_, MAKEINTRESOURCEA(id)));
+}
+
+bool Win32Platform::notifyIcon(NotifyAction action, const NotifyIconRecord& record) {
+    NOTIFYICONDATAA data{};
+    // The record form whose tip holds 128 bytes (488 bytes on 32-bit Windows).
+    data.cbSize = NOTIFYICONDATAA_V2_SIZE;
+    data.hWnd = toHwnd(record.window);
+    data.uID = record.id;
+    data.uFlags = record.flags;
+    data.uCallbackMessage = record.callbackMessage;
+    data.hIcon = reinterpret_cast<HICON>(record.icon);
+    std::memcpy(data.szTip, record.tip, sizeof data.szTip);
+    data.szTip[sizeof data.szTip - 1] = '\0';
+    return Shell_NotifyIconA(static_cast<DWORD>(action), &data) != FALSE;
+}
+
+MenuHandle Win32Platform::loadMenu(unsigned id) {
+    return reinterpret_cast<MenuHandle>(LoadMenuA(instance_, MAKEINTRESOURCEA(id)));
+}
+
+MenuHandle Win32Platform::subMenu(MenuHandle menu, int position) {
+    return reinterpret_cast<MenuHandle>(GetSubMenu(toHmenu(menu), position));
+}
+
+void Win32Platform::destroyMenu(MenuHandle menu) { DestroyMenu(toHmenu(menu)); }
+
+int Win32Platform::menuItemCount(MenuHandle menu) { return GetMenuItemCount(toHmenu(menu)); }
+
+unsigned Win32Platform::menuItemId(MenuHandle menu, int position) {
+    return static_cast<unsigned>(GetMenuItemID(toHmenu(menu), position));
+}
+
+void Win32Platform::checkMenuItem(MenuHandle menu, unsigned id, bool checked) {
+    CheckMenuItem(toHmenu(menu), id, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
+}
+
+Point Win32Platform::cursorPos() {
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    return Point{cursor.x, cursor.y};
+}
+
+void Win32Platform::trackPopupMenu(MenuHandle menu, unsigned flags, Point at, WindowHandle owner) {
+    TrackPopupMenu(toHmenu(menu), flags, static_cast<int>(at.x), static_cast<int>(at.y), 0, toHwnd(owner), nullptr);
+}
+
+ThreadHandle Win32Platform::startThread(ThreadRoutine routine, void* argument) {
+    auto* start = new ThreadStart{routine, argument};
+    HANDLE thread = CreateThread(nullptr, 0, threadTrampoline, start, 0, nullptr);
+    if (thread == nullptr) delete start;
+    return reinterpret_cast<ThreadHandle>(thread);
+}
+
+void Win32Platform::joinThread(ThreadHandle thread) {
+    HANDLE handle = reinterpret_cast<HANDLE>(thread);
+    WaitForSingleObject(handle, INFINITE);
+    CloseHandle(handle);
+}
+
+std::unique_ptr<StopSignal> Win32Platform::createStopSignal() { return std::make_unique<EventStopSignal>(); }
+
+long Win32Platform::scGetState(std::uint32_t access, std::uint32_t* count, std::uint32_t* states) {
+    static_assert(sizeof(DWORD) == sizeof(std::uint32_t), "state words are 32-bit");
+    return SC_GetState(access, reinterpret_cast<DWORD*>(count), reinterpret_cast<DWORD*>(states));
+}
+
+long Win32Platform::scGetReaderList(std::uint32_t access, char* buffer) { return SC_GetReaderList(access, buffer); }
+
+}  // namespace platform::win32

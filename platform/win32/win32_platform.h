@@ -1,0 +1,63 @@
+// The real calls, for Krev on Windows.
+#pragma once
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform::win32 {
+
+class Win32Platform final : public Platform {
+public:
+    Win32Platform();
+
+    void findExecutable(const char* file, char (&result)[kMaxPath]) override;
+    void startProgram(const char* commandLine, int showState) override;
+    void sleep(unsigned milliseconds) override;
+
+    WindowHandle findWindow(const char* title) override;
+    WindowHandle createDialog(unsigned templateId, DialogEvents* events) override;
+    WindowHandle createHiddenWindow(const char* title, WindowProcedure* procedure) override;
+    std::intptr_t defaultWindowProc(WindowHandle window, unsigned message, std::uintptr_t wParam,
+                                    std::intptr_t lParam) override;
+    void destroyWindow(WindowHandle window) override;
+    void showWindow(WindowHandle window, int showState) override;
+    void setForegroundWindow(WindowHandle window) override;
+    void centerWindow(WindowHandle window) override;
+    void makeToolWindow(WindowHandle window) override;
+    void setWindowIcons(WindowHandle window, IconHandle icon) override;
+    void sendClose(WindowHandle window) override;
+    void setMainWindow(WindowHandle window) override;
+    WindowHandle mainWindow() override;
+    void runMessageLoop() override;
+
+    void setTimer(WindowHandle window, unsigned id, unsigned milliseconds) override;
+    void killTimer(WindowHandle window, unsigned id) override;
+
+    IconHandle loadIcon(unsigned id) override;
+    bool notifyIcon(NotifyAction action, const NotifyIconRecord& record) override;
+
+    MenuHandle loadMenu(unsigned id) override;
+    MenuHandle subMenu(MenuHandle menu, int position) override;
+    void destroyMenu(MenuHandle menu) override;
+    int menuItemCount(MenuHandle menu) override;
+    unsigned menuItemId(MenuHandle menu, int position) override;
+    void checkMenuItem(MenuHandle menu, unsigned id, bool checked) override;
+    Point cursorPos() override;
+    void trackPopupMenu(MenuHandle menu, unsigned flags, Point at, WindowHandle owner) override;
+
+    ThreadHandle startThread(ThreadRoutine routine, void* argument) override;
+    void joinThread(ThreadHandle thread) override;
+    std::unique_ptr<StopSignal> createStopSignal() override;
+
+    long scGetState(std::uint32_t access, std::uint32_t* count, std::uint32_t* states) override;
+    long scGetReaderList(std::uint32_t access, char* buffer) override;
+
+private:
+    HINSTANCE instance_;
+    HWND mainWindow_ = nullptr;
+    std::vector<HWND> dialogs_;
+};
+
+}  // namespace platform::win32

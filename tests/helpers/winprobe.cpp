@@ -1,0 +1,115 @@
+// The Wine tests' hands and eyes inside Windows. Texts are passed as hex bytes, so titles in
+// code page 950 cross the command line intact.
+//   winprobe find HEX_TITLE                      -> "found STYLE EXSTYLE VISIBLE PID" or "none"
+//   winprobe count HEX_TITLE                     -> number of top-level windows with that title
+//   winprobe send HEX_TITLE MSG WPARAM LPARAM     -> SendMessage, prints the result
+//   winprobe post HEX_TITLE MSG WPARAM LPARAM     -> PostMessage
+//   winprobe hold HEX_TITLE STOPFILE              -> shows a window with that title until STOPFILE exists
+//   winprobe run HEX_COMMAND_LINE                 -> CreateProcessA(NULL, line), waits, prints the exit code
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string fromHex(const char* hex) {
+    std::string text;
+    for (; hex[0] != '\0' && hex[1] != '\0'; hex += 2) {
+        const char pair[3] = {hex[0], hex[1], '\0'};
+        text.push_back(static_cast<char>(std::strtoul(pair, nullptr, 16)));
+    }
+    return text;
+}
+
+unsigned long number(const char* text) { return std::strtoul(text, nullptr, 0); }
+
+struct Count {
+    const char* title;
+    int windows;
+};
+
+BOOL CALLBACK countTitle(HWND window, LPARAM parameter) {
+    auto* count = reinterpret_cast<Count*>(parameter);
+    char title[512];
+    GetWindowTextA(window, title, sizeof title);
+    if (std::strcmp(title, count->title) == 0) ++count->windows;
+    return TRUE;
+}
+
+int hold(const std::string& title, const char* stopFile) {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "WinprobeHold";
+    RegisterClassA(&windowClass);
+    HWND window = CreateWindowExA(0, "WinprobeHold", title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 300, 80,
+                                  nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (window == nullptr) return 2;
+    std::printf("holding\n");
+    std::fflush(stdout);
+    while (GetFileAttributesA(stopFile) == INVALID_FILE_ATTRIBUTES) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+        Sleep(20);
+    }
+    DestroyWindow(window);
+    return 0;
+}
+
+int run(std::string line) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        std::printf("failed %lu\n", GetLastError());
+        return 2;
+    }
+    WaitForSingleObject(process.hProcess, 30000);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    std::printf("exit %lu\n", code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) return 1;
+    const std::string verb = argv[1];
+    const std::string text = fromHex(argv[2]);
+    if (verb == "run") return run(text);
+    if (verb == "hold" && argc == 4) return hold(text, argv[3]);
+    if (verb == "count") {
+        Count count{text.c_str(), 0};
+        EnumWindows(countTitle, reinterpret_cast<LPARAM>(&count));
+        std::printf("%d\n", count.windows);
+        return 0;
+    }
+    HWND window = FindWindowA(nullptr, text.c_str());
+    if (verb == "find") {
+        if (window == nullptr) {
+            std::printf("none\n");
+            return 0;
+        }
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        std::printf("found %08lx %08lx %d %lu\n", static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)),
+                    static_cast<unsigned long>(GetWindowLongA(window, GWL_EXSTYLE)), IsWindowVisible(window) ? 1 : 0,
+                    process);
+        return 0;
+    }
+    if ((verb == "send" || verb == "post") && argc == 6 && window != nullptr) {
+        const UINT message = number(argv[3]);
+        const WPARAM wParam = number(argv[4]);
+        const LPARAM lParam = static_cast<LPARAM>(number(argv[5]));
+        if (verb == "post") return PostMessageA(window, message, wParam, lParam) ? 0 : 2;
+        std::printf("%ld\n", static_cast<long>(SendMessageA(window, message, wParam, lParam)));
+        return 0;
+    }
+    return window == nullptr ? 2 : 1;
+}

@@ -1,0 +1,132 @@
+// Start-up of Krev, its hidden main dialog, and the way it ends.
+#include "krev_fixture.h"
+
+using platform::NotifyAction;
+
+TEST_F(KrevFixture, AStartWithoutAnEarlierInstanceShowsTheIconAndAHiddenToolWindow) {
+    startKrev();
+    EXPECT_TRUE(startedCommands().empty());
+    ASSERT_NE(app->dialog(), nullptr);
+    const auto& window = sim.window(mainWindow());
+    EXPECT_EQ(window.title, "About Vyx");
+    EXPECT_FALSE(window.visible);
+    EXPECT_TRUE(window.toolWindow);
+    EXPECT_EQ(window.timesCentred, 1);
+    EXPECT_EQ(sim.iconId(window.icon), 144u);
+    EXPECT_EQ(sim.mainWindow(), mainWindow());
+    EXPECT_TRUE(sim.messageLoopRan);
+    const auto& icon = sim.shellIcons.at({trayWindow(), 129});
+    EXPECT_EQ(sim.iconId(icon.icon), 128u);
+    EXPECT_EQ(icon.tip, "Vyx");
+    EXPECT_EQ(icon.callbackMessage, 1135u);
+}
+
+TEST_F(KrevFixture, TheDialogInitialisationStartsTimerOneTheFlagsAndThePoller) {
+    cardWatch.cardPresent = 1;
+    cardWatch.cardPrevious = 1;
+    startKrev();
+    EXPECT_TRUE(sim.timerRunning(mainWindow(), 1));
+    EXPECT_EQ(sim.timerPeriod(mainWindow(), 1), 500u);
+    EXPECT_EQ(dialog().timerBusy, 0);
+    EXPECT_EQ(dialog().newerVersion, 0);
+    EXPECT_EQ(dialog().autoConnect, 1);
+    EXPECT_EQ(dialog().greyIconTicks, 0);
+    EXPECT_EQ(dialog().greyIconPhase, 0);
+    EXPECT_EQ(cardWatch.cardPresent.load(), 0);
+    EXPECT_EQ(cardWatch.cardPrevious.load(), 0);
+    EXPECT_EQ(cardWatch.pollPeriodMs.load(), 100);
+    EXPECT_NE(cardWatch.pollerThread.load(), 0u);
+    EXPECT_EQ(cardWatch.pollerStopped.load(), 0);
+    EXPECT_EQ(sim.liveThreads(), 1);
+}
+
+TEST_F(KrevFixture, AnEarlierInstanceIsAskedToCloseOnceHiddenBeforeTheNewWindowExists) {
+    sim.openWindow("About Vyx");  // the earlier instance's hidden dialog
+    startKrev();
+    ASSERT_EQ(sim.starts.size(), 1u);
+    EXPECT_EQ(sim.starts[0].commandLine, "CloseKREV.exe");
+    EXPECT_EQ(sim.starts[0].showState, platform::kShowHide);
+    // The closer was started before this instance added its icon or created its window.
+    ASSERT_FALSE(sim.notifyCalls.empty());
+    EXPECT_EQ(sim.windowLookups, 1);
+    EXPECT_NE(app->dialog(), nullptr);
+}
+
+TEST_F(KrevFixture, AnEarlierInstanceIsRecognisedWhateverTheCaseOfItsTitle) {
+    sim.openWindow("ABOUT vyx");
+    startKrev();
+    EXPECT_EQ(startedCommands(), std::vector<std::string>{"CloseKREV.exe"});
+}
+
+TEST_F(KrevFixture, WhenTheIconCannotBeAddedNothingElseIsCreated) {
+    sim.refuseIcons = true;
+    app = std::make_unique<CKrevSystemTrayApp>(sim);
+    EXPECT_FALSE(app->InitInstance());
+    EXPECT_EQ(app->dialog(), nullptr);
+    EXPECT_EQ(sim.findWindow("About Vyx"), 0u);
+    EXPECT_EQ(sim.liveThreads(), 0);
+    EXPECT_FALSE(sim.messageLoopRan);
+    EXPECT_EQ(sim.findWindow("CSystemTray Dummy Window"), 0u);  // its window went with it
+}
+
+TEST_F(KrevFixture, ExitStopsThePollerBeforeRemovingTheIconAndThenDestroysTheWindow) {
+    startKrev();
+    const auto window = mainWindow();
+    const auto tray = trayWindow();
+    EXPECT_TRUE(sim.sendCommand(window, ID_EXIT));
+    EXPECT_EQ(app->dialog(), nullptr);
+    EXPECT_EQ(sim.closeRequests, std::vector<platform::WindowHandle>{window});
+    EXPECT_EQ(sim.liveThreads(), 0);
+    EXPECT_EQ(cardWatch.pollerThread.load(), 0u);
+    EXPECT_TRUE(sim.shellIcons.empty());
+    EXPECT_TRUE(sim.window(tray).destroyed);
+    EXPECT_TRUE(sim.window(window).destroyed);
+    EXPECT_TRUE(sim.quitPosted);
+}
+
+TEST_F(KrevFixture, ThePollerHasStoppedBeforeTheIconIsRemoved) {
+    startKrev();
+    const std::size_t before = sim.notifyCalls.size();
+    ASSERT_EQ(sim.liveThreads(), 1);
+    sim.sendCommand(mainWindow(), ID_EXIT);
+    ASSERT_EQ(sim.notifyCalls.size(), before + 1);
+    EXPECT_EQ(sim.notifyCalls[before].action, NotifyAction::remove);
+    EXPECT_EQ(sim.notifyCalls[before].liveThreads, 0);
+    const int queries = sim.cardQueries();
+    sim.sleep(1000);
+    EXPECT_EQ(sim.cardQueries(), queries);
+}
+
+TEST_F(KrevFixture, OkAndCancelStopTheTimerAndHideTheDialogButKeepAutoConnect) {
+    startKrev();
+    for (unsigned command : {1u, 2u}) {
+        sim.setTimer(mainWindow(), 1, 500);
+        sim.showWindow(mainWindow(), platform::kShowNormal);
+        EXPECT_TRUE(sim.sendCommand(mainWindow(), command));
+        EXPECT_FALSE(sim.timerRunning(mainWindow(), 1));
+        EXPECT_FALSE(sim.window(mainWindow()).visible);
+        EXPECT_EQ(dialog().autoConnect, 1);
+    }
+}
+
+TEST_F(KrevFixture, TheAboutBoxOkButtonHidesItAndLeavesTheTimerRunning) {
+    startKrev();
+    sim.sendCommand(mainWindow(), ID_VERSION);
+    EXPECT_TRUE(sim.window(mainWindow()).visible);
+    EXPECT_TRUE(sim.sendCommand(mainWindow(), IDC_ABOUT_OK));
+    EXPECT_FALSE(sim.window(mainWindow()).visible);
+    EXPECT_TRUE(sim.timerRunning(mainWindow(), 1));
+}
+
+TEST_F(KrevFixture, TheMainWindowNeverGetsATaskbarButtonShownOrHidden) {
+    startKrev();
+    sim.sendCommand(mainWindow(), ID_VERSION);
+    EXPECT_TRUE(sim.window(mainWindow()).toolWindow);
+    EXPECT_TRUE(sim.window(mainWindow()).visible);
+}
+
+TEST_F(KrevFixture, AnUnknownCommandIsIgnored) {
+    startKrev();
+    EXPECT_FALSE(sim.sendCommand(mainWindow(), 40000));
+    EXPECT_TRUE(sim.starts.empty());
+}

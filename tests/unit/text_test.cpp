@@ -1,0 +1,76 @@
+// Command lines and code page 950 byte strings.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/command_line.h"
+#include "platform/cp950.h"
+
+TEST(CommandTail, SkipsAnUnquotedProgramNameAndTheBlanksAfterIt) {
+    EXPECT_STREQ(command_line::tail("Farrow.exe http://a.example/x"), "http://a.example/x");
+    EXPECT_STREQ(command_line::tail("Farrow.exe \t   two words  "), "two words  ");
+    EXPECT_STREQ(command_line::tail("Farrow.exe"), "");
+    EXPECT_STREQ(command_line::tail(""), "");
+}
+
+TEST(CommandTail, KeepsQuotesPercentSignsAndTrailingBlanksOfTheRest) {
+    EXPECT_STREQ(command_line::tail("\"C:\\Program Files\\Farrow.exe\" \"a b\" %s %d%% "), "\"a b\" %s %d%% ");
+    EXPECT_STREQ(command_line::tail("\"Farrow.exe\"tail"), "tail");
+}
+
+TEST(CommandTail, AQuoteThatIsTheSecondByteOfABig5CharacterDoesNotEndTheName) {
+    // 0xA5 0x22 is one double-byte character whose second byte equals a double quote.
+    const std::string line = "\"C:\\\xA5\x22\\Farrow.exe\" page";
+    EXPECT_STREQ(command_line::tail(line.c_str()), "page");
+}
+
+TEST(CommandTail, AnUnterminatedQuotedNameTakesTheWholeLine) {
+    EXPECT_STREQ(command_line::tail("\"Farrow.exe page"), "");
+}
+
+TEST(CommandBuild, PutsOneBlankBetweenProgramAndArgumentAndQuotesOnRequest) {
+    char* plain = command_line::build("Farrow.exe", false, "http://x/%s?a=%d");
+    EXPECT_STREQ(plain, "Farrow.exe http://x/%s?a=%d");
+    std::free(plain);
+    char* quoted = command_line::build("C:\\Program Files\\b.exe", true, "");
+    EXPECT_STREQ(quoted, "\"C:\\Program Files\\b.exe\" ");
+    std::free(quoted);
+    char* empty = command_line::build("", true, "x");
+    EXPECT_STREQ(empty, "\"\" x");
+    std::free(empty);
+}
+
+TEST(CommandBuild, CarriesAnArgumentOfAnyLength) {
+    const std::string longArgument(100000, 'a');
+    char* line = command_line::build("p", false, longArgument.c_str());
+    EXPECT_EQ(std::string(line), "p " + longArgument);
+    std::free(line);
+}
+
+TEST(Cp950Search, FindsTheKeyOnlyAtACharacterBoundary) {
+    EXPECT_STREQ(cp950::findText("x VersionCheck000=1", "VersionCheck000="), "VersionCheck000=1");
+    // 0xA4 0x56 is one character whose second byte is 'V': no match may start there.
+    EXPECT_EQ(cp950::findText("\xA4VersionCheck000", "VersionCheck000"), nullptr);
+    EXPECT_STREQ(cp950::findText("\xA4\x40VersionCheck000", "VersionCheck000"), "VersionCheck000");
+    EXPECT_EQ(cp950::findText("", "Version"), nullptr);
+}
+
+TEST(Cp950Compare, IgnoresTheCaseOfLettersButNotOfSecondBytes) {
+    EXPECT_TRUE(cp950::equalsIgnoreCase("WebATM - Microsoft Internet Explorer", "webatm - MICROSOFT internet explorer"));
+    EXPECT_FALSE(cp950::equalsIgnoreCase("WebATM", "WebATM "));
+    EXPECT_FALSE(cp950::equalsIgnoreCase("WebATM ", "WebATM"));
+    // 0xA4 0x61 and 0xA4 0x41 are two different characters.
+    EXPECT_FALSE(cp950::equalsIgnoreCase("\xA4\x61", "\xA4\x41"));
+    EXPECT_TRUE(cp950::equalsIgnoreCase("\xA4\x61x", "\xA4\x61X"));
+}
+
+TEST(Cp950Copy, CutsToCapacityWithoutSplittingACharacter) {
+    char target[4];
+    EXPECT_EQ(cp950::copyBounded(target, sizeof target, "abcdef", 6), 3u);
+    EXPECT_STREQ(target, "abc");
+    EXPECT_EQ(cp950::copyBounded(target, sizeof target, "a\xA4\x40\xA4\x40", 5), 3u);
+    EXPECT_STREQ(target, "a\xA4\x40");
+    EXPECT_EQ(cp950::copyBounded(target, sizeof target, "ab\xA4\x40", 4), 2u);
+    EXPECT_STREQ(target, "ab");
+}
