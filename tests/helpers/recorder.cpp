@@ -20,7 +20,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     HANDLE file = CreateFileA(log, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 4;
-    char line[8192];
+    static char line[1 << 17];
     int used = std::snprintf(line, sizeof line, "%s\t%d\t%s\t", self, show, directory);
     for (const unsigned char* at = reinterpret_cast<const unsigned char*>(GetCommandLineA());
          *at != 0 && used < static_cast<int>(sizeof line) - 4; ++at) {

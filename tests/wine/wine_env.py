@@ -1,0 +1,191 @@
+"""One Wine machine for a whole test run: an Xvfb display, a fresh prefix in the zh_TW locale
+(code page 950), a persistent wineserver, and a recording browser registered for .htm files.
+
+Programs are the x86_64 builds in dist/win64; the helpers (recorder.exe, winprobe.exe) come
+from the x86_64 build tree."""
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+DIST = os.path.join(ROOT, "dist", "win64")
+HELPERS = os.path.join(ROOT, "build", "x86_64", "bin")
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+PORTAL = "http://www.quenby.example/portal/index.htm"
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def hex_of(text):
+    if isinstance(text, str):
+        text = text.encode("cp950")
+    return text.hex()
+
+
+def wait_until(predicate, timeout=30.0, step=0.05):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(step)
+    return predicate()
+
+
+class Recording:
+    """What the recorder wrote: one entry per start of a recorded program."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def entries(self):
+        if not os.path.exists(self.path):
+            return []
+        entries = []
+        with open(self.path, "rb") as log:
+            for line in log.read().splitlines():
+                program, show, directory, command = line.split(b"\t")
+                entries.append({"program": program.decode("cp950"), "show": int(show),
+                                 "directory": directory.decode("cp950"), "command": bytes.fromhex(command.decode())})
+        return entries
+
+
+class WineMachine:
+    def __init__(self):
+        self.root = tempfile.mkdtemp(prefix="krev-wine-")
+        self.display = self._start_xvfb()
+        self.env = dict(os.environ, WINEPREFIX=os.path.join(self.root, "prefix"), WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=", LANG="zh_TW.UTF-8", LC_ALL="zh_TW.UTF-8",
+                        DISPLAY=self.display)
+        self.env.pop("LANGUAGE", None)
+        self._quiet([WINE, "wineboot", "-i"], timeout=180)
+        subprocess.Popen([WINESERVER, "-p"], env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL).wait()
+        self.helpers = os.path.join(self.root, "helpers")
+        os.makedirs(self.helpers)
+        for helper in ("recorder.exe", "winprobe.exe"):
+            shutil.copy(os.path.join(HELPERS, helper), self.helpers)
+        self.browser = os.path.join(self.helpers, "browser.exe")
+        shutil.copy(os.path.join(HELPERS, "recorder.exe"), self.browser)
+        self.register_handler(".htm", "krevtesthtml", self.browser)
+        self.processes = []
+        self._warm_up_notification_area()
+
+    def _warm_up_notification_area(self):
+        """Wine creates its notification area on the first icon, which takes about ten seconds
+        in a new prefix. One Krev started and ended here pays that once for the whole run."""
+        folder = self.run_folder("warm-up", default_check=False)
+        krev = self.start("Krev.exe", folder)
+        if not wait_until(lambda: self.find_window("About Vyx"), timeout=90):
+            raise RuntimeError("Krev never showed its window under Wine")
+        self.probe("send", "About Vyx", 0x111, 57665, 0)
+        krev.wait(timeout=30)
+
+    def _start_xvfb(self):
+        for number in range(90, 140):
+            if os.path.exists("/tmp/.X11-unix/X%d" % number) or os.path.exists("/tmp/.X%d-lock" % number):
+                continue
+            self.xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if wait_until(lambda: os.path.exists("/tmp/.X11-unix/X%d" % number), timeout=10):
+                return ":%d" % number
+            self.xvfb.kill()
+        raise RuntimeError("no free X display")
+
+    def _quiet(self, command, cwd=None, timeout=60, env=None):
+        log = os.path.join(self.root, "wine-output.log")
+        with open(log, "ab") as out:
+            return subprocess.run(command, cwd=cwd, env=env or self.env, stdin=subprocess.DEVNULL, stdout=out,
+                                  stderr=out, timeout=timeout).returncode
+
+    def register_handler(self, extension_or_scheme, class_name, program):
+        command = '"%s" "%%1"' % windows_path(program)
+        if extension_or_scheme.startswith("."):
+            self._quiet([WINE, "reg", "add", "HKCR\\" + extension_or_scheme, "/ve", "/d", class_name, "/f"])
+            key = "HKCR\\%s\\shell\\open\\command" % class_name
+        else:
+            key = "HKCR\\%s\\shell\\open\\command" % extension_or_scheme
+        self._quiet([WINE, "reg", "add", key, "/ve", "/d", command, "/f"])
+
+    def run_folder(self, name, programs=("Krev.exe", "Farrow.exe", "SC.dll"), default_check=True):
+        """A fresh folder with the named programs of dist/win64 and, if asked, DefaultCheck.htm."""
+        folder = os.path.join(self.root, name)
+        os.makedirs(folder)
+        for program in programs:
+            shutil.copy(os.path.join(DIST, program), folder)
+        if default_check:
+            with open(os.path.join(folder, "DefaultCheck.htm"), "w") as page:
+                page.write("<html><body>Default browser check</body></html>\n")
+        return folder
+
+    def program_env(self, folder, **extra):
+        env = dict(self.env, RECORD_LOG=windows_path(os.path.join(folder, "record.log")),
+                   SC_SCRIPT=windows_path(os.path.join(folder, "sc_script.txt")))
+        env.update(extra)
+        return env
+
+    def start(self, program, folder, args=(), **extra):
+        out = open(os.path.join(folder, os.path.basename(program) + ".out"), "ab")
+        process = subprocess.Popen([WINE, program] + list(args), cwd=folder, env=self.program_env(folder, **extra),
+                                   stdin=subprocess.DEVNULL, stdout=out, stderr=out)
+        self.processes.append(process)
+        return process
+
+    def probe(self, verb, text, *args, folder=None, timeout=30):
+        result = subprocess.run([WINE, os.path.join(self.helpers, "winprobe.exe"), verb, hex_of(text)] +
+                                [str(a) for a in args], cwd=folder or self.root,
+                                env=self.program_env(folder or self.root), stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
+        return result.stdout.decode("cp950", "replace").strip()
+
+    def find_window(self, title):
+        """(style, exstyle, visible, pid) of a top-level window with that title, or None."""
+        answer = self.probe("find", title)
+        if not answer.startswith("found"):
+            return None
+        _, style, exstyle, visible, pid = answer.split()
+        return int(style, 16), int(exstyle, 16), visible == "1", int(pid)
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-display", self.display, "-window", "root", path], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def close(self):
+        for process in self.processes:
+            if process.poll() is None:
+                process.kill()
+        subprocess.run([WINESERVER, "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.xvfb.kill()
+        self.xvfb.wait()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def write_card_script(folder, lines):
+    """The scriptable SC.dll reads this at every call; replaced whole so no read sees half of it."""
+    path = os.path.join(folder, "sc_script.txt")
+    with open(path + ".new", "w") as script:
+        script.write("\n".join(lines) + "\n")
+    os.replace(path + ".new", path)
+
+
+_machine = None
+
+
+def machine():
+    """The run's one Wine machine, made on first use."""
+    global _machine
+    if _machine is None:
+        _machine = WineMachine()
+    return _machine
+
+
+def close_machine():
+    global _machine
+    if _machine is not None:
+        _machine.close()
+        _machine = None
