@@ -3,7 +3,7 @@ find_package(GTest REQUIRED)
 enable_testing()
 
 add_library(krev_logic STATIC ${KREV_LOGIC_SOURCES} ${PLATFORM_TEXT_SOURCES} farrow/url_launcher.cpp)
-add_library(sim_platform STATIC platform/sim/sim_platform.cpp)
+add_library(sim_platform STATIC platform/sim/sim_platform.cpp platform/sim/sim_files.cpp)
 target_link_libraries(sim_platform PUBLIC krev_logic)
 
 find_package(Threads REQUIRED)

@@ -59,9 +59,16 @@ bool CKrevSystemTrayApp::OnCommand(unsigned id) {
     case ID_EXIT:
         OnExit();
         return true;
+    case ID_SELECT_READER:
+        OnSelectReader();
+        return true;
     default:
         return false;
     }
+}
+
+void CKrevSystemTrayApp::OnSelectReader() {
+    if (dialog_ != nullptr) dialog_->OnSelectReader();
 }
 
 void CKrevSystemTrayApp::OnVersion() {

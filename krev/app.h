@@ -20,6 +20,7 @@ public:
     CKrevSystemTrayDlg* dialog() const { return dialog_; }
 
 private:
+    void OnSelectReader();
     void OnVersion();
     void OnExit();
 

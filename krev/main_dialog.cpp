@@ -2,6 +2,7 @@
 
 #include "krev/card_poller.h"
 #include "krev/res/resource.h"
+#include "krev/settings.h"
 #include "krev/web_pages.h"
 
 namespace {
@@ -12,6 +13,7 @@ constexpr unsigned kIdCancel = 2;
 CKrevSystemTrayDlg::CKrevSystemTrayDlg(platform::Platform& platform, CommandTarget& application)
     : DialogWindow(platform, IDD_ABOUT_BOX),
       tray(platform),
+      readerDialog(platform),
       application_(application),
       dialogIcon_(platform.loadIcon(IDI_CARD_RED)) {}
 
@@ -55,14 +57,66 @@ bool CKrevSystemTrayDlg::onCommand(unsigned id) {
     case IDC_WEB_ADDRESS:
         OpenWebPage(platform_, web_pages::kHome);
         return true;
+    case ID_AUTO_CONNECT:
+        OnAutoConnect();
+        return true;
     default:
         return application_.OnCommand(id);
     }
 }
 
-void CKrevSystemTrayDlg::onTimer(unsigned) {}
+// Runs the update handlers of a pop-up's items in item order, as the menu opens. An item that
+// opens a sub-menu is updated under the id of the sub-menu's first item.
+void CKrevSystemTrayDlg::OnInitMenuPopup(platform::MenuHandle popup) {
+    int count = platform_.menuItemCount(popup);
+    for (int position = 0; position < count; ++position) {
+        unsigned id = platform_.menuItemId(popup, position);
+        if (id == 0) continue;
+        if (id == platform::kSubMenuItem) {
+            const platform::MenuHandle sub = platform_.subMenu(popup, position);
+            id = sub == 0 ? 0 : platform_.menuItemId(sub, 0);
+            if (id == 0 || id == platform::kSubMenuItem) continue;
+        }
+        if (!updateMenuItem(popup, id)) continue;
+        // A handler that removed items: step back by the number removed and skip the items
+        // that carry the id just updated.
+        const int newCount = platform_.menuItemCount(popup);
+        if (newCount < count) {
+            position -= count - newCount;
+            while (position + 1 < newCount && platform_.menuItemId(popup, position + 1) == id) ++position;
+        }
+        count = newCount;
+    }
+}
 
-void CKrevSystemTrayDlg::onInitMenuPopup(platform::MenuHandle) {}
+// False when no update handler exists for the id: the item keeps its state.
+bool CKrevSystemTrayDlg::updateMenuItem(platform::MenuHandle menu, unsigned id) {
+    if (id != ID_AUTO_CONNECT) return false;
+    OnUpdateAutoConnect(menu);
+    return true;
+}
+
+void CKrevSystemTrayDlg::OnUpdateAutoConnect(platform::MenuHandle menu) {
+    platform_.checkMenuItem(menu, ID_AUTO_CONNECT, autoConnect == 1);
+}
+
+// Shows the reader dialog with a fresh list and, once a reader is on record, opens the
+// registration page the first time. Timer 1 runs again afterwards in every case.
+void CKrevSystemTrayDlg::OnSelectReader() {
+    platform_.killTimer(handle(), kAutoConnectTimer);
+    readerDialog.Create();
+    readerDialog.RefreshReaderList();
+    platform_.centerWindow(readerDialog.handle());
+    platform_.showWindow(readerDialog.handle(), platform::kShow);
+    readerSelect = settings::read(platform_, settings::kReaderSection, settings::kSelectKey);
+    registerCheck = settings::read(platform_, settings::kRegisterSection, settings::kCheckKey);
+    if (!readerSelect.empty() && registerCheck.empty()) {
+        settings::write(platform_, settings::kRegisterSection, settings::kCheckKey, settings::kRegistered);
+        OpenWebPage(platform_, web_pages::kRegistration);
+    }
+    platform_.showWindow(handle(), platform::kShowHide);
+    platform_.setTimer(handle(), kAutoConnectTimer, kAutoConnectPeriodMs);
+}
 
 // OK and Cancel stop the timer and hide the dialog; autoConnect keeps its value.
 void CKrevSystemTrayDlg::OnOK() {

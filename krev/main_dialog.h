@@ -1,9 +1,10 @@
-// The hidden main dialog: the About box, which owns the tray icon, runs timer 1 and starts
-// and stops the card poller.
+// The hidden main dialog: the About box, which owns the tray icon, runs timer 1 (the
+// auto-connect timer) and starts and stops the card poller.
 #pragma once
 #include <string>
 
 #include "krev/dialog_window.h"
+#include "krev/reader_select.h"
 #include "krev/system_tray.h"
 
 constexpr unsigned kAutoConnectTimer = 1;
@@ -12,15 +13,21 @@ constexpr unsigned kAutoConnectPeriodMs = 500;
 class CKrevSystemTrayDlg : public DialogWindow {
 public:
     CKrevSystemTrayDlg(platform::Platform& platform, CommandTarget& application);
-    ~CKrevSystemTrayDlg();
+    ~CKrevSystemTrayDlg() override;
 
     CSystemTray tray;
+    SelectReaderDlg readerDialog;
 
     bool onInitDialog(platform::WindowHandle self) override;
     bool onCommand(unsigned id) override;
-    void onTimer(unsigned id) override;
-    void onInitMenuPopup(platform::MenuHandle popup) override;
+    void onTimer(unsigned id) override { OnTimer(id); }
+    void onInitMenuPopup(platform::MenuHandle popup) override { OnInitMenuPopup(popup); }
 
+    void OnTimer(unsigned id);
+    void OnAutoConnect();
+    void OnInitMenuPopup(platform::MenuHandle popup);
+    void OnUpdateAutoConnect(platform::MenuHandle menu);
+    void OnSelectReader();
     void OnOK();
     void OnCancel();
 
@@ -34,6 +41,13 @@ public:
     int greyIconPhase;
 
 private:
+    bool webAtmPageOpen();
+    void confirmInsertion();
+    void startGreyIconPhase();
+    void runGreyIconPhase();
+    void openPagesForCard();
+    bool updateMenuItem(platform::MenuHandle menu, unsigned id);
+
     CommandTarget& application_;
     platform::IconHandle dialogIcon_;
 };

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/process_starter.h"
 
@@ -80,6 +81,16 @@ public:
 
 using ThreadRoutine = void (*)(void* argument);
 
+// A text file read line by line in text mode (fopen "r", fgets, feof).
+class TextFile {
+public:
+    virtual ~TextFile() = default;
+    // True once a read has reached the end of the file.
+    virtual bool atEnd() = 0;
+    // Reads at most size - 1 bytes, up to and including a line feed; false when nothing was read.
+    virtual bool readLine(char* buffer, int size) = 0;
+};
+
 // Ids of the menu-item state that menuItemId reports for an item that opens a sub-menu.
 constexpr unsigned kSubMenuItem = 0xFFFFFFFFu;
 
@@ -109,6 +120,31 @@ public:
     virtual WindowHandle mainWindow() = 0;
     // Runs the event loop until the main window is destroyed.
     virtual void runMessageLoop() = 0;
+
+    // Combo boxes in a dialog.
+    virtual void comboReset(WindowHandle dialog, unsigned control) = 0;
+    virtual void comboInsert(WindowHandle dialog, unsigned control, int position, const char* text) = 0;
+    virtual void comboSelect(WindowHandle dialog, unsigned control, int position) = 0;
+    // The selected position, or -1 when nothing is selected.
+    virtual int comboSelection(WindowHandle dialog, unsigned control) = 0;
+    virtual std::string comboText(WindowHandle dialog, unsigned control, int position) = 0;
+
+    // A modal message box with an OK button and no icon.
+    virtual void messageBox(WindowHandle owner, const char* text, const char* caption) = 0;
+    // The program's file name without folder and extension.
+    virtual std::string applicationName() = 0;
+
+    // Profile (INI) files: missing files, sections and keys read as `fallback`; a value is cut
+    // to capacity - 1 bytes. The writer creates the file, section and key as needed.
+    virtual std::string readProfileString(const char* section, const char* key, const char* fallback,
+                                          unsigned capacity, const char* file) = 0;
+    virtual bool writeProfileString(const char* section, const char* key, const char* value, const char* file) = 0;
+
+    // Files.
+    virtual bool fileExists(const char* path) = 0;
+    virtual bool deleteFile(const char* path) = 0;
+    // nullptr when the file cannot be opened.
+    virtual std::unique_ptr<TextFile> openTextFile(const char* path) = 0;
 
     // Timers of a window; each tick reaches DialogEvents::onTimer.
     virtual void setTimer(WindowHandle window, unsigned id, unsigned milliseconds) = 0;

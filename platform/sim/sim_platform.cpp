@@ -1,7 +1,9 @@
 #include "platform/sim/sim_platform.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 #include "platform/cp950.h"
@@ -56,12 +58,19 @@ private:
     bool raised_ = false;
 };
 
-SimPlatform::SimPlatform() = default;
+SimPlatform::SimPlatform() {
+    char pattern[] = "/tmp/krev-sim-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    if (made == nullptr) throw std::runtime_error("no temporary folder for the simulation");
+    folder_ = made;
+}
 
 SimPlatform::~SimPlatform() {
     for (auto& thread : threads_) {
         if (thread->thread.joinable()) thread->thread.detach();
     }
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
 }
 
 long long SimPlatform::now() {
@@ -147,6 +156,7 @@ void SimPlatform::findExecutable(const char* file, char (&result)[kMaxPath]) {
 
 void SimPlatform::startProgram(const char* commandLine, int showState) {
     starts.push_back(ProgramStart{commandLine, showState, now()});
+    if (onProgramStart) onProgramStart(commandLine);
 }
 
 WindowHandle SimPlatform::findWindow(const char* title) {
@@ -394,6 +404,44 @@ long SimPlatform::scGetReaderList(std::uint32_t access, char* buffer) {
     cardAccessValues.push_back(access);
     std::memcpy(buffer, readerList.data(), std::min(readerList.size(), kReaderListCapacity));
     return 0;
+}
+
+std::string SimPlatform::comboKey(WindowHandle dialog, unsigned control) {
+    return std::to_string(dialog) + "/" + std::to_string(control);
+}
+
+void SimPlatform::comboReset(WindowHandle dialog, unsigned control) {
+    combos[comboKey(dialog, control)].clear();
+    comboSelections[comboKey(dialog, control)] = -1;
+}
+
+void SimPlatform::comboInsert(WindowHandle dialog, unsigned control, int position, const char* text) {
+    auto& entries = combos[comboKey(dialog, control)];
+    if (position < 0 || position > static_cast<int>(entries.size())) position = static_cast<int>(entries.size());
+    entries.insert(entries.begin() + position, text);
+}
+
+void SimPlatform::comboSelect(WindowHandle dialog, unsigned control, int position) {
+    const auto& entries = combos[comboKey(dialog, control)];
+    comboSelections[comboKey(dialog, control)] =
+        position >= 0 && position < static_cast<int>(entries.size()) ? position : -1;
+}
+
+int SimPlatform::comboSelection(WindowHandle dialog, unsigned control) {
+    auto selection = comboSelections.find(comboKey(dialog, control));
+    return selection == comboSelections.end() ? -1 : selection->second;
+}
+
+std::string SimPlatform::comboText(WindowHandle dialog, unsigned control, int position) {
+    const auto& entries = combos[comboKey(dialog, control)];
+    if (position < 0 || position >= static_cast<int>(entries.size())) return std::string();
+    return entries[position];
+}
+
+// The box's modal loop keeps delivering timer ticks until the user closes it.
+void SimPlatform::messageBox(WindowHandle owner, const char* text, const char* caption) {
+    messageBoxes.push_back(MessageBoxShown{owner, text, caption, now()});
+    runFor(messageBoxOpenMs);
 }
 
 }  // namespace platform::sim

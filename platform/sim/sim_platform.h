@@ -5,6 +5,7 @@
 // library plays a script of reader states over virtual time.
 #pragma once
 #include <condition_variable>
+#include <functional>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -16,6 +17,13 @@
 #include "platform/platform.h"
 
 namespace platform::sim {
+
+struct MessageBoxShown {
+    WindowHandle owner;
+    std::string text;
+    std::string caption;
+    long long atMs;
+};
 
 struct ProgramStart {
     std::string commandLine;
@@ -109,6 +117,23 @@ public:
     std::vector<WindowHandle> foregroundRequests;
     std::vector<WindowHandle> closeRequests;
     std::vector<std::pair<unsigned, std::intptr_t>> defaultProcCalls;
+    // Called at each program start: how a test's stand-in for another program behaves.
+    std::function<void(const std::string& commandLine)> onProgramStart;
+    std::vector<MessageBoxShown> messageBoxes;
+    unsigned messageBoxOpenMs = 2000;  // how long the user takes to close a message box
+    std::map<std::string, std::vector<std::string>> combos;  // "window/control" -> entries
+    std::map<std::string, int> comboSelections;
+    std::vector<std::string> fileOpenAttempts;
+    std::string applicationFileName = "Krev";
+
+    // The working directory: a real temporary folder, removed with the simulation.
+    const std::string& folder() const { return folder_; }
+    std::string pathOf(const std::string& relative) const;
+    void writeFile(const std::string& relative, const std::string& content);
+    std::string readFile(const std::string& relative) const;
+    // A file that appears at a given virtual time (written by another process).
+    void scheduleFile(const std::string& relative, const std::string& content, long long atMs);
+    void makeUndeletable(const std::string& relative) { undeletable_.push_back(relative); }
     int windowLookups = 0;
     int destroyedMenus = 0;
     bool messageLoopRan = false;
@@ -155,6 +180,20 @@ public:
     std::unique_ptr<StopSignal> createStopSignal() override;
     long scGetState(std::uint32_t access, std::uint32_t* count, std::uint32_t* states) override;
     long scGetReaderList(std::uint32_t access, char* buffer) override;
+    void comboReset(WindowHandle dialog, unsigned control) override;
+    void comboInsert(WindowHandle dialog, unsigned control, int position, const char* text) override;
+    void comboSelect(WindowHandle dialog, unsigned control, int position) override;
+    int comboSelection(WindowHandle dialog, unsigned control) override;
+    std::string comboText(WindowHandle dialog, unsigned control, int position) override;
+    void messageBox(WindowHandle owner, const char* text, const char* caption) override;
+    std::string applicationName() override { return applicationFileName; }
+    std::string readProfileString(const char* section, const char* key, const char* fallback, unsigned capacity,
+                                  const char* file) override;
+    bool writeProfileString(const char* section, const char* key, const char* value, const char* file) override;
+    bool fileExists(const char* path) override;
+    bool deleteFile(const char* path) override;
+    std::unique_ptr<TextFile> openTextFile(const char* path) override;
+    static std::string comboKey(WindowHandle dialog, unsigned control);
 
     std::string readerList;  // what SC_GetReaderList writes, at most 65025 bytes
     std::vector<std::uint32_t> cardAccessValues;
@@ -197,6 +236,16 @@ private:
     std::map<unsigned, std::vector<MenuItem>> menuResources_;
     std::map<MenuHandle, Menu> menus_;
     MenuHandle nextMenu_ = 0x5000;
+
+    struct PendingFile {
+        std::string relative;
+        std::string content;
+        long long atMs;
+    };
+    void writePendingFiles();
+    std::string folder_;
+    std::vector<PendingFile> pendingFiles_;
+    std::vector<std::string> undeletable_;
 };
 
 }  // namespace platform::sim

@@ -3,7 +3,9 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "outside/sc/sc_api.h"
 #include "platform/win32/process_starter_win32.h"
@@ -100,6 +102,17 @@ public:
 
 private:
     HANDLE event_;
+};
+
+class CrtTextFile final : public TextFile {
+public:
+    explicit CrtTextFile(FILE* file) : file_(file) {}
+    ~CrtTextFile() override { std::fclose(file_); }
+    bool atEnd() override { return std::feof(file_) != 0; }
+    bool readLine(char* buffer, int size) override { return std::fgets(buffer, size, file_) != nullptr; }
+
+private:
+    FILE* file_;
 };
 
 }  // namespace
@@ -199,6 +212,75 @@ void Win32Platform::runMessageLoop() {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
+}
+
+void Win32Platform::comboReset(WindowHandle dialog, unsigned control) {
+    SendDlgItemMessageA(toHwnd(dialog), static_cast<int>(control), CB_RESETCONTENT, 0, 0);
+}
+
+void Win32Platform::comboInsert(WindowHandle dialog, unsigned control, int position, const char* text) {
+    SendDlgItemMessageA(toHwnd(dialog), static_cast<int>(control), CB_INSERTSTRING, static_cast<WPARAM>(position),
+                        reinterpret_cast<LPARAM>(text));
+}
+
+void Win32Platform::comboSelect(WindowHandle dialog, unsigned control, int position) {
+    SendDlgItemMessageA(toHwnd(dialog), static_cast<int>(control), CB_SETCURSEL, static_cast<WPARAM>(position), 0);
+}
+
+int Win32Platform::comboSelection(WindowHandle dialog, unsigned control) {
+    return static_cast<int>(SendDlgItemMessageA(toHwnd(dialog), static_cast<int>(control), CB_GETCURSEL, 0, 0));
+}
+
+std::string Win32Platform::comboText(WindowHandle dialog, unsigned control, int position) {
+    const LRESULT length = SendDlgItemMessageA(toHwnd(dialog), static_cast<int>(control), CB_GETLBTEXTLEN,
+                                               static_cast<WPARAM>(position), 0);
+    if (length == CB_ERR) return std::string();
+    std::vector<char> text(static_cast<std::size_t>(length) + 1, '\0');
+    SendDlgItemMessageA(toHwnd(dialog), static_cast<int>(control), CB_GETLBTEXT, static_cast<WPARAM>(position),
+                        reinterpret_cast<LPARAM>(text.data()));
+    return std::string(text.data());
+}
+
+void Win32Platform::messageBox(WindowHandle owner, const char* text, const char* caption) {
+    MessageBoxA(toHwnd(owner), text, caption, MB_OK);
+}
+
+std::string Win32Platform::applicationName() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string name = path;
+    const std::size_t slash = name.find_last_of("\\/");
+    if (slash != std::string::npos) name.erase(0, slash + 1);
+    const std::size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos) name.erase(dot);
+    return name;
+}
+
+std::string Win32Platform::readProfileString(const char* section, const char* key, const char* fallback,
+                                             unsigned capacity, const char* file) {
+    std::vector<char> value(capacity + 1, '\0');
+    GetPrivateProfileStringA(section, key, fallback, value.data(), capacity, file);
+    return std::string(value.data());
+}
+
+bool Win32Platform::writeProfileString(const char* section, const char* key, const char* value, const char* file) {
+    return WritePrivateProfileStringA(section, key, value, file) != FALSE;
+}
+
+bool Win32Platform::fileExists(const char* path) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    FindClose(search);
+    return true;
+}
+
+bool Win32Platform::deleteFile(const char* path) { return DeleteFileA(path) != FALSE; }
+
+std::unique_ptr<TextFile> Win32Platform::openTextFile(const char* path) {
+    FILE* file = std::fopen(path, "r");
+    if (file == nullptr) return nullptr;
+    return std::make_unique<CrtTextFile>(file);
 }
 
 void Win32Platform::setTimer(WindowHandle window, unsigned id, unsigned milliseconds) {

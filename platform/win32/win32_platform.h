@@ -32,6 +32,20 @@ public:
     WindowHandle mainWindow() override;
     void runMessageLoop() override;
 
+    void comboReset(WindowHandle dialog, unsigned control) override;
+    void comboInsert(WindowHandle dialog, unsigned control, int position, const char* text) override;
+    void comboSelect(WindowHandle dialog, unsigned control, int position) override;
+    int comboSelection(WindowHandle dialog, unsigned control) override;
+    std::string comboText(WindowHandle dialog, unsigned control, int position) override;
+    void messageBox(WindowHandle owner, const char* text, const char* caption) override;
+    std::string applicationName() override;
+    std::string readProfileString(const char* section, const char* key, const char* fallback, unsigned capacity,
+                                  const char* file) override;
+    bool writeProfileString(const char* section, const char* key, const char* value, const char* file) override;
+    bool fileExists(const char* path) override;
+    bool deleteFile(const char* path) override;
+    std::unique_ptr<TextFile> openTextFile(const char* path) override;
+
     void setTimer(WindowHandle window, unsigned id, unsigned milliseconds) override;
     void killTimer(WindowHandle window, unsigned id) override;
 

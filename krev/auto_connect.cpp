@@ -1,0 +1,96 @@
+// The auto-connect timer: at each tick of timer 1, a card that has just been inserted opens
+// the portal page, unless a known Web ATM page is open; a card taken out turns the icon grey.
+#include "krev/card_poller.h"
+#include "krev/main_dialog.h"
+#include "krev/res/resource.h"
+#include "krev/settings.h"
+#include "krev/version_check.h"
+#include "krev/web_atm_titles.h"
+#include "krev/web_pages.h"
+
+#include <cstring>
+
+namespace {
+constexpr unsigned kFirstLookMs = 50;
+constexpr unsigned kConfirmMs = 500;
+constexpr int kGreyIconTicks = 10;
+
+bool insertionSignature() { return cardWatch.cardPrevious == 0 && cardWatch.cardPresent == 1; }
+}  // namespace
+
+void CKrevSystemTrayDlg::OnTimer(unsigned) {
+    // A tick that arrives while one is under way (a message box's loop) is dropped.
+    if (timerBusy != 0) return;
+    timerBusy = 1;
+    if (webAtmPageOpen()) {
+        timerBusy = 0;
+        return;
+    }
+    confirmInsertion();
+    startGreyIconPhase();
+    runGreyIconPhase();
+    if (openNow == 1) openPagesForCard();
+    timerBusy = 0;
+}
+
+// Never disturb a banking page: any open window with one of the titles ends the tick.
+bool CKrevSystemTrayDlg::webAtmPageOpen() {
+    for (const char* const* row = webAtmTitles; std::strcmp(*row, "EndOfBlock") != 0; ++row) {
+        if (platform_.findWindow(*row) != 0) return true;
+    }
+    return false;
+}
+
+// The poller writes the two flags one after the other without a lock: an insertion counts
+// only when it reads the same 50 ms and 550 ms into the tick.
+void CKrevSystemTrayDlg::confirmInsertion() {
+    openNow = 0;
+    platform_.sleep(kFirstLookMs);
+    if (!insertionSignature()) return;
+    platform_.sleep(kConfirmMs);
+    openNow = insertionSignature() ? 1 : 0;
+}
+
+void CKrevSystemTrayDlg::startGreyIconPhase() {
+    const int previous = cardWatch.cardPrevious;
+    if (previous == 0) {
+        if (cardWatch.cardPresent == 1 && openNow == 1) greyIconTicks = kGreyIconTicks;
+    } else if (previous == 1) {
+        if (cardWatch.cardPresent == 0) greyIconPhase = 1;
+    }
+}
+
+void CKrevSystemTrayDlg::runGreyIconPhase() {
+    if (greyIconPhase != 1) return;
+    if (greyIconTicks > 0) {
+        tray.ChangeIcon(IDI_CARD_GREY);
+        --greyIconTicks;
+        openNow = 0;
+    } else {
+        greyIconPhase = 0;
+        tray.ChangeIcon(IDI_CARD_RED);
+    }
+}
+
+void CKrevSystemTrayDlg::openPagesForCard() {
+    cardWatch.cardPrevious = cardWatch.cardPresent.load();
+    registerCheck = settings::read(platform_, settings::kRegisterSection, settings::kCheckKey);
+    const bool firstOpening = registerCheck != settings::kRegistered;
+    if (firstOpening) {
+        settings::write(platform_, settings::kRegisterSection, settings::kCheckKey, settings::kRegistered);
+    }
+    OpenWebPage(platform_, newerVersion == 1 ? web_pages::kNewVersion : web_pages::kPortal);
+    if (firstOpening) OpenWebPage(platform_, web_pages::kRegistration);
+    newerVersion = CheckVersion(platform_, handle());
+}
+
+void CKrevSystemTrayDlg::OnAutoConnect() {
+    autoConnect = autoConnect == 0 ? 1 : 0;
+    if (autoConnect == 1) {
+        platform_.setTimer(handle(), kAutoConnectTimer, kAutoConnectPeriodMs);
+    } else {
+        platform_.killTimer(handle(), kAutoConnectTimer);
+        cardWatch.cardPrevious = 0;
+        cardWatch.cardPresent = 0;
+    }
+}

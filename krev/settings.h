@@ -1,0 +1,20 @@
+// Reader.ini in the working directory: the one way Krev reads and writes its settings.
+#pragma once
+#include <string>
+
+#include "platform/platform.h"
+
+namespace settings {
+
+constexpr char kFile[] = ".\\Reader.ini";
+constexpr char kReaderSection[] = "Reader";
+constexpr char kSelectKey[] = "Select";
+constexpr char kRegisterSection[] = "Register";
+constexpr char kCheckKey[] = "Check";
+constexpr char kRegistered[] = "OK";
+
+// Empty when the file, section or key is missing; cut to 254 bytes.
+std::string read(platform::Platform& platform, const char* section, const char* key);
+void write(platform::Platform& platform, const char* section, const char* key, const char* value);
+
+}  // namespace settings

@@ -1,0 +1,79 @@
+#include "krev/version_check.h"
+
+#include <cstring>
+
+#include "krev/web_pages.h"
+#include "platform/command_line.h"
+#include "platform/cp950.h"
+
+#include <cstdlib>
+
+namespace {
+
+constexpr char kVersionFile[] = ".\\Ver.chk";
+constexpr char kRecordKey[] = "VersionCheck000=";
+constexpr const char* kOwnGroups[4] = {"003", "002", "000", "001"};
+constexpr int kGroupWidth = 3;
+constexpr unsigned kStartPauseMs = 100;
+constexpr int kOpenRetries = 10;
+constexpr unsigned kRetryPauseMs = 1000;
+constexpr unsigned kLinePauseMs = 50;
+constexpr int kLineBufferSize = 512;
+constexpr char kDamagedFilesMessage[] =
+    "Vyx程式可能缺少完整檔案或是發生檔案損毀，請先移除後再重新完整安裝。";
+
+void startFetcher(platform::Platform& platform) {
+    char* command = command_line::build("Pellit.dll", false, web_pages::kVersionCheck);
+    if (command != nullptr) platform.startProgram(command, platform::kShowHide);
+    std::free(command);
+}
+
+std::unique_ptr<platform::TextFile> waitForVersionFile(platform::Platform& platform) {
+    platform.sleep(kStartPauseMs);
+    for (int retries = kOpenRetries;; --retries) {
+        std::unique_ptr<platform::TextFile> file = platform.openTextFile(kVersionFile);
+        if (file != nullptr || retries == 0) return file;
+        platform.sleep(kRetryPauseMs);
+    }
+}
+
+}  // namespace
+
+void readVersionRecord(const char* line, PublishedVersion& version) {
+    const char* key = cp950::findText(line, kRecordKey);
+    if (key == nullptr || key == line) return;
+    const std::size_t available = std::strlen(key);
+    // Each group follows the key and the groups before it, each of those with one separator.
+    for (int group = 0; group < 4; ++group) {
+        const std::size_t offset = std::strlen(kRecordKey) + group * (kGroupWidth + 1);
+        version.groups[group] = offset < available ? std::string(key + offset).substr(0, kGroupWidth) : std::string();
+    }
+}
+
+int isNewerVersion(const PublishedVersion& version) {
+    for (int group = 0; group < 4; ++group) {
+        const int order = version.groups[group].compare(kOwnGroups[group]);
+        if (order != 0) return order > 0 ? 1 : 0;
+    }
+    return 0;
+}
+
+int CheckVersion(platform::Platform& platform, platform::WindowHandle owner) {
+    if (platform.fileExists(kVersionFile) && !platform.deleteFile(kVersionFile)) return 0;
+    startFetcher(platform);
+    std::unique_ptr<platform::TextFile> file = waitForVersionFile(platform);
+    if (file == nullptr) {
+        platform.messageBox(owner, kDamagedFilesMessage, platform.applicationName().c_str());
+        return 0;
+    }
+    PublishedVersion version;
+    char line[kLineBufferSize];
+    while (!file->atEnd()) {
+        std::memset(line, 0, sizeof line);
+        platform.sleep(kLinePauseMs);
+        file->readLine(line, sizeof line);
+        readVersionRecord(line, version);
+    }
+    file.reset();
+    return isNewerVersion(version);
+}

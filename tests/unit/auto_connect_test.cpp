@@ -1,0 +1,205 @@
+// The auto-connect timer over a card's life: insertion, Web ATM pages, the grey icon, the switch.
+#include <cstring>
+
+#include "krev/settings.h"
+#include "krev/web_atm_titles.h"
+#include "krev_fixture.h"
+
+namespace {
+
+constexpr char kPortal[] = "Farrow.exe http://www.quenby.example/portal/index.htm";
+constexpr char kNewVersion[] = "Farrow.exe http://www.quenby.example/newvn/000.htm";
+constexpr char kRegistration[] = "Farrow.exe http://reg.quenby.example/reg_reader.php";
+constexpr char kFetch[] = "Pellit.dll http://www.quenby.example/version/check.htm";
+
+class AutoConnect : public KrevFixture {
+protected:
+    void SetUp() override {
+        publishVersion("003.002.000.001");
+        sim.scheduleReaders(0, {false});
+        startKrev();
+        settings::write(sim, "Register", "Check", "OK");
+    }
+    void publishVersion(const std::string& version) {
+        sim.onProgramStart = [this, version](const std::string& command) {
+            if (command.rfind("Pellit.dll ", 0) == 0) {
+                sim.scheduleFile("Ver.chk", "<b>VersionCheck000=" + version + "</b>\r\n", sim.now() + 20);
+            }
+        };
+    }
+    void cardIn(long long at) { sim.scheduleReaders(at, {true}); }
+    void cardOut(long long at) { sim.scheduleReaders(at, {false}); }
+    // The pages opened so far, without the version fetches.
+    std::vector<std::string> pages() {
+        std::vector<std::string> opened;
+        for (const auto& command : startedCommands()) {
+            if (command != kFetch) opened.push_back(command);
+        }
+        return opened;
+    }
+    unsigned trayIcon() { return sim.iconId(sim.shellIcons.at({trayWindow(), 129}).icon); }
+    std::vector<unsigned> iconChanges() {
+        std::vector<unsigned> changes;
+        for (const auto& call : sim.notifyCalls) {
+            if (call.action == platform::NotifyAction::modify) changes.push_back(sim.iconId(call.record.icon));
+        }
+        return changes;
+    }
+};
+
+}  // namespace
+
+TEST_F(AutoConnect, AnInsertedCardOpensThePortalPageAndThenChecksTheVersion) {
+    cardIn(1000);
+    sim.runFor(3000);
+    EXPECT_EQ(startedCommands(), (std::vector<std::string>{kPortal, kFetch}));
+    EXPECT_EQ(sim.starts[0].showState, platform::kShowHide);
+    EXPECT_EQ(sim.starts[1].showState, platform::kShowHide);
+    EXPECT_EQ(cardWatch.cardPrevious.load(), 1);
+    EXPECT_EQ(dialog().greyIconTicks, 10);
+    // Seen by the poller at 1000, then by the tick at 1000, confirmed 550 ms later.
+    EXPECT_EQ(sim.starts[0].atMs, 1000 + 550 + 50);
+}
+
+TEST_F(AutoConnect, NothingOpensWhileAWebAtmPageIsOpenAndTheCardStaysPending) {
+    const auto bankPage = sim.openWindow(webAtmTitles[8]);  // 台灣銀行網路ATM
+    cardIn(1000);
+    sim.runFor(5000);
+    EXPECT_TRUE(pages().empty());
+    EXPECT_EQ(cardWatch.cardPrevious.load(), 0);
+    EXPECT_EQ(cardWatch.cardPresent.load(), 1);
+    sim.closeWindow(bankPage);
+    sim.runFor(1500);
+    EXPECT_EQ(pages(), std::vector<std::string>{kPortal});
+}
+
+TEST_F(AutoConnect, TheGuardMatchesEveryRowIgnoringCaseButNotATrailingBlank) {
+    for (int row = 0; row < kWebAtmTitleRows; ++row) {
+        const auto window = sim.openWindow(webAtmTitles[row]);
+        int firstEqualRow = 0;
+        while (std::strcmp(webAtmTitles[firstEqualRow], webAtmTitles[row]) != 0) ++firstEqualRow;
+        const int before = sim.windowLookups;
+        sim.runFor(500);
+        EXPECT_EQ(sim.windowLookups - before, firstEqualRow + 1) << "row " << row + 1;
+        sim.closeWindow(window);
+    }
+    const auto lowerCase = sim.openWindow("webatm - microsoft internet explorer");
+    cardIn(sim.now());
+    sim.runFor(2000);
+    EXPECT_TRUE(pages().empty());
+    sim.closeWindow(lowerCase);
+    sim.openWindow("台灣銀行網路ATM - Microsoft Internet Explorer ");
+    sim.runFor(1500);
+    EXPECT_EQ(pages(), std::vector<std::string>{kPortal});
+}
+
+TEST_F(AutoConnect, ACardInAndOutWithinHalfASecondOpensNothing) {
+    // The tick at 1500 sees the card at its first look (1550) and sees it gone at its second (2050).
+    cardIn(1260);
+    cardOut(1650);
+    sim.runFor(4000);
+    EXPECT_TRUE(pages().empty());
+    EXPECT_EQ(iconChanges().front(), 144u);
+}
+
+TEST_F(AutoConnect, TheFirstOpeningAfterAFreshInstallAlsoOpensTheRegistrationPage) {
+    std::remove(sim.pathOf("Reader.ini").c_str());
+    cardIn(1000);
+    sim.runFor(3000);
+    EXPECT_EQ(pages(), (std::vector<std::string>{kPortal, kRegistration}));
+    EXPECT_EQ(settings::read(sim, "Register", "Check"), "OK");
+    cardOut(4000);
+    cardIn(12000);
+    sim.runFor(12000);
+    EXPECT_EQ(pages(), (std::vector<std::string>{kPortal, kRegistration, kPortal}));
+}
+
+TEST_F(AutoConnect, ACheckOfAnyOtherTextIsOverwrittenAndOpensTheRegistrationPage) {
+    settings::write(sim, "Register", "Check", "ok");
+    cardIn(1000);
+    sim.runFor(3000);
+    EXPECT_EQ(pages(), (std::vector<std::string>{kPortal, kRegistration}));
+    EXPECT_EQ(settings::read(sim, "Register", "Check"), "OK");
+}
+
+TEST_F(AutoConnect, APublishedNewerVersionMakesTheNextOpeningTheNewVersionPage) {
+    publishVersion("003.002.000.002");
+    cardIn(1000);
+    cardOut(4000);
+    cardIn(12000);
+    sim.runFor(14000);
+    EXPECT_EQ(pages(), (std::vector<std::string>{kPortal, kNewVersion}));
+    EXPECT_EQ(dialog().newerVersion, 1);
+}
+
+TEST_F(AutoConnect, AfterRemovalTheIconIsGreyForTenTicksThenRedAgain) {
+    cardIn(1000);
+    cardOut(4000);
+    sim.runFor(3500);  // opened
+    ASSERT_EQ(pages().size(), 1u);
+    sim.runFor(500 * 13);
+    const auto changes = iconChanges();
+    ASSERT_GE(changes.size(), 12u);
+    EXPECT_EQ(std::vector<unsigned>(changes.begin(), changes.begin() + 10), std::vector<unsigned>(10, 146u));
+    EXPECT_EQ(changes[10], 144u);
+    EXPECT_EQ(changes[11], 144u);  // each later tick with the card out sets the red icon again
+    EXPECT_EQ(trayIcon(), 144u);
+    EXPECT_EQ(dialog().greyIconTicks, 0);
+}
+
+TEST_F(AutoConnect, ReinsertingDuringTheGreyPhaseKeepsTheIconGreyAndOpensNothing) {
+    cardIn(1000);
+    cardOut(4000);
+    cardIn(5600);
+    sim.runFor(12000);
+    EXPECT_EQ(pages(), std::vector<std::string>{kPortal});
+    EXPECT_EQ(trayIcon(), 146u);
+    cardOut(12500);
+    sim.runFor(8000);  // the phase runs out
+    EXPECT_EQ(trayIcon(), 144u);
+    cardIn(sim.now() + 100);
+    sim.runFor(2000);
+    EXPECT_EQ(pages(), (std::vector<std::string>{kPortal, kPortal}));
+}
+
+TEST_F(AutoConnect, SwitchingOffStopsTheTimerAndClearsTheFlagsAndOnAgainOpensAWaitingCard) {
+    cardIn(1000);
+    cardOut(4000);
+    sim.runFor(12000);  // opened, then the grey phase has run out
+    ASSERT_EQ(dialog().greyIconPhase, 0);
+    sim.sendCommand(mainWindow(), ID_AUTO_CONNECT);
+    EXPECT_EQ(dialog().autoConnect, 0);
+    EXPECT_FALSE(sim.timerRunning(mainWindow(), 1));
+    EXPECT_EQ(cardWatch.cardPrevious.load(), 0);
+    EXPECT_EQ(cardWatch.cardPresent.load(), 0);
+    cardIn(sim.now() + 200);
+    sim.runFor(3000);
+    EXPECT_EQ(pages().size(), 1u);
+    sim.sendCommand(mainWindow(), ID_AUTO_CONNECT);
+    EXPECT_EQ(dialog().autoConnect, 1);
+    EXPECT_EQ(sim.timerPeriod(mainWindow(), 1), 500u);
+    sim.runFor(1200);  // the first tick confirms it
+    EXPECT_EQ(pages().size(), 2u);
+}
+
+TEST_F(AutoConnect, TicksDuringTheVersionMessageBoxAreDropped) {
+    sim.onProgramStart = nullptr;  // Pellit.dll never writes Ver.chk
+    sim.messageBoxOpenMs = 3000;
+    cardIn(1000);
+    sim.runFor(16000);
+    ASSERT_EQ(sim.messageBoxes.size(), 1u);
+    EXPECT_EQ(pages(), std::vector<std::string>{kPortal});
+    EXPECT_EQ(dialog().timerBusy, 0);
+    EXPECT_EQ(dialog().newerVersion, 0);
+}
+
+TEST_F(AutoConnect, TheTableHas130TitlesInCodePage950AndTheClosingRow) {
+    EXPECT_STREQ(webAtmTitles[kWebAtmTitleRows], "EndOfBlock");
+    EXPECT_STREQ(webAtmTitles[8], "\xA5\x78\xC6\x57\xBB\xC8\xA6\xE6\xBA\xF4\xB8\xF4" "ATM - Microsoft Internet Explorer");
+    EXPECT_STREQ(webAtmTitles[17], "華銀網路ATM－帳號及金額確認 -- 網頁對話");
+    const std::string last = webAtmTitles[129];
+    EXPECT_EQ(last.substr(last.size() - 31), " - Microsoft Internet Explorer ");
+    for (auto [a, b] : {std::pair{67, 69}, {70, 71}, {70, 72}, {70, 83}, {102, 104}}) {
+        EXPECT_STREQ(webAtmTitles[a - 1], webAtmTitles[b - 1]);
+    }
+}
