@@ -80,6 +80,11 @@ void CKrevSystemTrayApp::OnVersion() {
 
 void CKrevSystemTrayApp::OnExit() {
     if (dialog_ == nullptr) return;
+    // The dialog cannot be deleted under its own running tick; the tick posts Exit again when done.
+    if (dialog_->timerBusy == 1) {
+        dialog_->exitAfterTick = true;
+        return;
+    }
     platform_.sendClose(dialog_->handle());
     delete dialog_;
     dialog_ = nullptr;

@@ -39,6 +39,8 @@ public:
     int newerVersion;
     int greyIconTicks;
     int greyIconPhase;
+    // Exit was chosen while a tick was under way (from a message box's loop): it runs after the tick.
+    bool exitAfterTick = false;
 
 private:
     bool webAtmPageOpen();

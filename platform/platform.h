@@ -114,6 +114,8 @@ public:
     // Drops WS_EX_APPWINDOW and adds WS_EX_TOOLWINDOW, so the window never gets a taskbar button.
     virtual void makeToolWindow(WindowHandle window) = 0;
     virtual void setWindowIcons(WindowHandle window, IconHandle icon) = 0;
+    // Queues a command for the window; it arrives through the event loop.
+    virtual void postCommand(WindowHandle window, unsigned id) = 0;
     // Sends WM_CLOSE and returns once the window has handled it.
     virtual void sendClose(WindowHandle window) = 0;
     virtual void setMainWindow(WindowHandle window) = 0;

@@ -2,7 +2,9 @@
 """The main job: Krev runs under Wine in Xvfb with the scriptable card library; a card is put
 into the reader, and Krev opens the portal page through Farrow in the recording browser.
 Prints each step and what the browser received."""
+import ntpath
 import os
+import shutil
 import sys
 import time
 
@@ -16,12 +18,15 @@ def main():
     wine = wine_env.machine()
     try:
         folder = wine.run_folder("main-job", programs=("Krev.exe", "Farrow.exe", "SC.dll"))
-        with open(os.path.join(folder, "Ver.chk"), "w") as version:
-            version.write("no version published\n")
+        # The version fetcher: a stand-in that "downloads" this page.
+        shutil.copy(os.path.join(wine_env.HELPERS, "fake_pellit.exe"), os.path.join(folder, "Pellit.dll"))
+        published = os.path.join(folder, "published.htm")
+        with open(published, "w") as page:
+            page.write("<p>VersionCheck000=003.002.000.001</p>\n")
         write_card_script(folder, ["empty Quenby USB Reader"])
         log = Recording(os.path.join(folder, "record.log"))
         print("Starting Krev.exe in %s" % folder, flush=True)
-        krev = wine.start("Krev.exe", folder)
+        krev = wine.start("Krev.exe", folder, PELLIT_SOURCE=wine_env.windows_path(published))
         if not wait_until(lambda: wine.find_window("About Vyx")):
             print("FAILED: Krev's main window never appeared")
             return 1
@@ -39,8 +44,9 @@ def main():
             return 1
         print("After %.2f s the browser was started with: %s"
               % (time.monotonic() - inserted, opened[0]["command"].decode("cp950")))
+        wait_until(lambda: len(log.entries()) >= 3)
         for entry in log.entries()[1:]:
-            print("  then: %s" % entry["command"].decode("cp950"))
+            print("  then: %s (%s)" % (entry["command"].decode("cp950"), ntpath.basename(entry["program"])))
         with open(os.path.join(folder, "Reader.ini"), "rb") as settings:
             print("Reader.ini now holds: %r" % settings.read())
         wine.probe("send", "About Vyx", 0x111, 57665, 0)

@@ -5,7 +5,8 @@
 //   result <number>          what both calls return (0 when absent)
 //   raw <word> <word> ...    state words reported as they stand, instead of the readers
 // A reader's changed bit is set when its state differs from what this library reported last
-// (and at the first report), as the PC/SC status-change query does.
+// (and at the first report), as the PC/SC status-change query does. When SC_LOG names a file,
+// every report with a changed bit is appended to it with the wall-clock time in milliseconds.
 #define SC_BUILDING_LIBRARY
 #include "outside/sc/sc_api.h"
 
@@ -33,6 +34,20 @@ struct Script {
 };
 
 CRITICAL_SECTION lock;
+
+void logChangeReport(const DWORD* states, DWORD count) {
+    char path[MAX_PATH];
+    if (GetEnvironmentVariableA("SC_LOG", path, sizeof path) == 0) return;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const unsigned long long ticks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    FILE* log = std::fopen(path, "a");
+    if (log == nullptr) return;
+    std::fprintf(log, "%llu", ticks / 10000ULL - 11644473600000ULL);
+    for (DWORD reader = 0; reader < count; ++reader) std::fprintf(log, " %02lx", static_cast<unsigned long>(states[reader]));
+    std::fprintf(log, "\n");
+    std::fclose(log);
+}
 int lastReported[kMaxReaders];  // -1 never reported, else 0 empty / 1 present
 
 void trimLineEnd(char* line) {
@@ -96,6 +111,9 @@ SC_API LONG WINAPI SC_GetState(DWORD access, DWORD* count, DWORD* states) {
             lastReported[reader] = now;
         }
         *count = static_cast<DWORD>(reported);
+        bool changed = false;
+        for (int reader = 0; reader < reported; ++reader) changed = changed || (states[reader] & kChanged) != 0;
+        if (changed) logChangeReport(states, *count);
     }
     LeaveCriticalSection(&lock);
     return result;

@@ -98,9 +98,18 @@ long long SimPlatform::callerTime() {
 
 void SimPlatform::sleep(unsigned milliseconds) { advanceTo(now() + milliseconds); }
 
+void SimPlatform::deliverPosted() {
+    while (!posted_.empty()) {
+        const auto [window, id] = posted_.front();
+        posted_.erase(posted_.begin());
+        sendCommand(window, id);
+    }
+}
+
 void SimPlatform::runFor(unsigned milliseconds) {
     const long long end = now() + milliseconds;
     for (;;) {
+        deliverPosted();
         auto next = std::min_element(timers_.begin(), timers_.end(),
                                      [](const auto& a, const auto& b) { return a.second.due < b.second.due; });
         if (next == timers_.end() || next->second.due > end) break;
@@ -114,6 +123,7 @@ void SimPlatform::runFor(unsigned milliseconds) {
         if (timer != timers_.end() && timer->second.due < now()) timer->second.due = now();
     }
     advanceTo(end);
+    deliverPosted();
 }
 
 WindowHandle SimPlatform::openWindow(const std::string& title) {
@@ -441,6 +451,7 @@ std::string SimPlatform::comboText(WindowHandle dialog, unsigned control, int po
 // The box's modal loop keeps delivering timer ticks until the user closes it.
 void SimPlatform::messageBox(WindowHandle owner, const char* text, const char* caption) {
     messageBoxes.push_back(MessageBoxShown{owner, text, caption, now()});
+    if (onMessageBox) onMessageBox();
     runFor(messageBoxOpenMs);
 }
 

@@ -120,6 +120,7 @@ public:
     // Called at each program start: how a test's stand-in for another program behaves.
     std::function<void(const std::string& commandLine)> onProgramStart;
     std::vector<MessageBoxShown> messageBoxes;
+    std::function<void()> onMessageBox;  // what the user does while a message box is open
     unsigned messageBoxOpenMs = 2000;  // how long the user takes to close a message box
     std::map<std::string, std::vector<std::string>> combos;  // "window/control" -> entries
     std::map<std::string, int> comboSelections;
@@ -159,6 +160,7 @@ public:
     void centerWindow(WindowHandle window) override;
     void makeToolWindow(WindowHandle window) override;
     void setWindowIcons(WindowHandle window, IconHandle icon) override;
+    void postCommand(WindowHandle window, unsigned id) override { posted_.emplace_back(window, id); }
     void sendClose(WindowHandle window) override;
     void setMainWindow(WindowHandle window) override { mainWindow_ = window; }
     WindowHandle mainWindow() override { return mainWindow_; }
@@ -212,6 +214,8 @@ private:
     static constexpr IconHandle kIconBase = 0x10000;
 
     void advanceTo(long long time);
+    void deliverPosted();
+    std::vector<std::pair<WindowHandle, unsigned>> posted_;
     bool threadsIdle() const;
     long long callerTime();
     MenuHandle instantiateMenu(const std::vector<MenuItem>& items);

@@ -194,6 +194,8 @@ void Win32Platform::setWindowIcons(WindowHandle window, IconHandle icon) {
     SendMessageA(toHwnd(window), WM_SETICON, ICON_SMALL, static_cast<LPARAM>(icon));
 }
 
+void Win32Platform::postCommand(WindowHandle window, unsigned id) { PostMessageA(toHwnd(window), WM_COMMAND, id, 0); }
+
 void Win32Platform::sendClose(WindowHandle window) { SendMessageA(toHwnd(window), WM_CLOSE, 0, 0); }
 
 void Win32Platform::setMainWindow(WindowHandle window) {

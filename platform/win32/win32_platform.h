@@ -27,6 +27,7 @@ public:
     void centerWindow(WindowHandle window) override;
     void makeToolWindow(WindowHandle window) override;
     void setWindowIcons(WindowHandle window, IconHandle icon) override;
+    void postCommand(WindowHandle window, unsigned id) override;
     void sendClose(WindowHandle window) override;
     void setMainWindow(WindowHandle window) override;
     WindowHandle mainWindow() override;

@@ -4,6 +4,8 @@
 //   winprobe count HEX_TITLE                     -> number of top-level windows with that title
 //   winprobe send HEX_TITLE MSG WPARAM LPARAM     -> SendMessage, prints the result
 //   winprobe post HEX_TITLE MSG WPARAM LPARAM     -> PostMessage
+//   winprobe item HEX_TITLE CONTROL MSG WPARAM LPARAM -> SendDlgItemMessage, prints the result
+//   winprobe text HEX_TITLE CONTROL INDEX          -> a combo box entry's text, as hex
 //   winprobe hold HEX_TITLE STOPFILE              -> shows a window with that title until STOPFILE exists
 //   winprobe run HEX_COMMAND_LINE                 -> CreateProcessA(NULL, line), waits, prints the exit code
 #include <windows.h>
@@ -101,6 +103,25 @@ int main(int argc, char** argv) {
         std::printf("found %08lx %08lx %d %lu\n", static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)),
                     static_cast<unsigned long>(GetWindowLongA(window, GWL_EXSTYLE)), IsWindowVisible(window) ? 1 : 0,
                     process);
+        return 0;
+    }
+    if (verb == "item" && argc == 7 && window != nullptr) {
+        const LRESULT result = SendDlgItemMessageA(window, static_cast<int>(number(argv[3])), number(argv[4]),
+                                                   number(argv[5]), static_cast<LPARAM>(number(argv[6])));
+        std::printf("%ld\n", static_cast<long>(result));
+        return 0;
+    }
+    if (verb == "text" && argc == 5 && window != nullptr) {
+        // Asked for in UTF-16 and converted here: Wine does not convert this reply across processes.
+        wchar_t wide[1024] = {};
+        SendDlgItemMessageW(window, static_cast<int>(number(argv[3])), CB_GETLBTEXT, number(argv[4]),
+                            reinterpret_cast<LPARAM>(wide));
+        char entry[2048] = {};
+        WideCharToMultiByte(950, 0, wide, -1, entry, sizeof entry, nullptr, nullptr);
+        for (const unsigned char* at = reinterpret_cast<const unsigned char*>(entry); *at != 0; ++at) {
+            std::printf("%02x", *at);
+        }
+        std::printf("\n");
         return 0;
     }
     if ((verb == "send" || verb == "post") && argc == 6 && window != nullptr) {

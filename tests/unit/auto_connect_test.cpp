@@ -203,3 +203,16 @@ TEST_F(AutoConnect, TheTableHas130TitlesInCodePage950AndTheClosingRow) {
         EXPECT_STREQ(webAtmTitles[a - 1], webAtmTitles[b - 1]);
     }
 }
+
+TEST_F(AutoConnect, ExitChosenWhileTheVersionMessageBoxIsOpenEndsKrevOnceTheBoxCloses) {
+    sim.onProgramStart = nullptr;  // Pellit.dll never writes Ver.chk: the check shows its message
+    sim.messageBoxOpenMs = 3000;
+    sim.onMessageBox = [this] { sim.sendCommand(mainWindow(), ID_EXIT); };
+    cardIn(1000);
+    sim.runFor(16000);
+    ASSERT_EQ(sim.messageBoxes.size(), 1u);
+    EXPECT_EQ(app->dialog(), nullptr);
+    EXPECT_TRUE(sim.quitPosted);
+    EXPECT_TRUE(sim.shellIcons.empty());
+    EXPECT_EQ(sim.liveThreads(), 0);
+}

@@ -49,9 +49,10 @@ class Recording:
         entries = []
         with open(self.path, "rb") as log:
             for line in log.read().splitlines():
-                program, show, directory, command = line.split(b"\t")
+                program, show, directory, command, started = line.split(b"\t")
                 entries.append({"program": program.decode("cp950"), "show": int(show),
-                                 "directory": directory.decode("cp950"), "command": bytes.fromhex(command.decode())})
+                                 "directory": directory.decode("cp950"), "command": bytes.fromhex(command.decode()),
+                                 "at_ms": int(started)})
         return entries
 
 
@@ -73,8 +74,19 @@ class WineMachine:
         self.browser = os.path.join(self.helpers, "browser.exe")
         shutil.copy(os.path.join(HELPERS, "recorder.exe"), self.browser)
         self.register_handler(".htm", "krevtesthtml", self.browser)
+        self._install_chinese_font()
         self.processes = []
         self._warm_up_notification_area()
+
+    def _install_chinese_font(self):
+        """The dialogs ask for 新細明體 (PMingLiU); AR PL UMing from Debian stands in for it."""
+        font = "/usr/share/fonts/truetype/arphic/uming.ttc"
+        if not os.path.exists(font):
+            return
+        shutil.copy(font, os.path.join(self.env["WINEPREFIX"], "drive_c", "windows", "Fonts"))
+        key = "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes"
+        for name in ("新細明體", "細明體", "PMingLiU", "MingLiU"):
+            self._quiet([WINE, "reg", "add", key, "/v", name, "/d", "AR PL UMing TW", "/f"])
 
     def _warm_up_notification_area(self):
         """Wine creates its notification area on the first icon, which takes about ten seconds
@@ -168,8 +180,8 @@ class WineMachine:
 def write_card_script(folder, lines):
     """The scriptable SC.dll reads this at every call; replaced whole so no read sees half of it."""
     path = os.path.join(folder, "sc_script.txt")
-    with open(path + ".new", "w") as script:
-        script.write("\n".join(lines) + "\n")
+    with open(path + ".new", "wb") as script:
+        script.write(("\n".join(lines) + "\n").encode("cp950"))
     os.replace(path + ".new", path)
 
 

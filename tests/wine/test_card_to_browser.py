@@ -1,0 +1,206 @@
+"""A card insertion under Wine: the portal and registration pages, the version check, the Web
+ATM window guard, and the reader dialog."""
+import os
+import shutil
+import time
+import unittest
+
+import wine_env
+from wine_env import PORTAL, Recording, wait_until, windows_path, write_card_script
+
+WM_COMMAND = 0x111
+ID_EXIT = 57665
+ID_SELECT_READER = 32783
+CB_GETCOUNT = 0x146
+CB_GETCURSEL = 0x147
+CB_SETCURSEL = 0x14E
+REGISTRATION = "http://reg.quenby.example/reg_reader.php"
+NEW_VERSION = "http://www.quenby.example/newvn/000.htm"
+FETCH = b"Pellit.dll http://www.quenby.example/version/check.htm"
+SCREENSHOTS = os.path.join(wine_env.ROOT, "build", "screenshots")
+
+
+class KrevWithCardScript(unittest.TestCase):
+    """A run folder with Krev, Farrow, the scriptable SC.dll and a stand-in Pellit.dll."""
+
+    def setUp(self):
+        self.wine = wine_env.machine()
+        self.folder = self.wine.run_folder(self.id().split(".")[-1])
+        shutil.copy(os.path.join(wine_env.HELPERS, "fake_pellit.exe"), os.path.join(self.folder, "Pellit.dll"))
+        self.published = os.path.join(self.folder, "published.htm")
+        self.publish("003.002.000.001")
+        write_card_script(self.folder, ["empty Quenby USB Reader"])
+        self.log = Recording(os.path.join(self.folder, "record.log"))
+        self.krev = None
+        self.holders = []
+
+    def tearDown(self):
+        for stop_file, holder in self.holders:
+            open(stop_file, "w").close()
+            holder.wait(timeout=30)
+        if self.krev is not None:
+            self.wine.probe("send", "About Vyx", WM_COMMAND, ID_EXIT, 0)
+            self.assertEqual(self.krev.wait(timeout=30), 0)
+
+    def publish(self, version):
+        with open(self.published, "w") as page:
+            page.write("<html>\r\n<p>VersionCheck000=%s</p>\r\n</html>\r\n" % version)
+
+    def registered(self):
+        with open(os.path.join(self.folder, "Reader.ini"), "wb") as settings:
+            settings.write(b"[Register]\r\nCheck=OK\r\n")
+
+    def start_krev(self):
+        self.krev = self.wine.start("Krev.exe", self.folder, PELLIT_SOURCE=windows_path(self.published))
+        self.assertTrue(wait_until(lambda: self.wine.find_window("About Vyx")))
+        time.sleep(0.5)  # the poller has seen the empty reader
+
+    def insert(self):
+        write_card_script(self.folder, ["present Quenby USB Reader"])
+
+    def remove(self):
+        write_card_script(self.folder, ["empty Quenby USB Reader"])
+
+    def pages(self):
+        prefix = b'"' + windows_path(self.wine.browser).encode() + b'" '
+        return [e["command"][len(prefix):].decode("cp950") for e in self.log.entries()
+                if e["command"].startswith(prefix)]
+
+    def hold_window(self, title):
+        stop_file = os.path.join(self.folder, "stop-%d" % len(self.holders))
+        holder = self.wine.start(os.path.join(self.wine.helpers, "winprobe.exe"), self.folder,
+                                 args=["hold", wine_env.hex_of(title), windows_path(stop_file)])
+        self.holders.append((stop_file, holder))
+        self.assertTrue(wait_until(lambda: self.wine.find_window(title)))
+        return stop_file
+
+
+class CardToBrowser(KrevWithCardScript):
+    def test_an_insertion_opens_the_portal_then_the_registration_page_then_checks_the_version(self):
+        self.start_krev()
+        self.insert()
+        self.assertTrue(wait_until(lambda: any(e["command"] == FETCH for e in self.log.entries())))
+        self.assertEqual(self.pages(), [PORTAL, REGISTRATION])
+        entries = self.log.entries()
+        self.assertEqual([e["command"] for e in entries][-1], FETCH)
+        self.assertTrue(all(e["show"] == 0 for e in entries if e["command"] == FETCH))
+        with open(os.path.join(self.folder, "Reader.ini"), "rb") as settings:
+            self.assertEqual(settings.read(), b"[Register]\r\nCheck=OK\r\n")
+        time.sleep(1.5)
+        self.assertEqual(self.pages(), [PORTAL, REGISTRATION], "one insertion opens its pages once")
+
+    def test_a_published_newer_version_makes_the_next_insertion_open_the_new_version_page(self):
+        self.registered()
+        self.publish("003.002.000.002")
+        self.start_krev()
+        self.insert()
+        self.assertTrue(wait_until(lambda: any(e["command"] == FETCH for e in self.log.entries())))
+        self.assertEqual(self.pages(), [PORTAL])
+        self.remove()
+        time.sleep(6.5)  # the grey icon's ten ticks run out
+        self.insert()
+        self.assertTrue(wait_until(lambda: len(self.pages()) == 2))
+        self.assertEqual(self.pages(), [PORTAL, NEW_VERSION])
+
+    def test_a_chinese_web_atm_window_holds_the_opening_back_until_it_closes(self):
+        self.registered()
+        self.start_krev()
+        stop_file = self.hold_window("台灣銀行網路ATM - Microsoft Internet Explorer")
+        self.insert()
+        time.sleep(3.0)
+        self.assertEqual(self.pages(), [])
+        open(stop_file, "w").close()
+        self.assertTrue(wait_until(lambda: self.pages()))
+        self.assertEqual(self.pages(), [PORTAL])
+
+    def test_a_title_differing_only_in_letter_case_holds_the_opening_back_too(self):
+        self.registered()
+        self.start_krev()
+        stop_file = self.hold_window("WEBATM - microsoft INTERNET explorer")
+        self.insert()
+        time.sleep(3.0)
+        self.assertEqual(self.pages(), [])
+        open(stop_file, "w").close()
+        self.assertTrue(wait_until(lambda: self.pages()))
+
+    def test_a_title_with_one_more_trailing_blank_does_not_hold_the_opening(self):
+        self.registered()
+        self.start_krev()
+        self.hold_window("台灣銀行網路ATM - Microsoft Internet Explorer ")
+        self.insert()
+        self.assertTrue(wait_until(lambda: self.pages()))
+
+    def test_the_reader_dialog_shows_the_scripted_readers_and_saves_the_chosen_one(self):
+        write_card_script(self.folder, ["empty Quenby USB Reader", "empty 晶片讀卡機 02"])
+        self.start_krev()
+        self.wine.probe("post", "About Vyx", WM_COMMAND, ID_SELECT_READER, 0)
+        dialog = "Vyx - Select Reader"
+        self.assertTrue(wait_until(lambda: (self.wine.find_window(dialog) or (0, 0, False))[2]))
+        self.assertEqual(self.wine.probe("item", dialog, 1008, CB_GETCOUNT, 0, 0), "2")
+        self.assertEqual(self.wine.probe("item", dialog, 1008, CB_GETCURSEL, 0, 0), "0")
+        entries = [bytes.fromhex(self.wine.probe("text", dialog, 1008, index)).decode("cp950") for index in (0, 1)]
+        self.assertEqual(entries, ["Quenby USB Reader", "晶片讀卡機 02"])
+        os.makedirs(SCREENSHOTS, exist_ok=True)
+        self.wine.screenshot(os.path.join(SCREENSHOTS, "reader_dialog.png"))
+        self.wine.probe("item", dialog, 1008, CB_SETCURSEL, 1, 0)
+        self.wine.probe("post", dialog, WM_COMMAND, 1, 0)
+        self.assertTrue(wait_until(lambda: not self.wine.find_window(dialog)[2]))
+        with open(os.path.join(self.folder, "Reader.ini"), "rb") as settings:
+            self.assertEqual(settings.read(), "[Reader]\r\nSelect=晶片讀卡機 02\r\n".encode("cp950"))
+        self.assertEqual(self.pages(), [], "no reader was on record when the command ran")
+
+
+if __name__ == "__main__":
+    unittest.main()
+
+
+class VersionMessageBox(KrevWithCardScript):
+    """Without Pellit.dll the check gives up after about ten seconds and says so."""
+
+    def test_exit_chosen_while_the_message_box_is_open_ends_krev_after_the_box(self):
+        os.remove(os.path.join(self.folder, "Pellit.dll"))
+        self.registered()
+        self.start_krev()
+        self.insert()
+        box = wait_until(lambda: self.wine.find_window("Krev"), timeout=40)
+        self.assertTrue(box, "the version check's message box never appeared")
+        self.assertTrue(box[2])
+        self.wine.probe("send", "About Vyx", WM_COMMAND, ID_EXIT, 0)
+        time.sleep(1.0)
+        self.assertIsNone(self.krev.poll(), "Krev must not end under its own running tick")
+        self.wine.probe("post", "Krev", WM_COMMAND, 1, 0)  # the user presses OK
+        self.assertEqual(self.krev.wait(timeout=30), 0)
+        self.krev = None
+        self.assertIsNone(self.wine.find_window("CSystemTray Dummy Window"))
+
+
+if __name__ == "__main__":
+    unittest.main()
+
+
+class VersionMessageBox(KrevWithCardScript):
+    """Without Pellit.dll the check gives up after about ten seconds and says so."""
+
+    def test_exit_chosen_while_the_message_box_is_open_ends_krev_after_the_box(self):
+        os.remove(os.path.join(self.folder, "Pellit.dll"))
+        self.registered()
+        self.start_krev()
+        self.insert()
+        box = wait_until(lambda: self.wine.find_window("Krev"), timeout=40)
+        self.assertTrue(box, "the version check's message box never appeared")
+        self.assertTrue(box[2])
+        self.wine.probe("send", "About Vyx", WM_COMMAND, ID_EXIT, 0)
+        time.sleep(1.0)
+        self.assertIsNone(self.krev.poll(), "Krev must not end under its own running tick")
+        self.wine.probe("post", "Krev", WM_COMMAND, 1, 0)  # the user presses OK
+        self.assertEqual(self.krev.wait(timeout=30), 0)
+        self.krev = None
+        self.assertIsNone(self.wine.find_window("CSystemTray Dummy Window"))
+
+    # The inherited tests run once, in CardToBrowser.
+    test_an_insertion_opens_the_portal_then_the_registration_page_then_checks_the_version = None
+    test_a_published_newer_version_makes_the_next_insertion_open_the_new_version_page = None
+    test_a_chinese_web_atm_window_holds_the_opening_back_until_it_closes = None
+    test_a_title_differing_only_in_letter_case_holds_the_opening_back_too = None
+    test_a_title_with_one_more_trailing_blank_does_not_hold_the_opening = None
+    test_the_reader_dialog_shows_the_scripted_readers_and_saves_the_chosen_one = None
