@@ -150,9 +150,6 @@ class CardToBrowser(KrevWithCardScript):
         self.assertEqual(self.pages(), [], "no reader was on record when the command ran")
 
 
-if __name__ == "__main__":
-    unittest.main()
-
 
 class VersionMessageBox(KrevWithCardScript):
     """Without Pellit.dll the check gives up after about ten seconds and says so."""
@@ -176,31 +173,3 @@ class VersionMessageBox(KrevWithCardScript):
 
 if __name__ == "__main__":
     unittest.main()
-
-
-class VersionMessageBox(KrevWithCardScript):
-    """Without Pellit.dll the check gives up after about ten seconds and says so."""
-
-    def test_exit_chosen_while_the_message_box_is_open_ends_krev_after_the_box(self):
-        os.remove(os.path.join(self.folder, "Pellit.dll"))
-        self.registered()
-        self.start_krev()
-        self.insert()
-        box = wait_until(lambda: self.wine.find_window("Krev"), timeout=40)
-        self.assertTrue(box, "the version check's message box never appeared")
-        self.assertTrue(box[2])
-        self.wine.probe("send", "About Vyx", WM_COMMAND, ID_EXIT, 0)
-        time.sleep(1.0)
-        self.assertIsNone(self.krev.poll(), "Krev must not end under its own running tick")
-        self.wine.probe("post", "Krev", WM_COMMAND, 1, 0)  # the user presses OK
-        self.assertEqual(self.krev.wait(timeout=30), 0)
-        self.krev = None
-        self.assertIsNone(self.wine.find_window("CSystemTray Dummy Window"))
-
-    # The inherited tests run once, in CardToBrowser.
-    test_an_insertion_opens_the_portal_then_the_registration_page_then_checks_the_version = None
-    test_a_published_newer_version_makes_the_next_insertion_open_the_new_version_page = None
-    test_a_chinese_web_atm_window_holds_the_opening_back_until_it_closes = None
-    test_a_title_differing_only_in_letter_case_holds_the_opening_back_too = None
-    test_a_title_with_one_more_trailing_blank_does_not_hold_the_opening = None
-    test_the_reader_dialog_shows_the_scripted_readers_and_saves_the_chosen_one = None
