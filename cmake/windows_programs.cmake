@@ -65,3 +65,7 @@ endfunction()
 krev_launcher(Farrow farrow/url_launcher.cpp farrow/win32_main.cpp)
 
 add_subdirectory(tests/helpers)
+
+add_executable(guard_walk bench/guard_walk.cpp krev/web_atm_titles.cpp)
+target_link_libraries(guard_walk PRIVATE user32)
+target_link_options(guard_walk PRIVATE -static)
