@@ -63,6 +63,9 @@ function(krev_launcher target)
     krev_deliverable(${target})
 endfunction()
 krev_launcher(Farrow farrow/url_launcher.cpp farrow/win32_main.cpp)
+krev_launcher(PortalLaunch portallaunch/portal_launcher.cpp portallaunch/win32_main.cpp)
+krev_launcher(Runlatch runlatch/autorun_starter.cpp runlatch/win32_main.cpp runlatch/runlatch.rc)
+add_dependencies(Runlatch pictures)
 
 add_subdirectory(tests/helpers)
 

@@ -1,0 +1,72 @@
+// PortalLaunch and Runlatch.
+#include <gtest/gtest.h>
+
+#include "platform/sim/sim_platform.h"
+#include "portallaunch/portal_launcher.h"
+#include "runlatch/autorun_starter.h"
+
+namespace {
+
+constexpr char kBrowser[] = "C:\\Program Files\\Web Browser\\browser.exe";
+constexpr char kPortal[] = "http://www.quenby.example/portal/index.htm";
+
+std::string lookupPath(char drive) { return std::string(1, drive) + ":\\KREV\\DefaultCheck.htm"; }
+
+class PortalLauncher : public ::testing::Test {
+protected:
+    void productFolderOn(std::initializer_list<char> drives) {
+        for (char drive : drives) sim.executables[lookupPath(drive)] = std::string(1, drive) + ":\\browser.exe";
+    }
+    std::vector<std::string> lookups(std::initializer_list<char> drives) {
+        std::vector<std::string> paths;
+        for (char drive : drives) paths.push_back(lookupPath(drive));
+        return paths;
+    }
+    std::string launch() {
+        EXPECT_EQ(runPortalLauncher(sim), 0);
+        EXPECT_EQ(sim.starts.size(), 1u);
+        EXPECT_EQ(sim.starts.back().showState, platform::kShow);
+        return sim.starts.back().commandLine;
+    }
+    platform::sim::SimPlatform sim;
+};
+
+}  // namespace
+
+TEST_F(PortalLauncher, AFolderOnCIsFoundWithOneLookup) {
+    productFolderOn({'C', 'D'});
+    EXPECT_EQ(launch(), std::string("\"C:\\browser.exe\" ") + kPortal);
+    EXPECT_EQ(sim.executableLookups, lookups({'C'}));
+}
+
+TEST_F(PortalLauncher, AFolderOnlyOnGIsFoundAfterFiveLookupsInDriveOrder) {
+    productFolderOn({'G'});
+    EXPECT_EQ(launch(), std::string("\"G:\\browser.exe\" ") + kPortal);
+    EXPECT_EQ(sim.executableLookups, lookups({'C', 'D', 'E', 'F', 'G'}));
+}
+
+TEST_F(PortalLauncher, TheFirstDriveWinsAndNoLaterDriveIsAsked) {
+    productFolderOn({'D', 'F'});
+    EXPECT_EQ(launch(), std::string("\"D:\\browser.exe\" ") + kPortal);
+    EXPECT_EQ(sim.executableLookups, lookups({'C', 'D'}));
+}
+
+TEST_F(PortalLauncher, WithoutAFolderOnCToGTheCommandIsTwoQuotesABlankAndTheAddress) {
+    productFolderOn({'A', 'H'});
+    EXPECT_EQ(launch(), std::string("\"\" ") + kPortal);
+    EXPECT_EQ(sim.executableLookups.size(), 5u);
+}
+
+TEST_F(PortalLauncher, ABrowserPathWithBlanksStaysOneQuotedWord) {
+    sim.executables[lookupPath('E')] = kBrowser;
+    EXPECT_EQ(launch(), std::string("\"") + kBrowser + "\" " + kPortal);
+}
+
+TEST(AutorunStarter, StartsAutorunFromTheWorkingDirectoryShownWithoutArguments) {
+    platform::sim::SimPlatform sim;
+    EXPECT_EQ(runAutorunStarter(sim), 0);
+    ASSERT_EQ(sim.starts.size(), 1u);
+    EXPECT_EQ(sim.starts[0].commandLine, ".\\autorun.exe");
+    EXPECT_EQ(sim.starts[0].showState, platform::kShow);
+    EXPECT_TRUE(sim.executableLookups.empty());
+}

@@ -1,0 +1,88 @@
+"""The shipped i686 programs as built: subsystem, imports, exports and resources, read back with
+the MinGW tools (objdump, and windres decompiling the resources)."""
+import os
+import re
+import subprocess
+import unittest
+
+import wine_env
+
+DIST32 = os.path.join(wine_env.ROOT, "dist", "win32")
+SYSTEM_DLLS = {"KERNEL32.dll", "msvcrt.dll", "USER32.dll", "SHELL32.dll", "GDI32.dll", "ADVAPI32.dll"}
+
+
+def objdump(program):
+    return subprocess.run(["i686-w64-mingw32-objdump", "-p", os.path.join(DIST32, program)], capture_output=True,
+                          text=True, check=True).stdout
+
+
+def resources(program):
+    return subprocess.run(["i686-w64-mingw32-windres", "-i", os.path.join(DIST32, program), "-O", "rc"],
+                          capture_output=True, text=True, check=True).stdout
+
+
+def wide(text):
+    """A text as windres writes a wide string literal's contents."""
+    return "".join(c if 32 <= ord(c) < 127 else "\\x%04x" % ord(c) for c in text)
+
+
+class BuiltPrograms(unittest.TestCase):
+    def test_every_program_is_a_windowed_program_needing_no_dll_beside_it_but_sc(self):
+        for program in ("Krev.exe", "Farrow.exe", "PortalLaunch.exe", "Runlatch.exe"):
+            dump = objdump(program)
+            self.assertIn("Subsystem\t\t00000002\t(Windows GUI)", dump, program)
+            imports = set(re.findall(r"DLL Name: (\S+)", dump))
+            allowed = SYSTEM_DLLS | ({"SC.dll"} if program == "Krev.exe" else set())
+            self.assertLessEqual(imports, allowed, program)
+        self.assertIn("SC.dll", re.findall(r"DLL Name: (\S+)", objdump("Krev.exe")))
+
+    def test_sc_dll_exports_its_two_operations_undecorated(self):
+        exports = re.findall(r"^\s*\[\s*\d+\] (\S+)$", objdump("SC.dll"), re.M)
+        self.assertEqual(sorted(exports), ["SC_GetReaderList", "SC_GetState"])
+
+    def test_runlatch_carries_an_application_icon_and_nothing_else(self):
+        kinds = set(re.findall(r"/\* RT_(\w+) \*/", resources("Runlatch.exe")))
+        self.assertEqual(kinds, {"ICON", "GROUP_ICON"})
+
+    def test_the_tray_menu_has_its_fourteen_positions_in_chinese_taiwan(self):
+        rc = resources("Krev.exe")
+        menu = rc[rc.index("129 MENU"):]
+        menu = menu[:menu.index("\nEND")]
+        # 1028, Chinese (Taiwan): the decompiler writes a LANGUAGE line where the language changes.
+        self.assertEqual(re.findall(r"^LANGUAGE (\d+), (\d+)", rc[:rc.index("129 MENU")], re.M)[-1], ("4", "1"))
+        items = re.findall(r'MENUITEM (?:L?"([^"]*)", (\d+)(, CHECKED)?|SEPARATOR)', menu)
+        expected = [("網路ATM功能區", 32782), ("自然人憑證功能區", 32780), ("查詢電子錢包餘額", 32781), None,
+                    ("Vyx自動連線精靈(開/關)", 32772), None, ("Quenby產品註冊", 32779), ("客戶服務", 32775),
+                    ("購買Quenby讀卡機", 32773), None, ("如何使用Vyx", 32786), ("版本", 57664), None, ("結束", 57665)]
+        self.assertEqual(len(items), 14)
+        for (caption, number, checked), want in zip(items, expected):
+            if want is None:
+                self.assertEqual(number, "")
+                continue
+            self.assertEqual((caption, int(number)), (wide(want[0]), want[1]))
+            self.assertEqual(bool(checked), want[1] == 32772)
+
+    def test_the_dialog_templates_are_laid_out_as_designed(self):
+        rc = resources("Krev.exe")
+        about = rc[rc.index("102 DIALOGEX"):]
+        about = about[:about.index("\nEND")]
+        self.assertIn("102 DIALOGEX 0, 0, 195, 121\nSTYLE 0x80c00040\nEXSTYLE 0x40000\nCAPTION \"About Vyx\"", about)
+        self.assertIn('FONT 10, "Arial"', about)
+        self.assertIn('LTEXT " Version: 3.2.000.1 / Oct.23.2007", 1003, 25, 75, 125, 8, 0x50020000, 0x20', about)
+        self.assertIn('CONTROL L"%s", 1000, "BUTTON", 0x5001000b, 155, 80, 35, 20, 0x200' % wide("確定"), about)
+        self.assertIn('CONTROL " www.quenby.example", 1007, "BUTTON", 0x5001810b, 0, 105, 195, 15', about)
+        self.assertIn('CONTROL 135, 1001, "STATIC", 0x5000000e, 0, 0, 194, 70', about)
+        self.assertIn('CONTROL 133, 1002, "STATIC", 0x5000000e, 5, 80, 18, 19', about)
+        reader = rc[rc.index("136 DIALOGEX"):]
+        reader = reader[:reader.index("\nEND")]
+        self.assertIn('136 DIALOGEX 0, 0, 220, 50\nSTYLE 0x80c000c0\nCAPTION "Vyx - Select Reader"', reader)
+        self.assertIn('FONT 12, L"%s"' % wide("新細明體"), reader)
+        self.assertIn('DEFPUSHBUTTON L"%s", 1, 165, 30, 50, 15, 0x50010001' % wide("確定"), reader)
+        self.assertIn('PUSHBUTTON "Cancel", 2, 10, 30, 50, 15, 0x40010000', reader)
+        self.assertIn("COMBOBOX 1008, 5, 30, 156, 101, 0x50210003", reader)
+        text = "請先將讀卡機插入USB埠，再下拉選單設置您當前使用的讀卡機\n更換不同讀卡機時，請記得重新設置！"
+        self.assertIn('CTEXT L"%s", -1, 5, 5, 210, 20, 0x50020001' % wide(text).replace("\\x000a", "\\n"), reader)
+
+
+if __name__ == "__main__":
+    unittest.main()
