@@ -14,6 +14,9 @@ CKrevSystemTrayDlg::CKrevSystemTrayDlg(platform::Platform& platform, CommandTarg
     : DialogWindow(platform, IDD_ABOUT_BOX),
       tray(platform),
       readerDialog(platform),
+      textFont(platform),
+      okButton(platform),
+      webAddressButton(platform),
       application_(application),
       dialogIcon_(platform.loadIcon(IDI_CARD_RED)) {}
 
@@ -28,6 +31,7 @@ bool CKrevSystemTrayDlg::onInitDialog(platform::WindowHandle self) {
     platform_.setWindowIcons(self, dialogIcon_);
     platform_.makeToolWindow(self);
     platform_.centerWindow(self);
+    setUpAboutBox();
     platform_.setTimer(self, kAutoConnectTimer, kAutoConnectPeriodMs);
     timerBusy = 0;
     newerVersion = 0;
@@ -41,6 +45,29 @@ bool CKrevSystemTrayDlg::onInitDialog(platform::WindowHandle self) {
     greyIconPhase = 0;
     startPoller(platform_, &cardWatch.pollPeriodMs);
     return true;
+}
+
+// The About box's look: its text font on the three lines, and the two colour buttons.
+void CKrevSystemTrayDlg::setUpAboutBox() {
+    const platform::FontSpec font{14, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0x20, "新細明體"};
+    textFont.handle = platform_.createFont(font);
+    for (unsigned label : {IDC_VERSION_TEXT, IDC_COPYRIGHT_TEXT, IDC_COMPANY_TEXT}) {
+        platform_.setControlFont(handle(), label, textFont.handle, true);
+    }
+    webAddressButton.BindControl(IDC_WEB_ADDRESS, handle(), 0x00FF0000, 0x00FFFFFF, 0x00808080, 2);
+    platform_.setControlFont(handle(), IDC_WEB_ADDRESS, textFont.handle, true);
+    okButton.BindControl(IDC_ABOUT_OK, handle(), 0x00FFFFFF, 0x00010101, 0x00808080, 2);
+    platform_.setControlFont(handle(), IDC_ABOUT_OK, textFont.handle, true);
+}
+
+bool CKrevSystemTrayDlg::onDrawItem(const platform::DrawItemInfo& item) {
+    for (CColorButton* button : {&okButton, &webAddressButton}) {
+        if (button->boundTo(item.controlId)) {
+            button->DrawItem(item);
+            return true;
+        }
+    }
+    return false;
 }
 
 bool CKrevSystemTrayDlg::onCommand(unsigned id) {

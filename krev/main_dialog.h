@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 
+#include "krev/color_button.h"
 #include "krev/dialog_window.h"
 #include "krev/reader_select.h"
 #include "krev/system_tray.h"
@@ -18,10 +19,26 @@ public:
     CSystemTray tray;
     SelectReaderDlg readerDialog;
 
+    // The About box's text font: created at initialisation, deleted with the dialog.
+    class Font {
+    public:
+        explicit Font(platform::Platform& platform) : platform_(platform) {}
+        ~Font() {
+            if (handle != 0) platform_.deleteObject(handle);
+        }
+        Font(const Font&) = delete;
+        Font& operator=(const Font&) = delete;
+        platform::GdiObject handle = 0;
+
+    private:
+        platform::Platform& platform_;
+    } textFont;
+
     bool onInitDialog(platform::WindowHandle self) override;
     bool onCommand(unsigned id) override;
     void onTimer(unsigned id) override { OnTimer(id); }
     void onInitMenuPopup(platform::MenuHandle popup) override { OnInitMenuPopup(popup); }
+    bool onDrawItem(const platform::DrawItemInfo& item) override;
 
     void OnTimer(unsigned id);
     void OnAutoConnect();
@@ -42,7 +59,11 @@ public:
     // Exit was chosen while a tick was under way (from a message box's loop): it runs after the tick.
     bool exitAfterTick = false;
 
+    CColorButton okButton;
+    CColorButton webAddressButton;
+
 private:
+    void setUpAboutBox();
     bool webAtmPageOpen();
     void confirmInsertion();
     void startGreyIconPhase();

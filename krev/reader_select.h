@@ -23,6 +23,7 @@ public:
     bool onCommand(unsigned id) override;
     void onTimer(unsigned) override {}
     void onInitMenuPopup(platform::MenuHandle) override {}
+    bool onDrawItem(const platform::DrawItemInfo&) override { return false; }
 
     void RefreshReaderList();
     void OnOK();

@@ -20,6 +20,46 @@ struct Point {
     long y;
 };
 
+// Drawing: colours are 0x00BBGGRR values, GDI objects and device contexts opaque handles.
+using Color = std::uint32_t;
+using DeviceContext = std::uintptr_t;
+using GdiObject = std::uintptr_t;
+
+struct Rect {
+    long left;
+    long top;
+    long right;
+    long bottom;
+};
+
+// What the platform tells an owner-drawn button to paint.
+struct DrawItemInfo {
+    unsigned controlId;
+    WindowHandle control;
+    DeviceContext dc;
+    Rect rect;
+    unsigned state;
+};
+enum DrawItemState : unsigned { kOdsSelected = 0x01, kOdsDisabled = 0x04, kOdsFocus = 0x10 };
+
+// The arguments of CreateFontA.
+struct FontSpec {
+    int height;
+    int width;
+    int escapement;
+    int orientation;
+    int weight;
+    unsigned italic;
+    unsigned underline;
+    unsigned strikeOut;
+    unsigned charSet;
+    unsigned outPrecision;
+    unsigned clipPrecision;
+    unsigned quality;
+    unsigned pitchAndFamily;
+    const char* face;
+};
+
 // The fields of the shell's notification-icon record that the tray uses.
 struct NotifyIconRecord {
     std::uint32_t size;
@@ -65,6 +105,8 @@ public:
     virtual void onTimer(unsigned id) = 0;
     // A pop-up menu owned by this dialog is about to open.
     virtual void onInitMenuPopup(MenuHandle popup) = 0;
+    // An owner-drawn control of this dialog needs painting; false when no one draws it.
+    virtual bool onDrawItem(const DrawItemInfo& item) = 0;
 
 protected:
     ~DialogEvents() = default;
@@ -130,6 +172,26 @@ public:
     // The selected position, or -1 when nothing is selected.
     virtual int comboSelection(WindowHandle dialog, unsigned control) = 0;
     virtual std::string comboText(WindowHandle dialog, unsigned control, int position) = 0;
+
+    // Controls of a dialog.
+    virtual bool hasControl(WindowHandle dialog, unsigned id) = 0;
+    // The window's text, at most capacity - 1 bytes.
+    virtual std::string windowText(WindowHandle window, int capacity) = 0;
+    virtual void setControlFont(WindowHandle dialog, unsigned id, GdiObject font, bool redraw) = 0;
+
+    // GDI.
+    virtual GdiObject createSolidBrush(Color color) = 0;
+    virtual GdiObject createPen(int style, int width, Color color) = 0;
+    virtual GdiObject createFont(const FontSpec& font) = 0;
+    virtual void deleteObject(GdiObject object) = 0;
+    virtual GdiObject selectObject(DeviceContext dc, GdiObject object) = 0;
+    virtual void fillRect(DeviceContext dc, const Rect& rect, GdiObject brush) = 0;
+    virtual void moveTo(DeviceContext dc, long x, long y) = 0;
+    virtual void lineTo(DeviceContext dc, long x, long y) = 0;
+    virtual Color setTextColor(DeviceContext dc, Color color) = 0;
+    virtual void setBackgroundMode(DeviceContext dc, int mode) = 0;
+    virtual void drawText(DeviceContext dc, const char* text, int length, const Rect& rect, unsigned format) = 0;
+    virtual void drawFocusRect(DeviceContext dc, const Rect& rect) = 0;
 
     // A modal message box with an OK button and no icon.
     virtual void messageBox(WindowHandle owner, const char* text, const char* caption) = 0;

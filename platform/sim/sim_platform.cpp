@@ -319,9 +319,10 @@ void SimPlatform::trackPopupMenu(MenuHandle handle, unsigned flags, Point at, Wi
         for (const MenuItem& item : shown->items) track.checkedAfterInit.push_back(item.checked);
     }
     menuTracks.push_back(track);
+    // As on Windows, the chosen item's command is posted: it arrives after the menu has closed.
     const unsigned choice = nextMenuChoice;
     nextMenuChoice = 0;
-    if (events != nullptr && choice != 0) events->onCommand(choice);
+    if (events != nullptr && choice != 0) postCommand(owner, choice);
 }
 
 ThreadHandle SimPlatform::startThread(ThreadRoutine routine, void* argument) {

@@ -18,6 +18,13 @@
 
 namespace platform::sim {
 
+// One drawing call, with its arguments in call order.
+struct DrawCall {
+    std::string op;
+    std::vector<long long> args;
+    std::string text;
+};
+
 struct MessageBoxShown {
     WindowHandle owner;
     std::string text;
@@ -93,6 +100,7 @@ public:
     // What the test controls and observes.
     long long now();
     void runFor(unsigned milliseconds);  // lets time pass while the event loop runs
+    void deliverPosted();                // one turn of the event loop: the posted commands
     WindowHandle openWindow(const std::string& title);  // a window of another program
     void closeWindow(WindowHandle window);
     SimWindow& window(WindowHandle window);
@@ -120,6 +128,13 @@ public:
     // Called at each program start: how a test's stand-in for another program behaves.
     std::function<void(const std::string& commandLine)> onProgramStart;
     std::vector<MessageBoxShown> messageBoxes;
+    std::vector<DrawCall> drawing;                      // every GDI call, in order
+    std::map<GdiObject, std::string> liveGdiObjects;    // created and not yet deleted
+    std::map<GdiObject, FontSpec> fonts;
+    std::map<GdiObject, std::string> fontFaces;
+    std::vector<std::pair<unsigned, GdiObject>> controlFonts;  // WM_SETFONT: control id, font
+    std::map<WindowHandle, std::string> windowTexts;
+    std::map<unsigned, bool> missingControls;  // control ids the dialogs lack
     std::function<void()> onMessageBox;  // what the user does while a message box is open
     unsigned messageBoxOpenMs = 2000;  // how long the user takes to close a message box
     std::map<std::string, std::vector<std::string>> combos;  // "window/control" -> entries
@@ -143,7 +158,7 @@ public:
     bool refuseHiddenWindows = false;
     bool refuseThreads = false;
     Point cursor{0, 0};
-    unsigned nextMenuChoice = 0;  // command chosen from the next pop-up menu, 0 for none
+    unsigned nextMenuChoice = 0;  // command chosen from the next pop-up menu, 0 for none; posted
 
     // Platform.
     void findExecutable(const char* file, char (&result)[kMaxPath]) override;
@@ -187,6 +202,21 @@ public:
     void comboSelect(WindowHandle dialog, unsigned control, int position) override;
     int comboSelection(WindowHandle dialog, unsigned control) override;
     std::string comboText(WindowHandle dialog, unsigned control, int position) override;
+    bool hasControl(WindowHandle, unsigned id) override { return missingControls.count(id) == 0; }
+    std::string windowText(WindowHandle window, int capacity) override;
+    void setControlFont(WindowHandle dialog, unsigned id, GdiObject font, bool redraw) override;
+    GdiObject createSolidBrush(Color color) override;
+    GdiObject createPen(int style, int width, Color color) override;
+    GdiObject createFont(const FontSpec& font) override;
+    void deleteObject(GdiObject object) override;
+    GdiObject selectObject(DeviceContext dc, GdiObject object) override;
+    void fillRect(DeviceContext dc, const Rect& rect, GdiObject brush) override;
+    void moveTo(DeviceContext dc, long x, long y) override;
+    void lineTo(DeviceContext dc, long x, long y) override;
+    Color setTextColor(DeviceContext dc, Color color) override;
+    void setBackgroundMode(DeviceContext dc, int mode) override;
+    void drawText(DeviceContext dc, const char* text, int length, const Rect& rect, unsigned format) override;
+    void drawFocusRect(DeviceContext dc, const Rect& rect) override;
     void messageBox(WindowHandle owner, const char* text, const char* caption) override;
     std::string applicationName() override { return applicationFileName; }
     std::string readProfileString(const char* section, const char* key, const char* fallback, unsigned capacity,
@@ -214,7 +244,6 @@ private:
     static constexpr IconHandle kIconBase = 0x10000;
 
     void advanceTo(long long time);
-    void deliverPosted();
     std::vector<std::pair<WindowHandle, unsigned>> posted_;
     bool threadsIdle() const;
     long long callerTime();
@@ -240,6 +269,9 @@ private:
     std::map<unsigned, std::vector<MenuItem>> menuResources_;
     std::map<MenuHandle, Menu> menus_;
     MenuHandle nextMenu_ = 0x5000;
+    GdiObject nextGdiObject_ = 0x7000;
+    Color textColor_ = 0;
+    GdiObject newGdiObject(const std::string& kind);
 
     struct PendingFile {
         std::string relative;

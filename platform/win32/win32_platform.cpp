@@ -20,6 +20,10 @@ HWND mainWindowForQuit = nullptr;
 HWND toHwnd(WindowHandle window) { return reinterpret_cast<HWND>(window); }
 WindowHandle toHandle(HWND window) { return reinterpret_cast<WindowHandle>(window); }
 HMENU toHmenu(MenuHandle menu) { return reinterpret_cast<HMENU>(menu); }
+HDC toHdc(DeviceContext dc) { return reinterpret_cast<HDC>(dc); }
+HGDIOBJ toGdi(GdiObject object) { return reinterpret_cast<HGDIOBJ>(object); }
+GdiObject fromGdi(HGDIOBJ object) { return reinterpret_cast<GdiObject>(object); }
+RECT toRect(const Rect& rect) { return RECT{rect.left, rect.top, rect.right, rect.bottom}; }
 
 // Draws the dialog icon in the middle of a minimised dialog.
 void paintMinimisedIcon(HWND window) {
@@ -59,6 +63,13 @@ INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         if (!IsIconic(window)) return FALSE;
         paintMinimisedIcon(window);
         return TRUE;
+    case WM_DRAWITEM: {
+        const auto* draw = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        const DrawItemInfo item{draw->CtlID, toHandle(draw->hwndItem), reinterpret_cast<DeviceContext>(draw->hDC),
+                                Rect{draw->rcItem.left, draw->rcItem.top, draw->rcItem.right, draw->rcItem.bottom},
+                                draw->itemState};
+        return events->onDrawItem(item) ? TRUE : FALSE;
+    }
     case WM_QUERYDRAGICON:
         return static_cast<INT_PTR>(SendMessageA(window, WM_GETICON, ICON_BIG, 0));
     default:
@@ -241,6 +252,59 @@ std::string Win32Platform::comboText(WindowHandle dialog, unsigned control, int 
     SendDlgItemMessageA(toHwnd(dialog), static_cast<int>(control), CB_GETLBTEXT, static_cast<WPARAM>(position),
                         reinterpret_cast<LPARAM>(text.data()));
     return std::string(text.data());
+}
+
+bool Win32Platform::hasControl(WindowHandle dialog, unsigned id) {
+    return GetDlgItem(toHwnd(dialog), static_cast<int>(id)) != nullptr;
+}
+
+std::string Win32Platform::windowText(WindowHandle window, int capacity) {
+    std::vector<char> text(static_cast<std::size_t>(capacity) + 1, '\0');
+    GetWindowTextA(toHwnd(window), text.data(), capacity);
+    return std::string(text.data());
+}
+
+void Win32Platform::setControlFont(WindowHandle dialog, unsigned id, GdiObject font, bool redraw) {
+    SendDlgItemMessageA(toHwnd(dialog), static_cast<int>(id), WM_SETFONT, static_cast<WPARAM>(font), redraw ? 1 : 0);
+}
+
+GdiObject Win32Platform::createSolidBrush(Color color) { return fromGdi(CreateSolidBrush(color)); }
+
+GdiObject Win32Platform::createPen(int style, int width, Color color) { return fromGdi(CreatePen(style, width, color)); }
+
+GdiObject Win32Platform::createFont(const FontSpec& font) {
+    return fromGdi(CreateFontA(font.height, font.width, font.escapement, font.orientation, font.weight, font.italic,
+                               font.underline, font.strikeOut, font.charSet, font.outPrecision, font.clipPrecision,
+                               font.quality, font.pitchAndFamily, font.face));
+}
+
+void Win32Platform::deleteObject(GdiObject object) { DeleteObject(toGdi(object)); }
+
+GdiObject Win32Platform::selectObject(DeviceContext dc, GdiObject object) {
+    return fromGdi(SelectObject(toHdc(dc), toGdi(object)));
+}
+
+void Win32Platform::fillRect(DeviceContext dc, const Rect& rect, GdiObject brush) {
+    const RECT area = toRect(rect);
+    FillRect(toHdc(dc), &area, reinterpret_cast<HBRUSH>(brush));
+}
+
+void Win32Platform::moveTo(DeviceContext dc, long x, long y) { MoveToEx(toHdc(dc), x, y, nullptr); }
+
+void Win32Platform::lineTo(DeviceContext dc, long x, long y) { LineTo(toHdc(dc), x, y); }
+
+Color Win32Platform::setTextColor(DeviceContext dc, Color color) { return SetTextColor(toHdc(dc), color); }
+
+void Win32Platform::setBackgroundMode(DeviceContext dc, int mode) { SetBkMode(toHdc(dc), mode); }
+
+void Win32Platform::drawText(DeviceContext dc, const char* text, int length, const Rect& rect, unsigned format) {
+    RECT area = toRect(rect);
+    DrawTextA(toHdc(dc), text, length, &area, format);
+}
+
+void Win32Platform::drawFocusRect(DeviceContext dc, const Rect& rect) {
+    const RECT area = toRect(rect);
+    DrawFocusRect(toHdc(dc), &area);
 }
 
 void Win32Platform::messageBox(WindowHandle owner, const char* text, const char* caption) {

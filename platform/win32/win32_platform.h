@@ -38,6 +38,21 @@ public:
     void comboSelect(WindowHandle dialog, unsigned control, int position) override;
     int comboSelection(WindowHandle dialog, unsigned control) override;
     std::string comboText(WindowHandle dialog, unsigned control, int position) override;
+    bool hasControl(WindowHandle dialog, unsigned id) override;
+    std::string windowText(WindowHandle window, int capacity) override;
+    void setControlFont(WindowHandle dialog, unsigned id, GdiObject font, bool redraw) override;
+    GdiObject createSolidBrush(Color color) override;
+    GdiObject createPen(int style, int width, Color color) override;
+    GdiObject createFont(const FontSpec& font) override;
+    void deleteObject(GdiObject object) override;
+    GdiObject selectObject(DeviceContext dc, GdiObject object) override;
+    void fillRect(DeviceContext dc, const Rect& rect, GdiObject brush) override;
+    void moveTo(DeviceContext dc, long x, long y) override;
+    void lineTo(DeviceContext dc, long x, long y) override;
+    Color setTextColor(DeviceContext dc, Color color) override;
+    void setBackgroundMode(DeviceContext dc, int mode) override;
+    void drawText(DeviceContext dc, const char* text, int length, const Rect& rect, unsigned format) override;
+    void drawFocusRect(DeviceContext dc, const Rect& rect) override;
     void messageBox(WindowHandle owner, const char* text, const char* caption) override;
     std::string applicationName() override;
     std::string readProfileString(const char* section, const char* key, const char* fallback, unsigned capacity,
