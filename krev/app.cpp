@@ -80,9 +80,9 @@ void CKrevSystemTrayApp::OnVersion() {
 
 void CKrevSystemTrayApp::OnExit() {
     if (dialog_ == nullptr) return;
-    // The dialog cannot be deleted under its own running tick; the tick posts Exit again when done.
-    if (dialog_->timerBusy == 1) {
-        dialog_->exitAfterTick = true;
+    // The dialog cannot be deleted under its own running handlers; Exit comes again when they end.
+    if (dialog_->insideModalLoop()) {
+        dialog_->exitAfterModalLoop = true;
         return;
     }
     platform_.sendClose(dialog_->handle());

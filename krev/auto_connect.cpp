@@ -31,7 +31,7 @@ void CKrevSystemTrayDlg::OnTimer(unsigned) {
     runGreyIconPhase();
     if (openNow == 1) openPagesForCard();
     timerBusy = 0;
-    if (exitAfterTick) platform_.postCommand(handle(), ID_EXIT);
+    modalLoopEnded();
 }
 
 // Never disturb a banking page: any open window with one of the titles ends the tick.

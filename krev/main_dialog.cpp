@@ -18,7 +18,13 @@ CKrevSystemTrayDlg::CKrevSystemTrayDlg(platform::Platform& platform, CommandTarg
       okButton(platform),
       webAddressButton(platform),
       application_(application),
-      dialogIcon_(platform.loadIcon(IDI_CARD_RED)) {}
+      dialogIcon_(platform.loadIcon(IDI_CARD_RED)) {
+    tray.onMenuClosed = [this] { modalLoopEnded(); };
+}
+
+void CKrevSystemTrayDlg::modalLoopEnded() {
+    if (exitAfterModalLoop && !insideModalLoop()) platform_.postCommand(handle(), ID_EXIT);
+}
 
 CKrevSystemTrayDlg::~CKrevSystemTrayDlg() {
     // The poller writes cardWatch and calls into the card library: it ends before anything

@@ -56,14 +56,18 @@ public:
     int newerVersion;
     int greyIconTicks;
     int greyIconPhase;
-    // Exit was chosen while a tick was under way (from a message box's loop): it runs after the tick.
-    bool exitAfterTick = false;
+    // True inside an event loop that runs under one of this dialog's handlers: the version
+    // check's message box, or the tray menu. The dialog must not be deleted then.
+    bool insideModalLoop() const { return timerBusy == 1 || tray.menuShowing(); }
+    // Exit arrived inside such a loop: it is carried out once the last of them has ended.
+    bool exitAfterModalLoop = false;
 
     CColorButton okButton;
     CColorButton webAddressButton;
 
 private:
     void setUpAboutBox();
+    void modalLoopEnded();
     bool webAtmPageOpen();
     void confirmInsertion();
     void startGreyIconPhase();

@@ -81,7 +81,10 @@ bool CSystemTray::showPopupMenu() {
         return false;
     }
     const platform::Point cursor = platform_.cursorPos();
+    menuShowing_ = true;
     platform_.trackPopupMenu(popup, 0, cursor, platform_.mainWindow());
+    menuShowing_ = false;
     platform_.destroyMenu(menu);
+    if (onMenuClosed) onMenuClosed();
     return true;
 }

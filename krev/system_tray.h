@@ -2,6 +2,7 @@
 // mouse activity into the pop-up menu, the portal page or a foreground request.
 #pragma once
 #include <cstdint>
+#include <functional>
 
 #include "platform/platform.h"
 
@@ -21,10 +22,16 @@ public:
     std::intptr_t WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
     virtual std::intptr_t HandleIconMessage(std::uintptr_t wParam, std::intptr_t lParam);
 
+    // True while the pop-up menu's own event loop runs.
+    bool menuShowing() const { return menuShowing_; }
+    // Called once the pop-up menu has closed.
+    std::function<void()> onMenuClosed;
+
 private:
     bool showPopupMenu();
 
     platform::Platform& platform_;
     platform::WindowHandle window_ = 0;
     platform::NotifyIconRecord record_{};
+    bool menuShowing_ = false;
 };

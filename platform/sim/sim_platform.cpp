@@ -319,6 +319,11 @@ void SimPlatform::trackPopupMenu(MenuHandle handle, unsigned flags, Point at, Wi
         for (const MenuItem& item : shown->items) track.checkedAfterInit.push_back(item.checked);
     }
     menuTracks.push_back(track);
+    if (whileMenuOpen) {
+        const auto action = whileMenuOpen;
+        whileMenuOpen = nullptr;
+        action();
+    }
     // As on Windows, the chosen item's command is posted: it arrives after the menu has closed.
     const unsigned choice = nextMenuChoice;
     nextMenuChoice = 0;

@@ -135,7 +135,8 @@ public:
     std::vector<std::pair<unsigned, GdiObject>> controlFonts;  // WM_SETFONT: control id, font
     std::map<WindowHandle, std::string> windowTexts;
     std::map<unsigned, bool> missingControls;  // control ids the dialogs lack
-    std::function<void()> onMessageBox;  // what the user does while a message box is open
+    std::function<void()> onMessageBox;   // what the user does while a message box is open
+    std::function<void()> whileMenuOpen;  // what happens while a pop-up menu is open
     unsigned messageBoxOpenMs = 2000;  // how long the user takes to close a message box
     std::map<std::string, std::vector<std::string>> combos;  // "window/control" -> entries
     std::map<std::string, int> comboSelections;

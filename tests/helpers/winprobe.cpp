@@ -1,6 +1,7 @@
 // The Wine tests' hands and eyes inside Windows. Texts are passed as hex bytes, so titles in
 // code page 950 cross the command line intact.
 //   winprobe find HEX_TITLE                      -> "found STYLE EXSTYLE VISIBLE PID" or "none"
+//   winprobe rect HEX_TITLE [CONTROL]             -> "LEFT TOP RIGHT BOTTOM" on the screen
 //   winprobe count HEX_TITLE                     -> number of top-level windows with that title
 //   winprobe send HEX_TITLE MSG WPARAM LPARAM     -> SendMessage, prints the result
 //   winprobe post HEX_TITLE MSG WPARAM LPARAM     -> PostMessage
@@ -82,6 +83,12 @@ int run(std::string line) {
 
 int main(int argc, char** argv) {
     if (argc < 3) return 1;
+    // Windows of a Wine virtual desktop are seen only from that desktop.
+    char desktop[64];
+    if (GetEnvironmentVariableA("PROBE_DESKTOP", desktop, sizeof desktop) != 0) {
+        HDESK named = OpenDesktopA(desktop, 0, FALSE, GENERIC_ALL);
+        if (named != nullptr) SetThreadDesktop(named);
+    }
     const std::string verb = argv[1];
     const std::string text = fromHex(argv[2]);
     if (verb == "run") return run(text);
@@ -103,6 +110,13 @@ int main(int argc, char** argv) {
         std::printf("found %08lx %08lx %d %lu\n", static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)),
                     static_cast<unsigned long>(GetWindowLongA(window, GWL_EXSTYLE)), IsWindowVisible(window) ? 1 : 0,
                     process);
+        return 0;
+    }
+    if (verb == "rect" && window != nullptr) {
+        HWND target = argc == 4 ? GetDlgItem(window, static_cast<int>(number(argv[3]))) : window;
+        RECT rect{};
+        if (target == nullptr || !GetWindowRect(target, &rect)) return 2;
+        std::printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
         return 0;
     }
     if (verb == "item" && argc == 7 && window != nullptr) {

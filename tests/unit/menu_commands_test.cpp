@@ -110,3 +110,29 @@ TEST_F(KrevFixture, TheAboutBoxGetsItsFontAndItsTwoColourButtonsAtInitialisation
     sim.sendCommand(mainWindow(), ID_EXIT);
     EXPECT_EQ(sim.liveGdiObjects.count(font), 0u);  // deleted with the dialog
 }
+
+TEST_F(MenuCommands, ExitSentWhileTheMenuIsOpenEndsKrevOnceTheMenuCloses) {
+    sim.whileMenuOpen = [this] {
+        sim.sendCommand(mainWindow(), ID_EXIT);  // from another program, e.g. the instance closer
+        EXPECT_NE(app->dialog(), nullptr) << "the tray must outlive its own open menu";
+    };
+    chosen(0);
+    EXPECT_EQ(app->dialog(), nullptr);
+    EXPECT_TRUE(sim.shellIcons.empty());
+    EXPECT_TRUE(sim.quitPosted);
+}
+
+TEST_F(MenuCommands, ExitDuringAMessageBoxOpenedFromATickInsideTheMenuWaitsForBoth) {
+    sim.messageBoxOpenMs = 1000;
+    sim.onMessageBox = [this] { sim.sendCommand(mainWindow(), ID_EXIT); };
+    sim.scheduleReaders(sim.now(), {false});
+    sim.whileMenuOpen = [this] {
+        sim.scheduleReaders(sim.now() + 300, {true});
+        sim.runFor(14000);  // the menu's loop delivers ticks: a page opens, the check fails and says so
+        EXPECT_EQ(sim.messageBoxes.size(), 1u);
+        EXPECT_NE(app->dialog(), nullptr);
+    };
+    chosen(0);
+    EXPECT_EQ(app->dialog(), nullptr);
+    EXPECT_TRUE(sim.quitPosted);
+}

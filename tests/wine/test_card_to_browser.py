@@ -17,7 +17,6 @@ CB_SETCURSEL = 0x14E
 REGISTRATION = "http://reg.quenby.example/reg_reader.php"
 NEW_VERSION = "http://www.quenby.example/newvn/000.htm"
 FETCH = b"Pellit.dll http://www.quenby.example/version/check.htm"
-SCREENSHOTS = os.path.join(wine_env.ROOT, "build", "screenshots")
 
 
 class KrevWithCardScript(unittest.TestCase):
@@ -140,8 +139,6 @@ class CardToBrowser(KrevWithCardScript):
         self.assertEqual(self.wine.probe("item", dialog, 1008, CB_GETCURSEL, 0, 0), "0")
         entries = [bytes.fromhex(self.wine.probe("text", dialog, 1008, index)).decode("cp950") for index in (0, 1)]
         self.assertEqual(entries, ["Quenby USB Reader", "晶片讀卡機 02"])
-        os.makedirs(SCREENSHOTS, exist_ok=True)
-        self.wine.screenshot(os.path.join(SCREENSHOTS, "reader_dialog.png"))
         self.wine.probe("item", dialog, 1008, CB_SETCURSEL, 1, 0)
         self.wine.probe("post", dialog, WM_COMMAND, 1, 0)
         self.assertTrue(wait_until(lambda: not self.wine.find_window(dialog)[2]))

@@ -56,6 +56,24 @@ class Recording:
         return entries
 
 
+class Screen:
+    """Raw 8-bit RGB pixels of a screenshot, read as screen[y][x] -> (r, g, b)."""
+
+    class _Row:
+        def __init__(self, raw, start):
+            self.raw, self.start = raw, start
+
+        def __getitem__(self, x):
+            at = self.start + 3 * x
+            return (self.raw[at], self.raw[at + 1], self.raw[at + 2])
+
+    def __init__(self, raw, width):
+        self.raw, self.width = raw, width
+
+    def __getitem__(self, y):
+        return Screen._Row(self.raw, 3 * self.width * y)
+
+
 class WineMachine:
     def __init__(self):
         self.root = tempfile.mkdtemp(prefix="krev-wine-")
@@ -76,6 +94,7 @@ class WineMachine:
         self.register_handler(".htm", "krevtesthtml", self.browser)
         self._install_chinese_font()
         self.processes = []
+        self.desktop = None  # the Wine virtual desktop the probe looks into, when one is used
         self._warm_up_notification_area()
 
     def _install_chinese_font(self):
@@ -138,6 +157,8 @@ class WineMachine:
     def program_env(self, folder, **extra):
         env = dict(self.env, RECORD_LOG=windows_path(os.path.join(folder, "record.log")),
                    SC_SCRIPT=windows_path(os.path.join(folder, "sc_script.txt")))
+        if self.desktop:
+            env["PROBE_DESKTOP"] = self.desktop
         env.update(extra)
         return env
 
@@ -147,6 +168,26 @@ class WineMachine:
                                    stdin=subprocess.DEVNULL, stdout=out, stderr=out)
         self.processes.append(process)
         return process
+
+    def start_in_desktop(self, program, folder, desktop="shell", size="1024x768", **extra):
+        """Starts a program inside a Wine virtual desktop, made on first use (it has a taskbar
+        with a notification area, and windows get caption bars)."""
+        out = open(os.path.join(folder, os.path.basename(program) + ".out"), "ab")
+        process = subprocess.Popen([WINE, "explorer", "/desktop=%s,%s" % (desktop, size), program], cwd=folder,
+                                   env=self.program_env(folder, **extra), stdin=subprocess.DEVNULL, stdout=out,
+                                   stderr=out)
+        self.processes.append(process)
+        return process
+
+    def screen(self):
+        """The screen now: screen[y][x] is (r, g, b)."""
+        raw = subprocess.run(["import", "-display", self.display, "-window", "root", "-depth", "8", "rgb:-"],
+                             check=True, capture_output=True).stdout
+        return Screen(raw, 1024)
+
+    def click(self, x, y, button=1):
+        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", str(button)], check=True,
+                       env=dict(os.environ, DISPLAY=self.display))
 
     def probe(self, verb, text, *args, folder=None, timeout=30):
         result = subprocess.run([WINE, os.path.join(self.helpers, "winprobe.exe"), verb, hex_of(text)] +
