@@ -13,7 +13,21 @@ add_library(sim_platform STATIC platform/sim/sim_platform.cpp platform/sim/sim_f
 target_link_libraries(sim_platform PUBLIC krev_logic)
 
 find_package(Threads REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(PCSC REQUIRED IMPORTED_TARGET libpcsclite)
+
+# The card library on pcsc-lite: the very source of the Windows SC.dll.
+add_library(SC SHARED outside/sc/pcsc_sc.cpp outside/sc/reader_report.cpp)
+target_link_libraries(SC PRIVATE PkgConfig::PCSC)
+set_target_properties(SC PROPERTIES CXX_VISIBILITY_PRESET hidden)
 file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
-add_executable(unit_tests ${UNIT_TEST_SOURCES})
+add_executable(unit_tests ${UNIT_TEST_SOURCES} outside/sc/reader_report.cpp)
 target_link_libraries(unit_tests PRIVATE sim_platform GTest::gtest GTest::gtest_main Threads::Threads)
 gtest_discover_tests(unit_tests)
+
+# Against a real pcscd with the vpcd virtual reader driver; the tests start and stop pcscd.
+file(GLOB PCSC_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/pcsc/*.cpp)
+add_executable(pcsc_tests ${PCSC_TEST_SOURCES})
+target_link_libraries(pcsc_tests PRIVATE SC sim_platform GTest::gtest Threads::Threads)
+add_test(NAME pcsc_tests COMMAND pcsc_tests)
+set_tests_properties(pcsc_tests PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)

@@ -32,12 +32,19 @@ add_custom_command(OUTPUT ${PICTURES}
 add_custom_target(pictures DEPENDS ${PICTURES})
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${PICTURE_DIR} -I${CMAKE_SOURCE_DIR}/krev/res -I${CMAKE_BINARY_DIR}/generated")
 
-# SC.dll: the scriptable card library for tests, and the import library Krev binds it with.
+# SC.dll on PC/SC (shipped), the scriptable SC.dll for the Wine tests (bin/scripted), and the
+# import library Krev binds either with.
 configure_file(outside/sc/sc.def.in ${CMAKE_BINARY_DIR}/sc.def @ONLY)
-add_library(SC SHARED outside/sc/scripted_sc.cpp ${CMAKE_BINARY_DIR}/sc.def)
+set(SC_LINK_OPTIONS -s -static -static-libgcc -static-libstdc++
+    $<$<STREQUAL:${CMAKE_SYSTEM_PROCESSOR},i686>:-Wl,--kill-at>)
+add_library(SC SHARED outside/sc/pcsc_sc.cpp outside/sc/reader_report.cpp ${CMAKE_BINARY_DIR}/sc.def)
 set_target_properties(SC PROPERTIES PREFIX "" OUTPUT_NAME SC)
-target_link_options(SC PRIVATE -s -static -static-libgcc -static-libstdc++ $<$<STREQUAL:${CMAKE_SYSTEM_PROCESSOR},i686>:-Wl,--kill-at>)
+target_link_libraries(SC PRIVATE winscard)
+target_link_options(SC PRIVATE ${SC_LINK_OPTIONS})
 krev_deliverable(SC)
+add_library(ScriptedSC SHARED outside/sc/scripted_sc.cpp ${CMAKE_BINARY_DIR}/sc.def)
+set_target_properties(ScriptedSC PROPERTIES PREFIX "" OUTPUT_NAME SC RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/scripted)
+target_link_options(ScriptedSC PRIVATE ${SC_LINK_OPTIONS})
 set(SC_IMPORT_LIBRARY ${CMAKE_BINARY_DIR}/libsc_import.a)
 add_custom_command(OUTPUT ${SC_IMPORT_LIBRARY}
     COMMAND ${DLLTOOL} -d ${CMAKE_BINARY_DIR}/sc.def -l ${SC_IMPORT_LIBRARY} -k

@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr DWORD kAccess = 19981204;
 constexpr int kMaxReported = 10;
 constexpr int kMaxReaders = 64;
 constexpr DWORD kChanged = 0x02;
@@ -93,7 +92,7 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
 }
 
 SC_API LONG WINAPI SC_GetState(DWORD access, DWORD* count, DWORD* states) {
-    if (access != kAccess || count == nullptr || states == nullptr) return 1;
+    if (access != kScAccess || count == nullptr || states == nullptr) return 1;
     static Script script;
     EnterCriticalSection(&lock);
     script = Script{};
@@ -120,7 +119,7 @@ SC_API LONG WINAPI SC_GetState(DWORD access, DWORD* count, DWORD* states) {
 }
 
 SC_API LONG WINAPI SC_GetReaderList(DWORD access, char* buffer) {
-    if (access != kAccess || buffer == nullptr) return 1;
+    if (access != kScAccess || buffer == nullptr) return 1;
     static Script script;
     EnterCriticalSection(&lock);
     script = Script{};

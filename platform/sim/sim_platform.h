@@ -92,7 +92,7 @@ struct RawReport {
     std::vector<std::uint32_t> words;
 };
 
-class SimPlatform final : public Platform {
+class SimPlatform : public Platform {
 public:
     SimPlatform();
     ~SimPlatform() override;

@@ -1,0 +1,38 @@
+// What the card library reports, apart from how it learns the readers' states: the state words
+// with their changed bits, and the comma-ended reader list.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace reader_report {
+
+constexpr std::uint32_t kChanged = 0x02;
+constexpr std::uint32_t kEmpty = 0x10;
+constexpr std::uint32_t kPresent = 0x20;
+constexpr std::size_t kMaxReported = 10;
+
+struct Reader {
+    std::string name;
+    bool present;
+    bool empty;
+};
+
+// Remembers, per reader name, whether the last report showed a card.
+class ChangeTracker {
+public:
+    // Writes one word per reader, at most kMaxReported, and returns how many it wrote. A reader's
+    // changed bit is set when it is new or its card came or went since the last report.
+    std::size_t report(const std::vector<Reader>& readers, std::uint32_t* words);
+
+private:
+    std::map<std::string, bool> lastPresent_;
+};
+
+// "name,name," ended by a zero byte, within `capacity` bytes. A comma inside a name would split
+// it for the reader of the list, so it is written as a blank; names that do not fit are left out.
+void writeReaderList(const std::vector<std::string>& names, char* buffer, std::size_t capacity);
+
+}  // namespace reader_report

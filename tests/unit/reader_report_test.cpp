@@ -1,0 +1,57 @@
+// What the card library reports: changed bits against the last report, at most ten readers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "outside/sc/reader_report.h"
+
+using reader_report::ChangeTracker;
+using reader_report::Reader;
+
+TEST(ReaderReport, ANewReaderOrACardThatCameOrWentIsAChange) {
+    ChangeTracker tracker;
+    std::uint32_t words[10];
+    ASSERT_EQ(tracker.report({{"A", false, true}, {"B", true, false}}, words), 2u);
+    EXPECT_EQ(words[0], 0x12u);
+    EXPECT_EQ(words[1], 0x22u);
+    tracker.report({{"A", false, true}, {"B", true, false}}, words);
+    EXPECT_EQ(words[0], 0x10u);
+    EXPECT_EQ(words[1], 0x20u);
+    tracker.report({{"A", true, false}, {"B", true, false}}, words);
+    EXPECT_EQ(words[0], 0x22u);
+    EXPECT_EQ(words[1], 0x20u);
+}
+
+TEST(ReaderReport, AReaderPluggedInAgainCountsAsNew) {
+    ChangeTracker tracker;
+    std::uint32_t words[10];
+    tracker.report({{"A", false, true}}, words);
+    EXPECT_EQ(tracker.report({}, words), 0u);
+    tracker.report({{"A", false, true}}, words);
+    EXPECT_EQ(words[0], 0x12u);
+}
+
+TEST(ReaderReport, MoreThanTenReadersAreReportedUpToTen) {
+    ChangeTracker tracker;
+    std::vector<Reader> readers;
+    for (int reader = 0; reader < 12; ++reader) readers.push_back({"R" + std::to_string(reader), reader == 11, reader != 11});
+    std::uint32_t words[11];
+    words[10] = 0xDEADBEEF;
+    EXPECT_EQ(tracker.report(readers, words), 10u);
+    EXPECT_EQ(words[10], 0xDEADBEEFu);
+}
+
+TEST(ReaderReport, TheListIsCommaEndedWithCommasInNamesWrittenAsBlanks) {
+    char buffer[64];
+    std::memset(buffer, 'x', sizeof buffer);
+    reader_report::writeReaderList({"Reader A", "Vendor, Inc. B"}, buffer, sizeof buffer);
+    EXPECT_STREQ(buffer, "Reader A,Vendor  Inc. B,");
+    reader_report::writeReaderList({}, buffer, sizeof buffer);
+    EXPECT_STREQ(buffer, "");
+}
+
+TEST(ReaderReport, NamesThatDoNotFitTheBufferAreLeftOutAndTheListStaysZeroEnded) {
+    char buffer[12];
+    reader_report::writeReaderList({"ABCD", "EFGH", "IJKL"}, buffer, sizeof buffer);
+    EXPECT_STREQ(buffer, "ABCD,EFGH,");
+}
