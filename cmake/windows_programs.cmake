@@ -43,7 +43,8 @@ target_link_libraries(SC PRIVATE winscard)
 target_link_options(SC PRIVATE ${SC_LINK_OPTIONS})
 krev_deliverable(SC)
 add_library(ScriptedSC SHARED outside/sc/scripted_sc.cpp ${CMAKE_BINARY_DIR}/sc.def)
-set_target_properties(ScriptedSC PROPERTIES PREFIX "" OUTPUT_NAME SC RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/scripted)
+set_target_properties(ScriptedSC PROPERTIES PREFIX "" OUTPUT_NAME SC RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/scripted
+    ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/scripted)
 target_link_options(ScriptedSC PRIVATE ${SC_LINK_OPTIONS})
 set(SC_IMPORT_LIBRARY ${CMAKE_BINARY_DIR}/libsc_import.a)
 add_custom_command(OUTPUT ${SC_IMPORT_LIBRARY}
