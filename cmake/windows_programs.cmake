@@ -75,6 +75,14 @@ krev_launcher(PortalLaunch portallaunch/portal_launcher.cpp portallaunch/win32_m
 krev_launcher(Runlatch runlatch/autorun_starter.cpp runlatch/win32_main.cpp runlatch/runlatch.rc)
 add_dependencies(Runlatch pictures)
 
+# The outside programs Krev starts: Pellit.dll and Go.dll are programs despite their names.
+krev_launcher(Pellit outside/pellit/version_fetcher.cpp)
+target_link_libraries(Pellit PRIVATE wininet)
+krev_launcher(Go outside/go/mail_starter.cpp)
+target_link_libraries(Go PRIVATE ole32)
+set_target_properties(Pellit Go PROPERTIES SUFFIX ".dll")
+krev_launcher(CloseKREV outside/closekrev/instance_closer.cpp)
+
 add_subdirectory(tests/helpers)
 
 add_executable(guard_walk bench/guard_walk.cpp krev/web_atm_titles.cpp)

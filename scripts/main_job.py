@@ -4,7 +4,6 @@ into the reader, and Krev opens the portal page through Farrow in the recording 
 Prints each step and what the browser received."""
 import ntpath
 import os
-import shutil
 import sys
 import time
 
@@ -17,16 +16,13 @@ def main():
     print("Setting up Wine (prefix, Xvfb, recording browser for .htm) ...", flush=True)
     wine = wine_env.machine()
     try:
-        folder = wine.run_folder("main-job", programs=("Krev.exe", "Farrow.exe", "SC.dll"))
-        # The version fetcher: a stand-in that "downloads" this page.
-        shutil.copy(os.path.join(wine_env.HELPERS, "fake_pellit.exe"), os.path.join(folder, "Pellit.dll"))
-        published = os.path.join(folder, "published.htm")
-        with open(published, "w") as page:
-            page.write("<p>VersionCheck000=003.002.000.001</p>\n")
+        # The shipped programs; only the card library is the scriptable one (Wine's winscard is a stub).
+        folder = wine.run_folder("main-job", programs=("Krev.exe", "Farrow.exe", "SC.dll", "Pellit.dll", "Go.dll",
+                                                       "CloseKREV.exe"))
         write_card_script(folder, ["empty Quenby USB Reader"])
         log = Recording(os.path.join(folder, "record.log"))
         print("Starting Krev.exe in %s" % folder, flush=True)
-        krev = wine.start("Krev.exe", folder, PELLIT_SOURCE=wine_env.windows_path(published))
+        krev = wine.start("Krev.exe", folder)
         if not wait_until(lambda: wine.find_window("About Vyx")):
             print("FAILED: Krev's main window never appeared")
             return 1
@@ -44,11 +40,16 @@ def main():
             return 1
         print("After %.2f s the browser was started with: %s"
               % (time.monotonic() - inserted, opened[0]["command"].decode("cp950")))
-        wait_until(lambda: len(log.entries()) >= 3)
+        wait_until(lambda: len(log.entries()) >= 2, timeout=5)
         for entry in log.entries()[1:]:
             print("  then: %s (%s)" % (entry["command"].decode("cp950"), ntpath.basename(entry["program"])))
         with open(os.path.join(folder, "Reader.ini"), "rb") as settings:
             print("Reader.ini now holds: %r" % settings.read())
+        version_file = os.path.join(folder, "Ver.chk")
+        if wait_until(lambda: os.path.exists(version_file), timeout=15):
+            with open(version_file, "rb") as version:
+                print("Pellit.dll left Ver.chk holding: %r (no version server is reachable from here)"
+                      % version.read())
         wine.probe("send", "About Vyx", 0x111, 57665, 0)
         print("Krev ended with exit code %s after the exit command" % krev.wait(timeout=30))
         return 0

@@ -8,7 +8,9 @@ import unittest
 import wine_env
 
 DIST32 = os.path.join(wine_env.ROOT, "dist", "win32")
-SYSTEM_DLLS = {"KERNEL32.dll", "msvcrt.dll", "USER32.dll", "SHELL32.dll", "GDI32.dll", "ADVAPI32.dll"}
+SYSTEM_DLLS = {"KERNEL32.dll", "msvcrt.dll", "USER32.dll", "SHELL32.dll", "GDI32.dll", "ADVAPI32.dll", "WININET.DLL",
+               "ole32.dll", "WinSCard.dll"}
+PROGRAMS = ("Krev.exe", "Farrow.exe", "PortalLaunch.exe", "Runlatch.exe", "Pellit.dll", "Go.dll", "CloseKREV.exe")
 
 
 def objdump(program):
@@ -28,9 +30,10 @@ def wide(text):
 
 class BuiltPrograms(unittest.TestCase):
     def test_every_program_is_a_windowed_program_needing_no_dll_beside_it_but_sc(self):
-        for program in ("Krev.exe", "Farrow.exe", "PortalLaunch.exe", "Runlatch.exe"):
+        for program in PROGRAMS + ("SC.dll",):
             dump = objdump(program)
-            self.assertIn("Subsystem\t\t00000002\t(Windows GUI)", dump, program)
+            if program != "SC.dll":
+                self.assertIn("Subsystem\t\t00000002\t(Windows GUI)", dump, program)
             imports = set(re.findall(r"DLL Name: (\S+)", dump))
             allowed = SYSTEM_DLLS | ({"SC.dll"} if program == "Krev.exe" else set())
             self.assertLessEqual(imports, allowed, program)

@@ -82,6 +82,9 @@ class WineMachine:
                         WINEDLLOVERRIDES="mscoree,mshtml=", LANG="zh_TW.UTF-8", LC_ALL="zh_TW.UTF-8",
                         DISPLAY=self.display)
         self.env.pop("LANGUAGE", None)
+        # Wine's WinINet follows proxy variables; the tests' servers are on loopback.
+        for variable in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"):
+            self.env.pop(variable, None)
         self._quiet([WINE, "wineboot", "-i"], timeout=180)
         subprocess.Popen([WINESERVER, "-p"], env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                          stderr=subprocess.DEVNULL).wait()
@@ -136,6 +139,8 @@ class WineMachine:
 
     def register_handler(self, extension_or_scheme, class_name, program):
         command = '"%s" "%%1"' % windows_path(program)
+        if not extension_or_scheme.startswith("."):
+            self._quiet([WINE, "reg", "add", "HKCR\\" + extension_or_scheme, "/v", "URL Protocol", "/d", "", "/f"])
         if extension_or_scheme.startswith("."):
             self._quiet([WINE, "reg", "add", "HKCR\\" + extension_or_scheme, "/ve", "/d", class_name, "/f"])
             key = "HKCR\\%s\\shell\\open\\command" % class_name

@@ -1,0 +1,177 @@
+"""The outside programs under Wine: Pellit.dll against a loopback HTTP server, Go.dll with a
+recording mail program, CloseKREV.exe between two Krevs, and Krev with the real Pellit.dll."""
+import http.server
+import os
+import shutil
+import socket
+import threading
+import time
+import unittest
+
+import wine_env
+from wine_env import Recording, wait_until, write_card_script
+
+WM_COMMAND = 0x111
+ID_EXIT = 57665
+PAGE = b"<html>\r\n<p>VersionCheck000=003.002.000.002</p>\r\n</html>\r\n"
+NO_RECORD = b"The version page could not be fetched.\r\n"
+
+
+class PageServer(http.server.ThreadingHTTPServer):
+    """Serves PAGE at /version/check.htm and 404 elsewhere, on a free loopback port."""
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            if self.path == "/version/check.htm":
+                self.send_response(200)
+                self.send_header("Content-Length", str(len(PAGE)))
+                self.end_headers()
+                self.wfile.write(PAGE)
+            else:
+                self.send_error(404)
+
+        def log_message(self, *args):
+            pass
+
+    def __init__(self):
+        super().__init__(("127.0.0.1", 0), PageServer.Handler)
+        threading.Thread(target=self.serve_forever, daemon=True).start()
+
+
+class SilentServer:
+    """Accepts connections and never answers."""
+
+    def __init__(self):
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(8)
+        self.port = self.listener.getsockname()[1]
+        self.held = []
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while True:
+            try:
+                self.held.append(self.listener.accept()[0])
+            except OSError:
+                return
+
+    def close(self):
+        self.listener.close()
+        for connection in self.held:
+            connection.close()
+
+
+class PellitUnderWine(unittest.TestCase):
+    def setUp(self):
+        self.wine = wine_env.machine()
+        self.folder = self.wine.run_folder(self.id().split(".")[-1], programs=("Pellit.dll",), default_check=False)
+        self.version_file = os.path.join(self.folder, "Ver.chk")
+
+    def fetch(self, address):
+        """Runs Pellit.dll as Krev does; returns Ver.chk's bytes and the seconds it took."""
+        started = time.monotonic()
+        answer = self.wine.probe("run", "Pellit.dll " + address, folder=self.folder)
+        self.assertEqual(answer, "exit 0")
+        with open(self.version_file, "rb") as version:
+            return version.read(), time.monotonic() - started
+
+    def test_a_served_page_is_written_to_ver_chk_as_it_came(self):
+        server = PageServer()
+        try:
+            content, _ = self.fetch("http://127.0.0.1:%d/version/check.htm" % server.server_address[1])
+        finally:
+            server.shutdown()
+        self.assertEqual(content, PAGE)
+        self.assertEqual(os.listdir(self.folder).count("Ver.chk.part"), 0)
+
+    def test_an_http_error_leaves_a_ver_chk_without_a_version_record(self):
+        server = PageServer()
+        try:
+            content, _ = self.fetch("http://127.0.0.1:%d/missing.htm" % server.server_address[1])
+        finally:
+            server.shutdown()
+        self.assertEqual(content, NO_RECORD)
+
+    def test_a_server_that_never_answers_is_given_up_within_a_few_seconds(self):
+        server = SilentServer()
+        try:
+            content, seconds = self.fetch("http://127.0.0.1:%d/version/check.htm" % server.port)
+        finally:
+            server.close()
+        self.assertEqual(content, NO_RECORD)
+        self.assertLess(seconds, 9.5, "Krev stops waiting for Ver.chk after about ten seconds")
+
+    def test_nothing_listening_gives_a_ver_chk_without_a_record_at_once(self):
+        unused = socket.socket()
+        unused.bind(("127.0.0.1", 0))
+        port = unused.getsockname()[1]
+        unused.close()
+        content, seconds = self.fetch("http://127.0.0.1:%d/version/check.htm" % port)
+        self.assertEqual(content, NO_RECORD)
+        self.assertLess(seconds, 9.5)
+
+
+class GoUnderWine(unittest.TestCase):
+    def test_the_mail_address_reaches_the_registered_mail_program(self):
+        wine = wine_env.machine()
+        folder = wine.run_folder("go", programs=("Go.dll",), default_check=False)
+        mailer = os.path.join(wine.helpers, "mailer.exe")
+        shutil.copy(os.path.join(wine.helpers, "recorder.exe"), mailer)
+        wine.register_handler("mailto", None, mailer)
+        self.assertEqual(wine.probe("run", "Go.dll mailto:service@quenby.example", folder=folder), "exit 0")
+        log = Recording(os.path.join(folder, "record.log"))
+        starts = wait_until(log.entries)
+        self.assertEqual(len(starts), 1)
+        self.assertTrue(starts[0]["program"].endswith("mailer.exe"))
+        self.assertIn(b"mailto:service@quenby.example", starts[0]["command"])
+        self.assertEqual(wine.probe("run", "Go.dll", folder=folder), "exit 0")
+
+
+class CloseKrevUnderWine(unittest.TestCase):
+    def test_a_second_krev_ends_the_first_and_one_icon_remains(self):
+        wine = wine_env.machine()
+        folder = wine.run_folder("close", programs=("Krev.exe", "Farrow.exe", "SC.dll", "CloseKREV.exe"))
+        write_card_script(folder, ["empty Quenby USB Reader"])
+        first = wine.start("Krev.exe", folder)
+        self.assertTrue(wait_until(lambda: wine.find_window("About Vyx")))
+        first_pid = wine.find_window("About Vyx")[3]
+        second = wine.start("Krev.exe", folder)
+        try:
+            self.assertEqual(first.wait(timeout=30), 0, "the first Krev ended through its exit command")
+            self.assertTrue(wait_until(lambda: wine.find_window("About Vyx")))
+            self.assertNotEqual(wine.find_window("About Vyx")[3], first_pid)
+            time.sleep(1.0)
+            self.assertEqual(wine.probe("count", "About Vyx"), "1")
+            self.assertEqual(wine.probe("count", "CSystemTray Dummy Window"), "1")
+            self.assertIsNone(second.poll())
+        finally:
+            wine.probe("send", "About Vyx", WM_COMMAND, ID_EXIT, 0)
+            second.wait(timeout=30)
+
+
+class KrevWithTheRealPellit(unittest.TestCase):
+    def test_an_unreachable_version_server_means_no_newer_version_and_no_message(self):
+        wine = wine_env.machine()
+        folder = wine.run_folder("real-pellit", programs=("Krev.exe", "Farrow.exe", "SC.dll", "Pellit.dll"))
+        with open(os.path.join(folder, "Reader.ini"), "wb") as settings:
+            settings.write(b"[Register]\r\nCheck=OK\r\n")
+        write_card_script(folder, ["empty Quenby USB Reader"])
+        krev = wine.start("Krev.exe", folder)
+        try:
+            self.assertTrue(wait_until(lambda: wine.find_window("About Vyx")))
+            time.sleep(0.5)
+            write_card_script(folder, ["present Quenby USB Reader"])
+            version_file = os.path.join(folder, "Ver.chk")
+            self.assertTrue(wait_until(lambda: os.path.exists(version_file)), "Pellit.dll wrote no Ver.chk")
+            with open(version_file, "rb") as version:
+                self.assertEqual(version.read(), NO_RECORD)
+            time.sleep(2.0)
+            self.assertIsNone(wine.find_window("Krev"), "no message box about damaged files")
+        finally:
+            wine.probe("send", "About Vyx", WM_COMMAND, ID_EXIT, 0)
+            self.assertEqual(krev.wait(timeout=30), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
