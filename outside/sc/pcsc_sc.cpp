@@ -98,6 +98,13 @@ LONG listReaders(std::vector<std::string>& names) {
     return SCARD_E_INSUFFICIENT_BUFFER;
 }
 
+// The readers attached now, through a context established when needed.
+LONG currentReaders(std::vector<std::string>& names) {
+    const LONG result = ensureContext();
+    if (result != SCARD_S_SUCCESS) return result;
+    return afterCall(listReaders(names));
+}
+
 LONG readStates(const std::vector<std::string>& names, std::vector<reader_report::Reader>& readers) {
     std::vector<ReaderStateRecord> records(names.size());
     for (std::size_t reader = 0; reader < names.size(); ++reader) {
@@ -121,10 +128,8 @@ LONG readStates(const std::vector<std::string>& names, std::vector<reader_report
 SC_API ScResult SC_CALL SC_GetState(ScWord access, ScWord* count, ScWord* states) {
     if (access != kScAccess || count == nullptr || states == nullptr) return SCARD_E_INVALID_PARAMETER;
     LibraryLock lock;
-    LONG result = ensureContext();
-    if (result != SCARD_S_SUCCESS) return result;
     std::vector<std::string> names;
-    result = afterCall(listReaders(names));
+    LONG result = currentReaders(names);
     if (result != SCARD_S_SUCCESS) return result;
     std::vector<reader_report::Reader> readers;
     if (!names.empty()) {
@@ -142,10 +147,8 @@ SC_API ScResult SC_CALL SC_GetState(ScWord access, ScWord* count, ScWord* states
 SC_API ScResult SC_CALL SC_GetReaderList(ScWord access, char* buffer) {
     if (access != kScAccess || buffer == nullptr) return SCARD_E_INVALID_PARAMETER;
     LibraryLock lock;
-    LONG result = ensureContext();
-    if (result != SCARD_S_SUCCESS) return result;
     std::vector<std::string> names;
-    result = afterCall(listReaders(names));
+    const LONG result = currentReaders(names);
     if (result != SCARD_S_SUCCESS) return result;
     reader_report::writeReaderList(names, buffer, kScReaderListSize);
     return SCARD_S_SUCCESS;

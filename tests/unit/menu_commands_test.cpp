@@ -89,11 +89,11 @@ TEST_F(MenuCommands, TheWebAddressButtonOpensTheHomePageAsTheBareServerName) {
 TEST_F(KrevFixture, TheAboutBoxGetsItsFontAndItsTwoColourButtonsAtInitialisation) {
     startKrev();
     ASSERT_EQ(sim.fonts.size(), 1u);
-    const auto& [font, spec] = *sim.fonts.begin();
-    EXPECT_EQ(spec.height, 14);
-    EXPECT_EQ(spec.weight, 10);
-    EXPECT_EQ(spec.charSet, 0u);
-    EXPECT_EQ(spec.pitchAndFamily, 0x20u);
+    const auto& [font, requested] = *sim.fonts.begin();
+    EXPECT_EQ(requested.height, 14);
+    EXPECT_EQ(requested.weight, 10);
+    EXPECT_EQ(requested.charSet, 0u);
+    EXPECT_EQ(requested.pitchAndFamily, 0x20u);
     EXPECT_EQ(sim.fontFaces.at(font), "新細明體");
     EXPECT_EQ(sim.controlFonts, (std::vector<std::pair<unsigned, platform::GdiObject>>{
                                     {1003, font}, {1004, font}, {1006, font}, {1007, font}, {1000, font}}));
