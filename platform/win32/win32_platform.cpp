@@ -219,7 +219,9 @@ WindowHandle Win32Platform::mainWindow() { return toHandle(mainWindow_); }
 void Win32Platform::runMessageLoop() {
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-        const bool forDialog = std::any_of(dialogs_.begin(), dialogs_.end(),
+        // A message handled here may destroy a dialog (Exit does): walk a copy of the list.
+        const std::vector<HWND> dialogs = dialogs_;
+        const bool forDialog = std::any_of(dialogs.begin(), dialogs.end(),
                                            [&](HWND dialog) { return IsDialogMessageA(dialog, &message) != 0; });
         if (forDialog) continue;
         TranslateMessage(&message);
