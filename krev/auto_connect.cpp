@@ -52,15 +52,19 @@ void CKrevSystemTrayDlg::confirmInsertion() {
     openNow = insertionSignature() ? 1 : 0;
 }
 
+// A card put back while the phase runs does not re-arm its count: re-armed at every tick, the
+// phase would never end and the card would never open its page.
 void CKrevSystemTrayDlg::startGreyIconPhase() {
     const int previous = cardWatch.cardPrevious;
     if (previous == 0) {
-        if (cardWatch.cardPresent == 1 && openNow == 1) greyIconTicks = kGreyIconTicks;
+        if (cardWatch.cardPresent == 1 && openNow == 1 && greyIconPhase != 1) greyIconTicks = kGreyIconTicks;
     } else if (previous == 1) {
         if (cardWatch.cardPresent == 0) greyIconPhase = 1;
     }
 }
 
+// No page opens during the phase. An insertion confirmed at the tick that ends it opens its page
+// then, and counts like any other opening: a later removal shows the grey icon again.
 void CKrevSystemTrayDlg::runGreyIconPhase() {
     if (greyIconPhase != 1) return;
     if (greyIconTicks > 0) {
@@ -70,6 +74,7 @@ void CKrevSystemTrayDlg::runGreyIconPhase() {
     } else {
         greyIconPhase = 0;
         tray.ChangeIcon(IDI_CARD_RED);
+        if (openNow == 1) greyIconTicks = kGreyIconTicks;
     }
 }
 
