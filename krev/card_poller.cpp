@@ -7,6 +7,8 @@ CardWatch cardWatch;
 
 namespace {
 
+constexpr unsigned kPollerStopWaitMs = 2000;
+
 struct PollerContext {
     platform::Platform* platform = nullptr;
     std::atomic<std::int32_t>* pollPeriodMs = nullptr;
@@ -73,6 +75,9 @@ int startPoller(platform::Platform& platform, std::atomic<std::int32_t>* pollPer
     poller.platform = &platform;
     poller.pollPeriodMs = pollPeriodMs;
     poller.stop = platform.createStopSignal();
+    // Without its stop signal the thread could not be ended in order: run without it, as when
+    // the thread cannot be made.
+    if (poller.stop == nullptr) return 1;
     cardWatch.pollerThread = platform.startThread(pollCardState, &poller);
     if (cardWatch.pollerThread == 0) poller.stop.reset();
     return 1;
@@ -84,7 +89,8 @@ int stopPoller() {
     const platform::ThreadHandle thread = cardWatch.pollerThread;
     if (thread == 0) return 0;
     poller.stop->raise();
-    poller.platform->joinThread(thread);
+    // The pause ends at once; only a call stuck in the card library takes longer.
+    poller.platform->joinThread(thread, kPollerStopWaitMs);
     poller.stop.reset();
     cardWatch.pollerThread = 0;
     cardWatch.pollerStopped = 1;

@@ -1,8 +1,8 @@
 #include "krev/dialog_window.h"
 
-bool DialogWindow::Create() {
+bool DialogWindow::Create(platform::WindowHandle owner) {
     if (window_ != 0) return true;
-    return platform_.createDialog(templateId_, this) != 0;
+    return platform_.createDialog(templateId_, this, owner) != 0;
 }
 
 DialogWindow::~DialogWindow() {

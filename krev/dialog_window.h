@@ -3,6 +3,12 @@
 #pragma once
 #include "platform/platform.h"
 
+// Menu and accelerator commands in this range that a dialog does not answer go on to the
+// application; the system's own commands (0xF000 and up) and control notifications do not.
+inline bool isApplicationCommand(unsigned id, unsigned code) {
+    return platform::isMenuOrAccelerator(code) && id >= 0x8000 && id < 0xF000;
+}
+
 // Who answers the commands that a dialog does not answer itself.
 class CommandTarget {
 public:
@@ -18,8 +24,9 @@ public:
     DialogWindow(const DialogWindow&) = delete;
     DialogWindow& operator=(const DialogWindow&) = delete;
 
-    // Creates the window (hidden); the dialog's initialisation runs during this call.
-    bool Create();
+    // Creates the window (hidden), owned by `owner` when one is given; the dialog's
+    // initialisation runs during this call.
+    bool Create(platform::WindowHandle owner = 0);
     platform::WindowHandle handle() const { return window_; }
 
 protected:

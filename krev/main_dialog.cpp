@@ -13,13 +13,14 @@ constexpr unsigned kIdCancel = 2;
 CKrevSystemTrayDlg::CKrevSystemTrayDlg(platform::Platform& platform, CommandTarget& application)
     : DialogWindow(platform, IDD_ABOUT_BOX),
       tray(platform),
-      readerDialog(platform),
+      readerDialog(platform, application),
       textFont(platform),
       okButton(platform),
       webAddressButton(platform),
       application_(application),
       dialogIcon_(platform.loadIcon(IDI_CARD_RED)) {
     tray.onMenuClosed = [this] { modalLoopEnded(); };
+    readerDialog.onCommandPassedOn = [this] { modalLoopEnded(); };
 }
 
 void CKrevSystemTrayDlg::modalLoopEnded() {
@@ -76,26 +77,32 @@ bool CKrevSystemTrayDlg::onDrawItem(const platform::DrawItemInfo& item) {
     return false;
 }
 
-bool CKrevSystemTrayDlg::onCommand(unsigned id) {
-    switch (id) {
-    case kIdOk:
-        OnOK();
-        return true;
-    case kIdCancel:
-        OnCancel();
-        return true;
-    case IDC_ABOUT_OK:
-        platform_.showWindow(handle(), platform::kShowHide);
-        return true;
-    case IDC_WEB_ADDRESS:
-        OpenWebPage(platform_, web_pages::kHome);
-        return true;
-    case ID_AUTO_CONNECT:
+// The buttons act on a click only: an owner-drawn button also reports double-clicks.
+bool CKrevSystemTrayDlg::onCommand(unsigned id, unsigned code) {
+    if (code == platform::kBnClicked) {
+        switch (id) {
+        case kIdOk:
+            OnOK();
+            return true;
+        case kIdCancel:
+            OnCancel();
+            return true;
+        case IDC_ABOUT_OK:
+            platform_.showWindow(handle(), platform::kShowHide);
+            return true;
+        case IDC_WEB_ADDRESS:
+            OpenWebPage(platform_, web_pages::kHome);
+            return true;
+        default:
+            break;
+        }
+    }
+    if (!platform::isMenuOrAccelerator(code)) return false;
+    if (id == ID_AUTO_CONNECT) {
         OnAutoConnect();
         return true;
-    default:
-        return application_.OnCommand(id);
     }
+    return isApplicationCommand(id, code) && application_.OnCommand(id);
 }
 
 // Runs the update handlers of a pop-up's items in item order, as the menu opens. An item that
@@ -137,7 +144,7 @@ void CKrevSystemTrayDlg::OnUpdateAutoConnect(platform::MenuHandle menu) {
 // registration page the first time. Timer 1 runs again afterwards in every case.
 void CKrevSystemTrayDlg::OnSelectReader() {
     platform_.killTimer(handle(), kAutoConnectTimer);
-    readerDialog.Create();
+    readerDialog.Create(handle());
     readerDialog.RefreshReaderList();
     platform_.centerWindow(readerDialog.handle());
     platform_.showWindow(readerDialog.handle(), platform::kShow);

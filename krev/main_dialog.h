@@ -35,7 +35,7 @@ public:
     } textFont;
 
     bool onInitDialog(platform::WindowHandle self) override;
-    bool onCommand(unsigned id) override;
+    bool onCommand(unsigned id, unsigned code) override;
     void onTimer(unsigned id) override { OnTimer(id); }
     void onInitMenuPopup(platform::MenuHandle popup) override { OnInitMenuPopup(popup); }
     bool onDrawItem(const platform::DrawItemInfo& item) override;
@@ -56,9 +56,12 @@ public:
     int newerVersion;
     int greyIconTicks;
     int greyIconPhase;
-    // True inside an event loop that runs under one of this dialog's handlers: the version
-    // check's message box, or the tray menu. The dialog must not be deleted then.
-    bool insideModalLoop() const { return timerBusy == 1 || tray.menuShowing(); }
+    // True while one of this dialog's handlers, or a member's, is under way: a tick (the version
+    // check's message box runs its own loop inside it), the tray menu's loop, or a command that
+    // the reader dialog passes on. The dialog must not be deleted then.
+    bool insideModalLoop() const {
+        return timerBusy == 1 || tray.menuDepth() > 0 || readerDialog.commandDepth() > 0;
+    }
     // Exit arrived inside such a loop: it is carried out once the last of them has ended.
     bool exitAfterModalLoop = false;
 

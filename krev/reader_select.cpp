@@ -23,7 +23,8 @@ std::vector<std::string> splitReaderList(const char* buffer, std::size_t size) {
     return names;
 }
 
-SelectReaderDlg::SelectReaderDlg(platform::Platform& platform) : DialogWindow(platform, IDD_SELECT_READER) {}
+SelectReaderDlg::SelectReaderDlg(platform::Platform& platform, CommandTarget& application)
+    : DialogWindow(platform, IDD_SELECT_READER), application_(application) {}
 
 bool SelectReaderDlg::onInitDialog(platform::WindowHandle self) {
     DialogWindow::onInitDialog(self);
@@ -31,16 +32,21 @@ bool SelectReaderDlg::onInitDialog(platform::WindowHandle self) {
     return true;
 }
 
-bool SelectReaderDlg::onCommand(unsigned id) {
-    if (id == 1) {
+bool SelectReaderDlg::onCommand(unsigned id, unsigned code) {
+    if (code == platform::kBnClicked && id == 1) {
         OnOK();
         return true;
     }
-    if (id == 2) {
+    if (code == platform::kBnClicked && id == 2) {
         OnCancel();
         return true;
     }
-    return false;
+    if (!isApplicationCommand(id, code)) return false;
+    ++commandDepth_;
+    const bool answered = application_.OnCommand(id);
+    --commandDepth_;
+    if (onCommandPassedOn) onCommandPassedOn();
+    return answered;
 }
 
 void SelectReaderDlg::RefreshReaderList() {

@@ -1,5 +1,6 @@
 // The reader-selection dialog: offers the readers that SC.dll reports and saves the choice.
 #pragma once
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,10 +18,10 @@ std::vector<std::string> splitReaderList(const char* buffer, std::size_t size);
 
 class SelectReaderDlg : public DialogWindow {
 public:
-    explicit SelectReaderDlg(platform::Platform& platform);
+    SelectReaderDlg(platform::Platform& platform, CommandTarget& application);
 
     bool onInitDialog(platform::WindowHandle self) override;
-    bool onCommand(unsigned id) override;
+    bool onCommand(unsigned id, unsigned code) override;
     void onTimer(unsigned) override {}
     void onInitMenuPopup(platform::MenuHandle) override {}
     bool onDrawItem(const platform::DrawItemInfo&) override { return false; }
@@ -29,6 +30,15 @@ public:
     void OnOK();
     void OnCancel();
 
+    // How many application commands that this dialog passed on are under way. Exit among them
+    // must wait: deleting the main dialog deletes this one.
+    int commandDepth() const { return commandDepth_; }
+    // Called each time a command passed on to the application has returned.
+    std::function<void()> onCommandPassedOn;
+
 private:
     void fillReaderList();
+
+    CommandTarget& application_;
+    int commandDepth_ = 0;
 };

@@ -81,9 +81,9 @@ bool CSystemTray::showPopupMenu() {
         return false;
     }
     const platform::Point cursor = platform_.cursorPos();
-    menuShowing_ = true;
+    ++menuDepth_;
     platform_.trackPopupMenu(popup, 0, cursor, platform_.mainWindow());
-    menuShowing_ = false;
+    --menuDepth_;
     platform_.destroyMenu(menu);
     if (onMenuClosed) onMenuClosed();
     return true;

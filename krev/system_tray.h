@@ -22,9 +22,11 @@ public:
     std::intptr_t WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
     virtual std::intptr_t HandleIconMessage(std::uintptr_t wParam, std::intptr_t lParam);
 
-    // True while the pop-up menu's own event loop runs.
-    bool menuShowing() const { return menuShowing_; }
-    // Called once the pop-up menu has closed.
+    // How many calls that show the pop-up menu are under way. A click that the menu's own loop
+    // delivers shows it again inside the first; that inner call returns at once on Windows, so
+    // only the outermost one's end means the menu has closed.
+    int menuDepth() const { return menuDepth_; }
+    // Called each time a call that showed the pop-up menu has returned.
     std::function<void()> onMenuClosed;
 
 private:
@@ -33,5 +35,5 @@ private:
     platform::Platform& platform_;
     platform::WindowHandle window_ = 0;
     platform::NotifyIconRecord record_{};
-    bool menuShowing_ = false;
+    int menuDepth_ = 0;
 };

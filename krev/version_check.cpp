@@ -22,10 +22,13 @@ constexpr int kLineBufferSize = 512;
 constexpr char kDamagedFilesMessage[] =
     "Vyx程式可能缺少完整檔案或是發生檔案損毀，請先移除後再重新完整安裝。";
 
-void startFetcher(platform::Platform& platform) {
+// False when memory for the command could not be had: nothing was started.
+bool startFetcher(platform::Platform& platform) {
     char* command = command_line::build("Pellit.dll", false, web_pages::kVersionCheck);
-    if (command != nullptr) platform.startProgram(command, platform::kShowHide);
+    if (command == nullptr) return false;
+    platform.startProgram(command, platform::kShowHide);
     std::free(command);
+    return true;
 }
 
 std::unique_ptr<platform::TextFile> waitForVersionFile(platform::Platform& platform) {
@@ -60,7 +63,7 @@ int isNewerVersion(const PublishedVersion& version) {
 
 int CheckVersion(platform::Platform& platform, platform::WindowHandle owner) {
     if (platform.fileExists(kVersionFile) && !platform.deleteFile(kVersionFile)) return 0;
-    startFetcher(platform);
+    if (!startFetcher(platform)) return 0;
     std::unique_ptr<platform::TextFile> file = waitForVersionFile(platform);
     if (file == nullptr) {
         platform.messageBox(owner, kDamagedFilesMessage, platform.applicationName().c_str());

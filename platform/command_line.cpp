@@ -7,6 +7,8 @@
 
 namespace command_line {
 
+Allocator allocate = std::malloc;
+
 const char* tail(const char* line) {
     const unsigned char* at = reinterpret_cast<const unsigned char*>(line);
     if (*at == '"') {
@@ -27,7 +29,7 @@ char* build(const char* program, bool quoteProgram, const char* argument) {
     const std::size_t programLength = std::strlen(program);
     const std::size_t argumentLength = std::strlen(argument);
     const std::size_t quotes = quoteProgram ? 2 : 0;
-    char* line = static_cast<char*>(std::malloc(programLength + quotes + 1 + argumentLength + 1));
+    char* line = static_cast<char*>(allocate(programLength + quotes + 1 + argumentLength + 1));
     if (line == nullptr) return nullptr;
     char* at = line;
     if (quoteProgram) *at++ = '"';

@@ -2,7 +2,13 @@
 // C-style on purpose: the launchers use this and must not pull in the C++ library.
 #pragma once
 
+#include <cstddef>
+
 namespace command_line {
+
+// Where build takes its memory: malloc, or a test's allocator that refuses.
+using Allocator = void* (*)(std::size_t size);
+extern Allocator allocate;
 
 // The tail of a program's command line as the Windows start-up of a windowed program hands
 // it to WinMain: the program name (quoted, or up to the first byte <= 32) is skipped, quoted
@@ -11,7 +17,7 @@ namespace command_line {
 const char* tail(const char* line);
 
 // "program argument" or, with `quoteProgram`, "\"program\" argument": the program, one blank,
-// the argument verbatim (never read as a format). The result is allocated with malloc and
+// the argument verbatim (never read as a format). The result is allocated with `allocate` and
 // belongs to the caller (free); nullptr when memory cannot be had.
 char* build(const char* program, bool quoteProgram, const char* argument);
 

@@ -100,8 +100,9 @@ class DialogEvents {
 public:
     // Runs while the dialog is being created; true lets the platform set the focus.
     virtual bool onInitDialog(WindowHandle self) = 0;
-    // A command from a menu or a button; false when this dialog does not answer it.
-    virtual bool onCommand(unsigned id) = 0;
+    // WM_COMMAND: the id and the notification code (0 for a menu or a clicked button, 1 for an
+    // accelerator, the control's own code otherwise); false when this dialog does not answer it.
+    virtual bool onCommand(unsigned id, unsigned code) = 0;
     virtual void onTimer(unsigned id) = 0;
     // A pop-up menu owned by this dialog is about to open.
     virtual void onInitMenuPopup(MenuHandle popup) = 0;
@@ -133,6 +134,10 @@ public:
     virtual bool readLine(char* buffer, int size) = 0;
 };
 
+// Notification codes of WM_COMMAND.
+enum CommandCode : unsigned { kMenuCommand = 0, kAcceleratorCommand = 1, kBnClicked = 0, kBnDoubleClicked = 5 };
+inline bool isMenuOrAccelerator(unsigned code) { return code == kMenuCommand || code == kAcceleratorCommand; }
+
 // Ids of the menu-item state that menuItemId reports for an item that opens a sub-menu.
 constexpr unsigned kSubMenuItem = 0xFFFFFFFFu;
 
@@ -145,7 +150,8 @@ public:
 
     // Windows.
     virtual WindowHandle findWindow(const char* title) = 0;
-    virtual WindowHandle createDialog(unsigned templateId, DialogEvents* events) = 0;
+    // A modeless dialog; an owned one stays above its owner and has no taskbar button.
+    virtual WindowHandle createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) = 0;
     virtual WindowHandle createHiddenWindow(const char* title, WindowProcedure* procedure) = 0;
     virtual std::intptr_t defaultWindowProc(WindowHandle window, unsigned message, std::uintptr_t wParam,
                                             std::intptr_t lParam) = 0;
@@ -230,8 +236,10 @@ public:
 
     // Threads.
     virtual ThreadHandle startThread(ThreadRoutine routine, void* argument) = 0;
-    // Waits until the thread has ended, then closes its handle.
-    virtual void joinThread(ThreadHandle thread) = 0;
+    // Waits up to `milliseconds` for the thread to end; a thread still running then is
+    // terminated. Closes the handle; false when the thread had to be terminated.
+    virtual bool joinThread(ThreadHandle thread, unsigned milliseconds) = 0;
+    // nullptr when the system cannot make one.
     virtual std::unique_ptr<StopSignal> createStopSignal() = 0;
 
     // The card library SC.dll.

@@ -46,6 +46,7 @@ GdiObject SimPlatform::createFont(const FontSpec& font) {
 }
 
 void SimPlatform::deleteObject(GdiObject object) {
+    releases.emplace_back("gdi", liveThreads());
     liveGdiObjects.erase(object);
     drawing.push_back(DrawCall{"deleteObject", {static_cast<long long>(object)}, ""});
 }

@@ -1,5 +1,6 @@
 // The simulation's files: real files in a temporary folder that stands for the working
 // directory, read with the rules of Windows profile files and of C text-mode reading.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -50,11 +51,12 @@ bool keyLine(const std::string& line, std::string* key, std::string* value) {
     return true;
 }
 
-// C text-mode reading of a file's bytes: CRLF reads as LF, fgets and feof as the runtime has them.
+// C text-mode reading of a file's bytes as the Windows runtime does it: CRLF reads as LF, and
+// Ctrl-Z (0x1A) ends the file; fgets and feof as the runtime has them.
 class SimTextFile final : public TextFile {
 public:
     explicit SimTextFile(std::string bytes) {
-        for (std::size_t at = 0; at < bytes.size(); ++at) {
+        for (std::size_t at = 0; at < bytes.size() && bytes[at] != '\x1a'; ++at) {
             if (bytes[at] == '\r' && at + 1 < bytes.size() && bytes[at + 1] == '\n') continue;
             data_.push_back(bytes[at]);
         }
@@ -143,12 +145,17 @@ std::string SimPlatform::readProfileString(const char* section, const char* key,
         }
     }
     if (capacity == 0) return std::string();
+    // The value is a C string to the reader: it ends at a zero byte.
+    value.resize(std::min(value.find('\0'), value.size()));
     if (value.size() > capacity - 1) value.resize(capacity - 1);
     return value;
 }
 
 bool SimPlatform::writeProfileString(const char* section, const char* key, const char* value, const char* file) {
     writePendingFiles();
+    for (const std::string& locked : readOnlyFiles) {
+        if (pathOf(locked) == pathOf(file)) return false;
+    }
     std::vector<std::string> content = lines(readFile(file));
     const std::string entry = std::string(key) + "=" + value;
     int sectionLine = -1;
@@ -191,7 +198,9 @@ bool SimPlatform::deleteFile(const char* path) {
     for (const std::string& locked : undeletable_) {
         if (sameName(locked, name)) return false;
     }
-    return std::remove(pathOf(path).c_str()) == 0;
+    if (std::remove(pathOf(path).c_str()) != 0) return false;
+    deletions.emplace_back(path);
+    return true;
 }
 
 std::unique_ptr<TextFile> SimPlatform::openTextFile(const char* path) {

@@ -100,9 +100,9 @@ void SimPlatform::sleep(unsigned milliseconds) { advanceTo(now() + milliseconds)
 
 void SimPlatform::deliverPosted() {
     while (!posted_.empty()) {
-        const auto [window, id] = posted_.front();
+        const PostedCommand command = posted_.front();
         posted_.erase(posted_.begin());
-        sendCommand(window, id);
+        sendCommand(command.window, command.id, command.code);
     }
 }
 
@@ -151,10 +151,10 @@ std::intptr_t SimPlatform::sendMessage(WindowHandle window, unsigned message, st
     return target.procedure->WindowProc(message, wParam, lParam);
 }
 
-bool SimPlatform::sendCommand(WindowHandle window, unsigned id) {
+bool SimPlatform::sendCommand(WindowHandle window, unsigned id, unsigned code) {
     SimWindow& target = windows_.at(window);
     if (target.destroyed || target.dialog == nullptr) return false;
-    return target.dialog->onCommand(id);
+    return target.dialog->onCommand(id, code);
 }
 
 void SimPlatform::findExecutable(const char* file, char (&result)[kMaxPath]) {
@@ -177,10 +177,11 @@ WindowHandle SimPlatform::findWindow(const char* title) {
     return 0;
 }
 
-WindowHandle SimPlatform::createDialog(unsigned templateId, DialogEvents* events) {
+WindowHandle SimPlatform::createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) {
     const WindowHandle handle = nextWindow_++;
     SimWindow& created = windows_[handle];
     created.templateId = templateId;
+    created.owner = owner;
     created.dialog = events;
     auto caption = dialogCaptions_.find(templateId);
     if (caption != dialogCaptions_.end()) created.title = caption->second;
@@ -202,6 +203,7 @@ std::intptr_t SimPlatform::defaultWindowProc(WindowHandle, unsigned message, std
 }
 
 void SimPlatform::destroyWindow(WindowHandle window) {
+    releases.emplace_back("window", liveThreads());
     SimWindow& target = windows_.at(window);
     target.destroyed = true;
     target.dialog = nullptr;
@@ -213,6 +215,7 @@ void SimPlatform::destroyWindow(WindowHandle window) {
 }
 
 void SimPlatform::showWindow(WindowHandle window, int showState) {
+    windows_.at(window).showState = showState;
     windows_.at(window).visible = showState != kShowHide;
 }
 
@@ -224,7 +227,11 @@ void SimPlatform::makeToolWindow(WindowHandle window) { windows_.at(window).tool
 
 void SimPlatform::setWindowIcons(WindowHandle window, IconHandle icon) { windows_.at(window).icon = icon; }
 
-void SimPlatform::sendClose(WindowHandle window) { closeRequests.push_back(window); }
+// The default dialog processing answers a close request by posting Cancel, as Wine's does.
+void SimPlatform::sendClose(WindowHandle window) {
+    closeRequests.push_back(window);
+    if (windows_.at(window).dialog != nullptr) posted_.push_back(PostedCommand{window, 2, kBnClicked});
+}
 
 void SimPlatform::setTimer(WindowHandle window, unsigned id, unsigned milliseconds) {
     timers_[{window, id}] = Timer{milliseconds, now() + milliseconds};
@@ -311,6 +318,9 @@ void SimPlatform::checkMenuItem(MenuHandle handle, unsigned id, bool checked) {
 }
 
 void SimPlatform::trackPopupMenu(MenuHandle handle, unsigned flags, Point at, WindowHandle owner) {
+    // As on Windows, a second menu cannot be tracked while one is: the call fails at once.
+    if (menusTracking_ > 0) return;
+    ++menusTracking_;
     MenuTrack track{handle, flags, at, owner, {}};
     auto target = windows_.find(owner);
     DialogEvents* events = target == windows_.end() ? nullptr : target->second.dialog;
@@ -325,6 +335,7 @@ void SimPlatform::trackPopupMenu(MenuHandle handle, unsigned flags, Point at, Wi
         action();
     }
     // As on Windows, the chosen item's command is posted: it arrives after the menu has closed.
+    --menusTracking_;
     const unsigned choice = nextMenuChoice;
     nextMenuChoice = 0;
     if (events != nullptr && choice != 0) postCommand(owner, choice);
@@ -349,13 +360,15 @@ ThreadHandle SimPlatform::startThread(ThreadRoutine routine, void* argument) {
     return reinterpret_cast<ThreadHandle>(thread);
 }
 
-void SimPlatform::joinThread(ThreadHandle handle) {
+bool SimPlatform::joinThread(ThreadHandle handle, unsigned milliseconds) {
+    threadJoinLimits.push_back(milliseconds);
     auto* thread = reinterpret_cast<Thread*>(handle);
     thread->thread.join();
     std::lock_guard<std::mutex> lock(clockMutex_);
     threads_.erase(std::remove_if(threads_.begin(), threads_.end(),
                                   [&](const auto& candidate) { return candidate.get() == thread; }),
                    threads_.end());
+    return true;
 }
 
 int SimPlatform::liveThreads() {
@@ -364,7 +377,10 @@ int SimPlatform::liveThreads() {
                                           [](const auto& thread) { return !thread->finished; }));
 }
 
-std::unique_ptr<StopSignal> SimPlatform::createStopSignal() { return std::make_unique<SimStopSignal>(*this); }
+std::unique_ptr<StopSignal> SimPlatform::createStopSignal() {
+    if (refuseStopSignals) return nullptr;
+    return std::make_unique<SimStopSignal>(*this);
+}
 
 void SimPlatform::scheduleReaders(long long fromMs, std::vector<bool> present, long result) {
     std::lock_guard<std::mutex> lock(cardMutex_);

@@ -56,6 +56,8 @@ struct SimWindow {
     unsigned templateId = 0;
     DialogEvents* dialog = nullptr;
     WindowProcedure* procedure = nullptr;
+    WindowHandle owner = 0;
+    int showState = 0;  // the last show state asked for
     bool visible = false;
     bool toolWindow = false;
     bool destroyed = false;
@@ -109,7 +111,7 @@ public:
     void defineDialog(unsigned templateId, const std::string& caption) { dialogCaptions_[templateId] = caption; }
     void defineMenu(unsigned id, const std::vector<MenuItem>& items) { menuResources_[id] = items; }
     std::intptr_t sendMessage(WindowHandle window, unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
-    bool sendCommand(WindowHandle window, unsigned id);
+    bool sendCommand(WindowHandle window, unsigned id, unsigned code = kMenuCommand);
     unsigned iconId(IconHandle icon) const { return icon == 0 ? 0 : static_cast<unsigned>(icon - kIconBase); }
     int liveThreads();
     void scheduleReaders(long long fromMs, std::vector<bool> present, long result = 0);
@@ -158,6 +160,12 @@ public:
     bool refuseIcons = false;
     bool refuseHiddenWindows = false;
     bool refuseThreads = false;
+    bool refuseStopSignals = false;
+    std::vector<unsigned> threadJoinLimits;  // the longest wait asked for at each join
+    std::vector<std::string> deletions;      // files deleted, as named
+    std::vector<std::string> readOnlyFiles;  // profile files that cannot be written
+    // Windows destroyed and GDI objects deleted, each with the threads still running then.
+    std::vector<std::pair<std::string, int>> releases;
     Point cursor{0, 0};
     unsigned nextMenuChoice = 0;  // command chosen from the next pop-up menu, 0 for none; posted
 
@@ -166,7 +174,7 @@ public:
     void startProgram(const char* commandLine, int showState) override;
     void sleep(unsigned milliseconds) override;
     WindowHandle findWindow(const char* title) override;
-    WindowHandle createDialog(unsigned templateId, DialogEvents* events) override;
+    WindowHandle createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) override;
     WindowHandle createHiddenWindow(const char* title, WindowProcedure* procedure) override;
     std::intptr_t defaultWindowProc(WindowHandle window, unsigned message, std::uintptr_t wParam,
                                     std::intptr_t lParam) override;
@@ -176,7 +184,9 @@ public:
     void centerWindow(WindowHandle window) override;
     void makeToolWindow(WindowHandle window) override;
     void setWindowIcons(WindowHandle window, IconHandle icon) override;
-    void postCommand(WindowHandle window, unsigned id) override { posted_.emplace_back(window, id); }
+    void postCommand(WindowHandle window, unsigned id) override {
+        posted_.push_back(PostedCommand{window, id, kMenuCommand});
+    }
     void sendClose(WindowHandle window) override;
     void setMainWindow(WindowHandle window) override { mainWindow_ = window; }
     WindowHandle mainWindow() override { return mainWindow_; }
@@ -194,7 +204,7 @@ public:
     Point cursorPos() override { return cursor; }
     void trackPopupMenu(MenuHandle menu, unsigned flags, Point at, WindowHandle owner) override;
     ThreadHandle startThread(ThreadRoutine routine, void* argument) override;
-    void joinThread(ThreadHandle thread) override;
+    bool joinThread(ThreadHandle thread, unsigned milliseconds) override;
     std::unique_ptr<StopSignal> createStopSignal() override;
     long scGetState(std::uint32_t access, std::uint32_t* count, std::uint32_t* states) override;
     long scGetReaderList(std::uint32_t access, char* buffer) override;
@@ -245,7 +255,12 @@ private:
     static constexpr IconHandle kIconBase = 0x10000;
 
     void advanceTo(long long time);
-    std::vector<std::pair<WindowHandle, unsigned>> posted_;
+    struct PostedCommand {
+        WindowHandle window;
+        unsigned id;
+        unsigned code;
+    };
+    std::vector<PostedCommand> posted_;
     bool threadsIdle() const;
     long long callerTime();
     MenuHandle instantiateMenu(const std::vector<MenuItem>& items);
@@ -270,6 +285,7 @@ private:
     std::map<unsigned, std::vector<MenuItem>> menuResources_;
     std::map<MenuHandle, Menu> menus_;
     MenuHandle nextMenu_ = 0x5000;
+    int menusTracking_ = 0;
     GdiObject nextGdiObject_ = 0x7000;
     Color textColor_ = 0;
     GdiObject newGdiObject(const std::string& kind);

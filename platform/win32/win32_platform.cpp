@@ -52,7 +52,7 @@ INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     if (events == nullptr) return FALSE;
     switch (message) {
     case WM_COMMAND:
-        return events->onCommand(LOWORD(wParam)) ? TRUE : FALSE;
+        return events->onCommand(LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
     case WM_TIMER:
         events->onTimer(static_cast<unsigned>(wParam));
         return TRUE;
@@ -98,18 +98,10 @@ DWORD WINAPI threadTrampoline(void* parameter) {
 
 class EventStopSignal final : public StopSignal {
 public:
-    EventStopSignal() : event_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-    ~EventStopSignal() override {
-        if (event_ != nullptr) CloseHandle(event_);
-    }
+    explicit EventStopSignal(HANDLE event) : event_(event) {}
+    ~EventStopSignal() override { CloseHandle(event_); }
     void raise() override { SetEvent(event_); }
-    bool waitFor(unsigned milliseconds) override {
-        if (event_ == nullptr) {
-            Sleep(milliseconds);
-            return false;
-        }
-        return WaitForSingleObject(event_, milliseconds) == WAIT_OBJECT_0;
-    }
+    bool waitFor(unsigned milliseconds) override { return WaitForSingleObject(event_, milliseconds) == WAIT_OBJECT_0; }
 
 private:
     HANDLE event_;
@@ -138,8 +130,8 @@ void Win32Platform::sleep(unsigned milliseconds) { Sleep(milliseconds); }
 
 WindowHandle Win32Platform::findWindow(const char* title) { return toHandle(FindWindowA(nullptr, title)); }
 
-WindowHandle Win32Platform::createDialog(unsigned templateId, DialogEvents* events) {
-    HWND dialog = CreateDialogParamA(instance_, MAKEINTRESOURCEA(templateId), nullptr, dialogProc,
+WindowHandle Win32Platform::createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) {
+    HWND dialog = CreateDialogParamA(instance_, MAKEINTRESOURCEA(templateId), toHwnd(owner), dialogProc,
                                      reinterpret_cast<LPARAM>(events));
     if (dialog != nullptr) dialogs_.push_back(dialog);
     return toHandle(dialog);
@@ -412,13 +404,24 @@ ThreadHandle Win32Platform::startThread(ThreadRoutine routine, void* argument) {
     return reinterpret_cast<ThreadHandle>(thread);
 }
 
-void Win32Platform::joinThread(ThreadHandle thread) {
+bool Win32Platform::joinThread(ThreadHandle thread, unsigned milliseconds) {
     HANDLE handle = reinterpret_cast<HANDLE>(thread);
-    WaitForSingleObject(handle, INFINITE);
+    const bool ended = WaitForSingleObject(handle, milliseconds) == WAIT_OBJECT_0;
+    // A thread stuck in a call (the card library hanging) is ended where it stands.
+    if (!ended) {
+        DWORD code = 0;
+        GetExitCodeThread(handle, &code);
+        TerminateThread(handle, code);
+    }
     CloseHandle(handle);
+    return ended;
 }
 
-std::unique_ptr<StopSignal> Win32Platform::createStopSignal() { return std::make_unique<EventStopSignal>(); }
+std::unique_ptr<StopSignal> Win32Platform::createStopSignal() {
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (event == nullptr) return nullptr;
+    return std::make_unique<EventStopSignal>(event);
+}
 
 long Win32Platform::scGetState(std::uint32_t access, std::uint32_t* count, std::uint32_t* states) {
     static_assert(sizeof(DWORD) == sizeof(std::uint32_t), "state words are 32-bit");

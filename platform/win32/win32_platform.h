@@ -17,7 +17,7 @@ public:
     void sleep(unsigned milliseconds) override;
 
     WindowHandle findWindow(const char* title) override;
-    WindowHandle createDialog(unsigned templateId, DialogEvents* events) override;
+    WindowHandle createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) override;
     WindowHandle createHiddenWindow(const char* title, WindowProcedure* procedure) override;
     std::intptr_t defaultWindowProc(WindowHandle window, unsigned message, std::uintptr_t wParam,
                                     std::intptr_t lParam) override;
@@ -78,7 +78,7 @@ public:
     void trackPopupMenu(MenuHandle menu, unsigned flags, Point at, WindowHandle owner) override;
 
     ThreadHandle startThread(ThreadRoutine routine, void* argument) override;
-    void joinThread(ThreadHandle thread) override;
+    bool joinThread(ThreadHandle thread, unsigned milliseconds) override;
     std::unique_ptr<StopSignal> createStopSignal() override;
 
     long scGetState(std::uint32_t access, std::uint32_t* count, std::uint32_t* states) override;

@@ -67,7 +67,7 @@ TEST_F(MenuCommands, TheAutoConnectTickFollowsTheSwitch) {
 
 TEST_F(MenuCommands, VersionShowsTheHiddenDialogCentredNormalAndInFront) {
     chosen(ID_VERSION);
-    EXPECT_TRUE(sim.window(mainWindow()).visible);
+    EXPECT_EQ(sim.window(mainWindow()).showState, platform::kShowNormal);
     EXPECT_EQ(sim.window(mainWindow()).timesCentred, 2);  // once at start-up
     EXPECT_EQ(sim.foregroundRequests.back(), mainWindow());
     chosen(ID_VERSION);
@@ -84,6 +84,20 @@ TEST_F(MenuCommands, ExitFromTheMenuEndsTheProgram) {
 TEST_F(MenuCommands, TheWebAddressButtonOpensTheHomePageAsTheBareServerName) {
     EXPECT_TRUE(sim.sendCommand(mainWindow(), IDC_WEB_ADDRESS));
     EXPECT_EQ(startedCommands(), std::vector<std::string>{"Farrow.exe www.quenby.example"});
+}
+
+TEST_F(MenuCommands, TheAboutBoxButtonsActOnAClickOnlyAndNotOnTheDoubleClickThatFollows) {
+    chosen(ID_VERSION);
+    // An owner-drawn button reports a fast second click as a double-click.
+    EXPECT_TRUE(sim.sendCommand(mainWindow(), IDC_WEB_ADDRESS, platform::kBnClicked));
+    EXPECT_FALSE(sim.sendCommand(mainWindow(), IDC_WEB_ADDRESS, platform::kBnDoubleClicked));
+    EXPECT_EQ(startedCommands(), std::vector<std::string>{"Farrow.exe www.quenby.example"});
+    EXPECT_FALSE(sim.sendCommand(mainWindow(), IDC_ABOUT_OK, platform::kBnDoubleClicked));
+    EXPECT_TRUE(sim.window(mainWindow()).visible);
+    // Menu commands arrive with the menu's code or an accelerator's; a control's code is no command.
+    EXPECT_TRUE(sim.sendCommand(mainWindow(), ID_WEBATM_AREA, platform::kAcceleratorCommand));
+    EXPECT_FALSE(sim.sendCommand(mainWindow(), ID_EXIT, platform::kBnDoubleClicked));
+    EXPECT_NE(app->dialog(), nullptr);
 }
 
 TEST_F(KrevFixture, TheAboutBoxGetsItsFontAndItsTwoColourButtonsAtInitialisation) {
@@ -120,6 +134,21 @@ TEST_F(MenuCommands, ExitSentWhileTheMenuIsOpenEndsKrevOnceTheMenuCloses) {
     EXPECT_EQ(app->dialog(), nullptr);
     EXPECT_TRUE(sim.shellIcons.empty());
     EXPECT_TRUE(sim.quitPosted);
+}
+
+TEST_F(MenuCommands, AClickThatTheOpenMenuDeliversDoesNotLetExitDeleteTheTrayUnderIt) {
+    sim.whileMenuOpen = [this] {
+        // The last button-up of a fast double-click reaches the icon while its menu is open: the
+        // menu is asked for again and cannot open a second time.
+        sim.sendMessage(trayWindow(), 1135, 129, platform::kWmLButtonUp);
+        EXPECT_EQ(dialog().tray.menuDepth(), 1);
+        sim.sendCommand(mainWindow(), ID_EXIT);
+        EXPECT_NE(app->dialog(), nullptr) << "the first menu is still open";
+    };
+    chosen(0);
+    EXPECT_EQ(sim.menuTracks.size(), 1u);
+    EXPECT_EQ(app->dialog(), nullptr);
+    EXPECT_TRUE(sim.shellIcons.empty());
 }
 
 TEST_F(MenuCommands, ExitDuringAMessageBoxOpenedFromATickInsideTheMenuWaitsForBoth) {

@@ -135,3 +135,38 @@ TEST_F(ReaderCommand, TimerOneRunsAfterwardsEvenIfItWasStoppedAndTheMainDialogIs
     EXPECT_FALSE(sim.window(mainWindow()).visible);
     EXPECT_EQ(dialog().autoConnect, 0);
 }
+
+TEST_F(ReaderCommand, TheDialogIsOwnedByTheHiddenMainDialog) {
+    sim.sendCommand(mainWindow(), ID_SELECT_READER);
+    EXPECT_EQ(sim.window(readerWindow()).owner, mainWindow());
+    EXPECT_EQ(sim.window(readerWindow()).showState, platform::kShow);
+}
+
+TEST_F(ReaderCommand, ApplicationCommandsSentToTheDialogReachTheApplication) {
+    sim.sendCommand(mainWindow(), ID_SELECT_READER);
+    EXPECT_TRUE(sim.sendCommand(readerWindow(), ID_WEBATM_AREA));
+    EXPECT_EQ(sim.starts.back().commandLine, "Farrow.exe http://www.quenby.example/portal/index.htm");
+    // The main dialog's own command and the system's commands are not the application's.
+    EXPECT_FALSE(sim.sendCommand(readerWindow(), ID_AUTO_CONNECT));
+    EXPECT_FALSE(sim.sendCommand(readerWindow(), 0xF060));
+    EXPECT_EQ(dialog().autoConnect, 1);
+}
+
+TEST_F(ReaderCommand, ExitSentToTheDialogEndsKrevOnceTheDialogsHandlerHasReturned) {
+    sim.sendCommand(mainWindow(), ID_SELECT_READER);
+    EXPECT_TRUE(sim.sendCommand(readerWindow(), ID_EXIT));
+    ASSERT_NE(app->dialog(), nullptr) << "deleting the main dialog would delete the reader dialog under its handler";
+    sim.deliverPosted();
+    EXPECT_EQ(app->dialog(), nullptr);
+    EXPECT_TRUE(sim.shellIcons.empty());
+    EXPECT_TRUE(sim.quitPosted);
+}
+
+TEST_F(ReaderCommand, AClosedDialogActsAsCancelAndSavesNothing) {
+    sim.sendCommand(mainWindow(), ID_SELECT_READER);
+    sim.comboSelect(readerWindow(), IDC_READER_LIST, 1);
+    sim.sendClose(readerWindow());
+    sim.deliverPosted();
+    EXPECT_FALSE(sim.window(readerWindow()).visible);
+    EXPECT_EQ(settings::read(sim, "Reader", "Select"), "");
+}

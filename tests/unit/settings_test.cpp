@@ -41,3 +41,11 @@ TEST(Settings, Big5ValuesAreKeptByteForByte) {
     write(sim, "Reader", "Select", "晶片讀卡機 \xA5\\ 01");
     EXPECT_EQ(read(sim, "Reader", "Select"), "晶片讀卡機 \xA5\\ 01");
 }
+
+TEST(Settings, AValueEndsAtAZeroByte) {
+    platform::sim::SimPlatform sim;
+    const char content[] = "[Reader]\r\nSelect=\0Reader B\r\n[Register]\r\nCheck=OK\0x\r\n";
+    sim.writeFile("Reader.ini", std::string(content, sizeof content - 1));
+    EXPECT_EQ(settings::read(sim, "Reader", "Select"), "");
+    EXPECT_EQ(settings::read(sim, "Register", "Check"), "OK");
+}

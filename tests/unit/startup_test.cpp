@@ -84,11 +84,17 @@ TEST_F(KrevFixture, ExitStopsThePollerBeforeRemovingTheIconAndThenDestroysTheWin
     EXPECT_TRUE(sim.quitPosted);
 }
 
-TEST_F(KrevFixture, ThePollerHasStoppedBeforeTheIconIsRemoved) {
+TEST_F(KrevFixture, ThePollerHasStoppedBeforeAnyMemberOfTheDialogGoes) {
     startKrev();
+    sim.sendCommand(mainWindow(), ID_SELECT_READER);  // the reader dialog's window exists too
     const std::size_t before = sim.notifyCalls.size();
     ASSERT_EQ(sim.liveThreads(), 1);
+    sim.releases.clear();
     sim.sendCommand(mainWindow(), ID_EXIT);
+    // The font, the reader dialog, the tray window and the dialog window, in that order.
+    ASSERT_EQ(sim.releases, (std::vector<std::pair<std::string, int>>{
+                                {"gdi", 0}, {"window", 0}, {"window", 0}, {"window", 0}}));
+    EXPECT_EQ(sim.threadJoinLimits, std::vector<unsigned>{2000}) << "the wait for the poller is bounded";
     ASSERT_EQ(sim.notifyCalls.size(), before + 1);
     EXPECT_EQ(sim.notifyCalls[before].action, NotifyAction::remove);
     EXPECT_EQ(sim.notifyCalls[before].liveThreads, 0);
@@ -106,6 +112,32 @@ TEST_F(KrevFixture, OkAndCancelStopTheTimerAndHideTheDialogButKeepAutoConnect) {
         EXPECT_FALSE(sim.timerRunning(mainWindow(), 1));
         EXPECT_FALSE(sim.window(mainWindow()).visible);
         EXPECT_EQ(dialog().autoConnect, 1);
+        // The menu item stays checked; switching off and on starts the timer again.
+        sim.sendMessage(trayWindow(), 1135, 129, platform::kWmRButtonUp);
+        EXPECT_TRUE(sim.menuTracks.back().checkedAfterInit[4]);
+        sim.sendCommand(mainWindow(), ID_AUTO_CONNECT);
+        sim.sendCommand(mainWindow(), ID_AUTO_CONNECT);
+        EXPECT_EQ(sim.timerPeriod(mainWindow(), 1), 500u);
+    }
+}
+
+TEST_F(KrevFixture, WithoutAPollerThreadOrItsStopSignalKrevRunsWithoutAutomaticOpening) {
+    for (bool refuseSignal : {false, true}) {
+        platform::sim::SimPlatform machine;
+        machine.defineDialog(IDD_ABOUT_BOX, KREV_ABOUT_CAPTION);
+        machine.refuseThreads = !refuseSignal;
+        machine.refuseStopSignals = refuseSignal;
+        machine.scheduleReaders(0, {false});
+        machine.scheduleReaders(1000, {true});
+        CKrevSystemTrayApp krev(machine);
+        krev.InitInstance();
+        EXPECT_EQ(cardWatch.pollerThread.load(), 0u);
+        machine.runFor(3000);
+        EXPECT_TRUE(machine.starts.empty()) << "no poller, no opening";
+        EXPECT_EQ(machine.cardQueries(), 0);
+        machine.sendCommand(krev.dialog()->handle(), ID_EXIT);
+        EXPECT_EQ(krev.dialog(), nullptr);
+        EXPECT_TRUE(machine.threadJoinLimits.empty());
     }
 }
 

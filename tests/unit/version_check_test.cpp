@@ -1,7 +1,10 @@
 // The version check: Ver.chk's records, the comparison with 3.2.0.1, and the wait for Pellit.dll.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "krev/version_check.h"
+#include "platform/command_line.h"
 #include "platform/sim/sim_platform.h"
 
 namespace {
@@ -84,6 +87,7 @@ TEST_F(VersionCheck, DeletesTheOldFileStartsPellitHiddenAndReadsTheNewOne) {
     ASSERT_EQ(sim.starts.size(), 1u);
     EXPECT_EQ(sim.starts[0].commandLine, kFetch);
     EXPECT_EQ(sim.starts[0].showState, platform::kShowHide);
+    EXPECT_EQ(sim.deletions, std::vector<std::string>{".\\Ver.chk"});
     // 100 ms, then one line read every 50 ms: three lines and the read that finds the end.
     EXPECT_EQ(sim.now(), 100 + 4 * 50);
     EXPECT_EQ(sim.readFile("Ver.chk"), "<html>\r\n<p>VersionCheck000=003.002.000.002</p>\r\n</html>\r\n");
@@ -94,6 +98,7 @@ TEST_F(VersionCheck, WithoutAnOldFilePellitIsStartedAtOnce) {
     publish(" VersionCheck000=003.002.000.001\n");
     EXPECT_EQ(CheckVersion(sim, 7), 0);
     EXPECT_EQ(sim.starts.size(), 1u);
+    EXPECT_TRUE(sim.deletions.empty());
     EXPECT_EQ(sim.fileOpenAttempts.size(), 1u);
 }
 
@@ -147,4 +152,24 @@ TEST_F(VersionCheck, AnEmptyFileGivesZeroWithoutAMessage) {
     publish("");
     EXPECT_EQ(CheckVersion(sim, 7), 0);
     EXPECT_TRUE(sim.messageBoxes.empty());
+}
+
+TEST_F(VersionCheck, CtrlZEndsTheFileAsTheRuntimesTextModeReadingDoes) {
+    publish(" VersionCheck000=003.002.000.001\n\x1a VersionCheck000=004.000.000.000\n");
+    EXPECT_EQ(CheckVersion(sim, 7), 0);
+    publish("<p>\r\n VersionCheck000=004.000.000.000\r\n\x1a");
+    EXPECT_EQ(CheckVersion(sim, 7), 1);
+}
+
+TEST_F(VersionCheck, WithoutMemoryForTheCommandTheCheckEndsAtOnceWithZero) {
+    publish(" VersionCheck000=004.000.000.000\n");
+    struct RefuseMemory {
+        RefuseMemory() { command_line::allocate = [](std::size_t) -> void* { return nullptr; }; }
+        ~RefuseMemory() { command_line::allocate = std::malloc; }
+    } refuse;
+    const long long before = sim.now();
+    EXPECT_EQ(CheckVersion(sim, 7), 0);
+    EXPECT_TRUE(sim.starts.empty());
+    EXPECT_TRUE(sim.messageBoxes.empty());
+    EXPECT_EQ(sim.now(), before) << "no wait";
 }
