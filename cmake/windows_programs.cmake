@@ -76,7 +76,7 @@ krev_launcher(Runlatch runlatch/autorun_starter.cpp runlatch/win32_main.cpp runl
 add_dependencies(Runlatch pictures)
 
 # The outside programs Krev starts: Pellit.dll and Go.dll are programs despite their names.
-krev_launcher(Pellit outside/pellit/version_fetcher.cpp)
+krev_launcher(Pellit outside/pellit/version_fetcher.cpp outside/pellit/version_digest.cpp krev/version_record.cpp)
 target_link_libraries(Pellit PRIVATE wininet)
 krev_launcher(Go outside/go/mail_starter.cpp)
 target_link_libraries(Go PRIVATE ole32)

@@ -2,18 +2,16 @@
 
 #include <cstring>
 
+#include "krev/version_record.h"
 #include "krev/web_pages.h"
 #include "platform/command_line.h"
-#include "platform/cp950.h"
 
 #include <cstdlib>
 
 namespace {
 
 constexpr char kVersionFile[] = ".\\Ver.chk";
-constexpr char kRecordKey[] = "VersionCheck000=";
 constexpr const char* kOwnGroups[4] = {"003", "002", "000", "001"};
-constexpr int kGroupWidth = 3;
 constexpr unsigned kStartPauseMs = 100;
 constexpr int kOpenRetries = 10;
 constexpr unsigned kRetryPauseMs = 1000;
@@ -43,14 +41,9 @@ std::unique_ptr<platform::TextFile> waitForVersionFile(platform::Platform& platf
 }  // namespace
 
 void readVersionRecord(const char* line, PublishedVersion& version) {
-    const char* key = cp950::findText(line, kRecordKey);
-    if (key == nullptr || key == line) return;
-    const std::size_t available = std::strlen(key);
-    // Each group follows the key and the groups before it, each of those with one separator.
-    for (int group = 0; group < 4; ++group) {
-        const std::size_t offset = std::strlen(kRecordKey) + group * (kGroupWidth + 1);
-        version.groups[group] = offset < available ? std::string(key + offset).substr(0, kGroupWidth) : std::string();
-    }
+    version_record::Groups groups;
+    if (!version_record::cutGroups(line, groups)) return;
+    for (int group = 0; group < version_record::kGroupCount; ++group) version.groups[group] = groups[group];
 }
 
 int isNewerVersion(const PublishedVersion& version) {

@@ -1,6 +1,7 @@
-// Pellit.dll: fetches the page at the address on its command line over HTTP and leaves it in
-// .\Ver.chk for Krev's version check. The file is written beside its final name and renamed, so
-// a reader never sees half of it. When the page cannot be had (no network, an HTTP error, no
+// Pellit.dll: fetches the page at the address on its command line over HTTP and leaves its
+// version record in .\Ver.chk for Krev's version check (the digest of version_digest.h, never
+// the whole page). The file is written beside its final name and renamed, so a reader never
+// sees half of it. When the page cannot be had (no network, an HTTP error, no
 // answer within a few seconds) Ver.chk still appears, holding no version record: Krev then
 // answers "no newer version" at once instead of reporting damaged files.
 #include <windows.h>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "outside/pellit/version_digest.h"
 #include "platform/command_line.h"
 
 namespace {
@@ -91,7 +93,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         fetched = worker != nullptr && WaitForSingleObject(worker, kGiveUpMs) == WAIT_OBJECT_0 && fetch.fetched;
     }
     if (fetched) {
-        writeVersionFile(fetch.page, fetch.size);
+        char digest[kVersionDigestCapacity];
+        writeVersionFile(digest, static_cast<DWORD>(digestVersionPage(fetch.page, fetch.size, digest)));
     } else {
         writeVersionFile(kNoVersion, sizeof kNoVersion - 1);
     }

@@ -2,6 +2,7 @@
 // code page 950 cross the command line intact.
 //   winprobe find HEX_TITLE                      -> "found STYLE EXSTYLE VISIBLE PID" or "none"
 //   winprobe rect HEX_TITLE [CONTROL]             -> "LEFT TOP RIGHT BOTTOM" on the screen
+//   winprobe owner HEX_TITLE                      -> the owner window's title as hex, or "none"
 //   winprobe count HEX_TITLE                     -> number of top-level windows with that title
 //   winprobe send HEX_TITLE MSG WPARAM LPARAM     -> SendMessage, prints the result
 //   winprobe post HEX_TITLE MSG WPARAM LPARAM     -> PostMessage
@@ -110,6 +111,20 @@ int main(int argc, char** argv) {
         std::printf("found %08lx %08lx %d %lu\n", static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)),
                     static_cast<unsigned long>(GetWindowLongA(window, GWL_EXSTYLE)), IsWindowVisible(window) ? 1 : 0,
                     process);
+        return 0;
+    }
+    if (verb == "owner" && window != nullptr) {
+        HWND owner = GetWindow(window, GW_OWNER);
+        if (owner == nullptr) {
+            std::printf("none\n");
+            return 0;
+        }
+        char title[512] = {};
+        GetWindowTextA(owner, title, sizeof title);
+        for (const unsigned char* at = reinterpret_cast<const unsigned char*>(title); *at != 0; ++at) {
+            std::printf("%02x", *at);
+        }
+        std::printf("\n");
         return 0;
     }
     if (verb == "rect" && window != nullptr) {

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
 
 #include "krev/version_check.h"
+#include "outside/pellit/version_digest.h"
 #include "platform/command_line.h"
 #include "platform/sim/sim_platform.h"
 
@@ -29,6 +31,47 @@ protected:
     }
     platform::sim::SimPlatform sim;
 };
+
+// A page as a server, a captive portal or a proxy may send: text, line ends of every kind, zero
+// bytes, Ctrl-Z, Big5 lead bytes (one just before a key hides it), lines past 511 bytes, and
+// version records near 003.002.000.001, whole or broken off anywhere.
+std::string randomVersionPage(std::mt19937& random) {
+    auto pick = [&](int count) { return static_cast<int>(random() % static_cast<unsigned>(count)); };
+    const char* const noise[] = {"<p>", " ", "a", "\r\n", "\n", "\r", "(a zero byte)", "\xA5", "\xA4\x40",
+                                 "0", ".", "VersionCheck", "=003"};
+    const char* const digits[] = {"003", "002", "000", "001", "004", "009", "3", "02", "\n01", "00\r"};
+    const char* const separators[] = {".", "-", " ", "\n", "\r", "\xA5"};
+    std::string page;
+    const int pieces = 1 + pick(20);
+    for (int piece = 0; piece < pieces; ++piece) {
+        switch (pick(6)) {
+        case 0:
+            page += std::string(static_cast<std::size_t>(380 + pick(260)), 'x');
+            break;
+        case 1:
+        case 2: {
+            std::string record = pick(4) == 0 ? "" : (pick(5) == 0 ? "\xA5" : "<b>");
+            record += "VersionCheck000=";
+            for (int group = 0; group < 4; ++group) {
+                if (group > 0) record += separators[pick(6)];
+                record += digits[pick(10) < 6 ? group + 0 : pick(10)];
+            }
+            if (pick(3) == 0) record.resize(static_cast<std::size_t>(pick(static_cast<int>(record.size()) + 1)));
+            page += record + (pick(2) == 0 ? "\r\n" : "");
+            break;
+        }
+        case 3:
+            if (pick(8) == 0) page += '\x1a';
+            break;
+        default:
+            for (int word = pick(12); word > 0; --word) {
+                const int choice = pick(13);
+                page += choice == 6 ? std::string(1, '\0') : std::string(noise[choice]);
+            }
+        }
+    }
+    return page;
+}
 
 }  // namespace
 
@@ -172,4 +215,35 @@ TEST_F(VersionCheck, WithoutMemoryForTheCommandTheCheckEndsAtOnceWithZero) {
     EXPECT_TRUE(sim.starts.empty());
     EXPECT_TRUE(sim.messageBoxes.empty());
     EXPECT_EQ(sim.now(), before) << "no wait";
+}
+
+TEST_F(VersionCheck, PellitsDigestOfAnyPageGivesTheAnswerOfThePageInAFewBytes) {
+    std::mt19937 random(20261208);
+    int newer = 0;
+    const int pages = 1200;
+    for (int page = 0; page < pages; ++page) {
+        const std::string text = randomVersionPage(random);
+        publish(text);
+        const int onPage = CheckVersion(sim, 7);
+        char digest[kVersionDigestCapacity];
+        const std::size_t length = digestVersionPage(text.data(), text.size(), digest);
+        ASSERT_LE(length, kVersionDigestCapacity);
+        publish(std::string(digest, length));
+        const long long before = sim.now();
+        ASSERT_EQ(CheckVersion(sim, 7), onPage) << ::testing::PrintToString(text);
+        // Pellit's file is read in at most two lines: 100 ms, then 50 ms a read.
+        ASSERT_LE(sim.now() - before, 200);
+        newer += onPage;
+    }
+    EXPECT_GT(newer, pages / 5) << "the pages cover both answers";
+    EXPECT_LT(newer, pages * 4 / 5);
+}
+
+TEST(VersionDigest, KeepsTheLastRecordsGroupsExactly) {
+    char digest[kVersionDigestCapacity];
+    auto of = [&](const std::string& page) { return std::string(digest, digestVersionPage(page.data(), page.size(), digest)); };
+    EXPECT_EQ(of("<html>\r\n<p>VersionCheck000=003.002.000.002</p>\r\n</html>\r\n"), " VersionCheck000=003.002.000.002");
+    EXPECT_EQ(of(" VersionCheck000=004.000.000.000\n VersionCheck000=003-2\r\n"), " VersionCheck000=003.2\n");
+    EXPECT_EQ(of(" VersionCheck000=004.000.000.000\r\n\x1a VersionCheck000=001.000.000.000"), " VersionCheck000=004.000.000.000");
+    EXPECT_EQ(of("VersionCheck000=004.000.000.000\n<html>"), "The version page holds no version record.\r\n");
 }

@@ -101,6 +101,24 @@ class CardToBrowser(KrevWithCardScript):
         self.assertTrue(wait_until(lambda: len(self.pages()) == 2))
         self.assertEqual(self.pages(), [PORTAL, NEW_VERSION])
 
+    def test_a_card_put_back_during_the_grey_icon_phase_opens_its_page_once_the_phase_has_run_out(self):
+        # The newer record stands after a Ctrl-Z: the runtime's text-mode reading ends there.
+        with open(self.published, "wb") as page:
+            page.write(b"<p>VersionCheck000=003.002.000.001</p>\r\n\x1a<p>VersionCheck000=004.000.000.000</p>\r\n")
+        self.registered()
+        self.start_krev()
+        self.insert()
+        self.assertTrue(wait_until(lambda: any(e["command"] == FETCH for e in self.log.entries())))
+        self.remove()
+        removed = time.monotonic()
+        time.sleep(1.0)
+        self.insert()
+        time.sleep(3.0)
+        self.assertEqual(self.pages(), [PORTAL], "no page opens during the grey-icon phase")
+        self.assertTrue(wait_until(lambda: len(self.pages()) == 2, timeout=10), "the card put back was never opened")
+        self.assertLess(time.monotonic() - removed, 8.0)
+        self.assertEqual(self.pages(), [PORTAL, PORTAL], "the record after Ctrl-Z was read")
+
     def assert_window_holds_the_opening_back(self, title):
         """With a window of this title open, an inserted card opens nothing until it closes."""
         self.registered()
@@ -143,6 +161,15 @@ class CardToBrowser(KrevWithCardScript):
             self.assertEqual(settings.read(), "[Reader]\r\nSelect=晶片讀卡機 02\r\n".encode("cp950"))
         self.assertEqual(self.pages(), [], "no reader was on record when the command ran")
 
+    def test_exit_sent_to_the_reader_dialog_ends_krev(self):
+        self.start_krev()
+        self.wine.probe("post", "About Vyx", WM_COMMAND, ID_SELECT_READER, 0)
+        dialog = "Vyx - Select Reader"
+        self.assertTrue(wait_until(lambda: (self.wine.find_window(dialog) or (0, 0, False))[2]))
+        self.wine.probe("send", dialog, WM_COMMAND, ID_EXIT, 0)
+        self.assertEqual(self.krev.wait(timeout=30), 0)
+        self.krev = None
+        self.assertIsNone(self.wine.find_window("CSystemTray Dummy Window"))
 
 
 class VersionMessageBox(KrevWithCardScript):

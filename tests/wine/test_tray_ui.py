@@ -8,6 +8,7 @@ import unittest
 import wine_env
 from wine_env import PORTAL, Recording, wait_until, write_card_script
 
+WM_CLOSE = 0x10
 WM_COMMAND = 0x111
 ID_EXIT = 57665
 SCREENSHOTS = os.path.join(wine_env.ROOT, "build", "screenshots")
@@ -153,16 +154,32 @@ class TrayUserInterface(unittest.TestCase):
         write_card_script(self.folder, ["present Quenby USB Reader"])
         self.assertTrue(wait_until(self.browser_pages), "the timer kept running after OK")
 
-    def test_the_reader_dialog_shows_with_its_caption_over_the_desktop(self):
+    def test_a_double_click_on_the_web_address_button_opens_the_home_page_once(self):
+        self.choose("版本")
+        self.assertTrue(wait_until(lambda: (self.wine.find_window("About Vyx") or (0, 0, False, 0))[2]))
+        left, top, right, bottom = map(int, self.wine.probe("rect", "About Vyx", 1007).split())
+        self.wine.click((left + right) // 2, (top + bottom) // 2, times=2)
+        self.assertTrue(wait_until(self.browser_pages))
+        time.sleep(2.0)
+        self.assertEqual(self.browser_pages(), ["www.quenby.example"], "the double-click's second half opened nothing")
+
+    def taskbar(self, screen):
+        """The taskbar's buttons, left of the notification area."""
+        return [screen[y][x] for y in range(740, 768, 2) for x in range(0, 780, 2)]
+
+    def test_the_reader_dialog_shows_with_its_caption_over_the_desktop_owned_and_without_a_taskbar_button(self):
         write_card_script(self.folder, ["empty Quenby USB Reader", "empty 晶片讀卡機 02"])
+        taskbar_before = self.taskbar(self.wine.screen())
         self.wine.probe("post", "About Vyx", WM_COMMAND, 32783, 0)
         dialog = "Vyx - Select Reader"
         self.assertTrue(wait_until(lambda: (self.wine.find_window(dialog) or (0, 0, False))[2]))
         time.sleep(0.5)
         self.wine.screenshot(os.path.join(SCREENSHOTS, "reader_dialog.png"))
+        self.assertEqual(bytes.fromhex(self.wine.probe("owner", dialog)), b"About Vyx")
+        self.assertEqual(self.taskbar(self.wine.screen()), taskbar_before, "the dialog got a taskbar button")
         left, top, right, bottom = map(int, self.wine.probe("rect", dialog).split())
         self.assertLess(abs((left + right) // 2 - 512), 3, "centred")
-        self.wine.probe("post", dialog, WM_COMMAND, 2, 0)  # Esc
+        self.wine.probe("post", dialog, WM_CLOSE, 0, 0)  # a close request acts as Cancel
         self.assertTrue(wait_until(lambda: not self.wine.find_window(dialog)[2]))
         self.assertFalse(os.path.exists(os.path.join(self.folder, "Reader.ini")))
 

@@ -192,9 +192,9 @@ class WineMachine:
                              check=True, capture_output=True).stdout
         return Screen(raw, 1024)
 
-    def click(self, x, y, button=1):
-        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", str(button)], check=True,
-                       env=dict(os.environ, DISPLAY=self.display))
+    def click(self, x, y, button=1, times=1):
+        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "--repeat", str(times), "--delay", "60",
+                        str(button)], check=True, env=dict(os.environ, DISPLAY=self.display))
 
     def probe(self, verb, text, *args, folder=None, timeout=30):
         result = subprocess.run([WINE, os.path.join(self.helpers, "winprobe.exe"), verb, hex_of(text)] +
