@@ -56,7 +56,8 @@ add_library(platform_text STATIC ${PLATFORM_TEXT_SOURCES})
 add_library(process_starter STATIC platform/win32/process_starter_win32.cpp)
 target_link_libraries(process_starter PUBLIC platform_text shell32)
 
-add_executable(Krev ${KREV_LOGIC_SOURCES} platform/win32/win32_platform.cpp krev/win32/winmain.cpp krev/res/krev.rc)
+add_executable(Krev ${KREV_LOGIC_SOURCES} platform/win32/win32_platform.cpp platform/win32/window_titles_win32.cpp
+    krev/win32/winmain.cpp krev/res/krev.rc)
 add_dependencies(Krev pictures sc_import_library)
 target_link_libraries(Krev PRIVATE process_starter ${SC_IMPORT_LIBRARY} user32 gdi32 shell32)
 target_link_options(Krev PRIVATE ${WINDOWS_PROGRAM_LINK_OPTIONS} -s)
@@ -85,6 +86,8 @@ krev_launcher(CloseKREV outside/closekrev/instance_closer.cpp)
 
 add_subdirectory(tests/helpers)
 
-add_executable(guard_walk bench/guard_walk.cpp krev/web_atm_titles.cpp)
+add_executable(guard_walk bench/guard_walk.cpp krev/web_atm_titles.cpp platform/win32/window_titles_win32.cpp)
 target_link_libraries(guard_walk PRIVATE user32)
 target_link_options(guard_walk PRIVATE -static)
+add_executable(bare_loop bench/bare_loop.cpp)
+target_link_options(bare_loop PRIVATE -mwindows -static)

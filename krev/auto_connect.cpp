@@ -34,12 +34,15 @@ void CKrevSystemTrayDlg::OnTimer(unsigned) {
     modalLoopEnded();
 }
 
-// Never disturb a banking page: any open window with one of the titles ends the tick.
+// Never disturb a banking page: any open window with one of the titles ends the tick. The table
+// is prepared once; each tick then reads every open window's title once.
 bool CKrevSystemTrayDlg::webAtmPageOpen() {
-    for (const char* const* row = webAtmTitles; std::strcmp(*row, "EndOfBlock") != 0; ++row) {
-        if (platform_.findWindow(*row) != 0) return true;
+    if (webAtmWindows_ == nullptr) {
+        std::size_t rows = 0;
+        while (std::strcmp(webAtmTitles[rows], "EndOfBlock") != 0) ++rows;
+        webAtmWindows_ = platform_.prepareWindowTitles(webAtmTitles, rows);
     }
-    return false;
+    return platform_.anyWindowTitled(*webAtmWindows_);
 }
 
 // The poller writes the two flags one after the other without a lock: an insertion counts

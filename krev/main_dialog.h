@@ -1,6 +1,7 @@
 // The hidden main dialog: the About box, which owns the tray icon, runs timer 1 (the
 // auto-connect timer) and starts and stops the card poller.
 #pragma once
+#include <memory>
 #include <string>
 
 #include "krev/color_button.h"
@@ -80,4 +81,5 @@ private:
 
     CommandTarget& application_;
     platform::IconHandle dialogIcon_;
+    std::unique_ptr<platform::WindowTitleSet> webAtmWindows_;
 };

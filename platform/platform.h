@@ -134,6 +134,12 @@ public:
     virtual bool readLine(char* buffer, int size) = 0;
 };
 
+// Window titles prepared once for Platform::anyWindowTitled.
+class WindowTitleSet {
+public:
+    virtual ~WindowTitleSet() = default;
+};
+
 // Notification codes of WM_COMMAND.
 enum CommandCode : unsigned { kMenuCommand = 0, kAcceleratorCommand = 1, kBnClicked = 0, kBnDoubleClicked = 5 };
 inline bool isMenuOrAccelerator(unsigned code) { return code == kMenuCommand || code == kAcceleratorCommand; }
@@ -150,6 +156,12 @@ public:
 
     // Windows.
     virtual WindowHandle findWindow(const char* title) = 0;
+    // Prepares code-page-950 titles for anyWindowTitled. They compare as FindWindowA compares:
+    // the whole title, converted to UTF-16, ignoring letter case as Windows does.
+    virtual std::unique_ptr<WindowTitleSet> prepareWindowTitles(const char* const* titles, std::size_t count) = 0;
+    // True when a top-level window (any class, any process, hidden ones too; not message-only or
+    // child windows) has one of the titles. One pass over the windows, ending at the first match.
+    virtual bool anyWindowTitled(const WindowTitleSet& titles) = 0;
     // A modeless dialog; an owned one stays above its owner and has no taskbar button.
     virtual WindowHandle createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) = 0;
     virtual WindowHandle createHiddenWindow(const char* title, WindowProcedure* procedure) = 0;

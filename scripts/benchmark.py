@@ -3,15 +3,19 @@
 
   1. the time from the card library's change report (the scripted SC.dll logs it) to the start of
      Farrow.exe (a recorder stands in for it, so its start is timed exactly), over N insertions;
-  2. the cost of one window-guard walk: 130 FindWindowA calls with 50 top-level windows open.
+  2. the window guard with 50 windows of another program open: one pass of the lookup over all
+     windows' titles against the walk of 130 FindWindowA calls it replaced, 200 runs each;
+  3. the idle CPU of Krev plus wineserver over 30 s on that desktop, against a bare message loop
+     with the same 500 ms timer.
 
-Usage: python3 scripts/benchmark.py [insertions, default 20]"""
+Usage: python3 scripts/benchmark.py [insertions, default 20] [--guard-only] [--krev PATH_TO_KREV_EXE]"""
 import os
 import shutil
 import statistics
 import subprocess
 import sys
 import time
+import argparse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "wine"))
 import wine_env  # noqa: E402
@@ -51,17 +55,92 @@ def insertion_latencies(wine, insertions):
     return latencies
 
 
+def open_other_windows(wine, count=50):
+    """Windows of another program, as on an ordinary desktop; returns the file that ends them."""
+    folder = wine.run_folder("other-windows", programs=(), default_check=False)
+    stop_file = os.path.join(folder, "stop")
+    wine.start(os.path.join(wine.helpers, "winprobe.exe"), folder,
+               args=["windows", wine_env.hex_of("guard ready"), windows_path(stop_file), str(count)])
+    if not wait_until(lambda: wine.find_window("guard ready")):
+        raise RuntimeError("the other program's windows did not open")
+    return stop_file
+
+
+def linux_pids(wine, name):
+    """The processes of this Wine prefix whose command line holds `name`."""
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as cmdline:
+                if name.encode() not in cmdline.read():
+                    continue
+            with open("/proc/%s/environ" % entry, "rb") as environ:
+                if ("WINEPREFIX=" + wine.env["WINEPREFIX"]).encode() not in environ.read().split(b"\0"):
+                    continue
+        except OSError:
+            continue
+        pids.append(int(entry))
+    return pids
+
+
+def cpu_seconds(pids):
+    total = 0
+    for pid in pids:
+        with open("/proc/%d/stat" % pid) as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        total += int(fields[11]) + int(fields[12])  # utime, stime
+    return total / os.sysconf("SC_CLK_TCK")
+
+
+def idle_cpu(wine, program, folder, seconds=30, **extra):
+    """Percent of one core that the program and wineserver use over `seconds` once started."""
+    process = wine.start(program, folder, **extra)
+    time.sleep(5.0)
+    pids = linux_pids(wine, os.path.basename(program)) + linux_pids(wine, "wineserver")
+    before = cpu_seconds(pids)
+    time.sleep(seconds)
+    used = cpu_seconds(pids) - before
+    return process, 100.0 * used / seconds
+
+
+def idle_figures(wine, krev_exe):
+    bare_folder = wine.run_folder("bare", programs=(), default_check=False)
+    shutil.copy(os.path.join(wine_env.HELPERS, "bare_loop.exe"), bare_folder)
+    bare, bare_cpu = idle_cpu(wine, "bare_loop.exe", bare_folder)
+    bare.kill()
+    for pid in linux_pids(wine, "bare_loop.exe"):
+        os.kill(pid, 9)
+    folder = wine.run_folder("idle", programs=("Farrow.exe", "SC.dll"))
+    shutil.copy(krev_exe, os.path.join(folder, "Krev.exe"))
+    write_card_script(folder, ["empty Reader"])
+    krev, krev_cpu = idle_cpu(wine, "Krev.exe", folder)
+    wine.probe("send", "About Vyx", 0x111, 57665, 0)
+    krev.wait(timeout=30)
+    print("idle CPU over 30 s, with wineserver: Krev %.2f %% of a core, bare 500 ms loop %.2f %% (%.1f times)"
+          % (krev_cpu, bare_cpu, krev_cpu / bare_cpu if bare_cpu else float("inf")))
+
+
 def main():
-    insertions = int(sys.argv[1]) if len(sys.argv) > 1 else 20
+    parser = argparse.ArgumentParser()
+    parser.add_argument("insertions", nargs="?", type=int, default=20)
+    parser.add_argument("--guard-only", action="store_true", help="only the window guard and the idle CPU")
+    parser.add_argument("--krev", default=os.path.join(wine_env.DIST, "Krev.exe"), help="the Krev.exe to measure")
+    options = parser.parse_args()
     wine = wine_env.machine()
     try:
-        print("Change report to Farrow's start, %d insertions:" % insertions, flush=True)
-        latencies = insertion_latencies(wine, insertions)
-        print("change report -> Farrow start: median %d ms, worst %d ms, best %d ms (n=%d)"
-              % (statistics.median(latencies), max(latencies), min(latencies), len(latencies)))
-        walk = subprocess.run([wine_env.WINE, os.path.join(wine_env.HELPERS, "guard_walk.exe")], env=wine.env,
-                              stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
-        print(walk.stdout.decode().strip())
+        if not options.guard_only:
+            print("Change report to Farrow's start, %d insertions:" % options.insertions, flush=True)
+            latencies = insertion_latencies(wine, options.insertions)
+            print("change report -> Farrow start: median %d ms, worst %d ms, best %d ms (n=%d)"
+                  % (statistics.median(latencies), max(latencies), min(latencies), len(latencies)))
+        stop_other_windows = open_other_windows(wine)
+        guard = subprocess.run([wine_env.WINE, os.path.join(wine_env.HELPERS, "guard_walk.exe")], env=wine.env,
+                               stdin=subprocess.DEVNULL, capture_output=True, timeout=300)
+        print(guard.stdout.decode().strip(), flush=True)
+        idle_figures(wine, options.krev)
+        open(stop_other_windows, "w").close()
     finally:
         wine_env.close_machine()
 

@@ -153,7 +153,9 @@ public:
     // A file that appears at a given virtual time (written by another process).
     void scheduleFile(const std::string& relative, const std::string& content, long long atMs);
     void makeUndeletable(const std::string& relative) { undeletable_.push_back(relative); }
-    int windowLookups = 0;
+    int windowLookups = 0;       // findWindow calls
+    int windowEnumerations = 0;  // passes over all windows' titles
+    int preparedTitleSets = 0;
     int destroyedMenus = 0;
     bool messageLoopRan = false;
     bool quitPosted = false;
@@ -174,6 +176,8 @@ public:
     void startProgram(const char* commandLine, int showState) override;
     void sleep(unsigned milliseconds) override;
     WindowHandle findWindow(const char* title) override;
+    std::unique_ptr<WindowTitleSet> prepareWindowTitles(const char* const* titles, std::size_t count) override;
+    bool anyWindowTitled(const WindowTitleSet& titles) override;
     WindowHandle createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) override;
     WindowHandle createHiddenWindow(const char* title, WindowProcedure* procedure) override;
     std::intptr_t defaultWindowProc(WindowHandle window, unsigned message, std::uintptr_t wParam,

@@ -9,6 +9,7 @@
 
 #include "outside/sc/sc_api.h"
 #include "platform/win32/process_starter_win32.h"
+#include "platform/win32/window_titles_win32.h"
 
 namespace platform::win32 {
 
@@ -129,6 +130,14 @@ void Win32Platform::startProgram(const char* commandLine, int showState) { win32
 void Win32Platform::sleep(unsigned milliseconds) { Sleep(milliseconds); }
 
 WindowHandle Win32Platform::findWindow(const char* title) { return toHandle(FindWindowA(nullptr, title)); }
+
+std::unique_ptr<WindowTitleSet> Win32Platform::prepareWindowTitles(const char* const* titles, std::size_t count) {
+    return std::make_unique<Win32WindowTitleSet>(titles, count);
+}
+
+bool Win32Platform::anyWindowTitled(const WindowTitleSet& titles) {
+    return win32::anyWindowTitled(static_cast<const Win32WindowTitleSet&>(titles));
+}
 
 WindowHandle Win32Platform::createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) {
     HWND dialog = CreateDialogParamA(instance_, MAKEINTRESOURCEA(templateId), toHwnd(owner), dialogProc,

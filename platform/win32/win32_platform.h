@@ -17,6 +17,8 @@ public:
     void sleep(unsigned milliseconds) override;
 
     WindowHandle findWindow(const char* title) override;
+    std::unique_ptr<WindowTitleSet> prepareWindowTitles(const char* const* titles, std::size_t count) override;
+    bool anyWindowTitled(const WindowTitleSet& titles) override;
     WindowHandle createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) override;
     WindowHandle createHiddenWindow(const char* title, WindowProcedure* procedure) override;
     std::intptr_t defaultWindowProc(WindowHandle window, unsigned message, std::uintptr_t wParam,

@@ -9,6 +9,10 @@
 //   winprobe item HEX_TITLE CONTROL MSG WPARAM LPARAM -> SendDlgItemMessage, prints the result
 //   winprobe text HEX_TITLE CONTROL INDEX          -> a combo box entry's text, as hex
 //   winprobe hold HEX_TITLE STOPFILE              -> shows a window with that title until STOPFILE exists
+//   winprobe windows HEX_READY STOPFILE OTHERS    -> the window guard's fixture until STOPFILE exists: hidden
+//                                                   "guard Z" first (last in the window order), OTHERS shown
+//                                                   windows of other programs, shown "guard A" with a child
+//                                                   "guard C", hidden "guard B", then hidden HEX_READY
 //   winprobe run HEX_COMMAND_LINE                 -> CreateProcessA(NULL, line), waits, prints the exit code
 #include <windows.h>
 
@@ -43,22 +47,46 @@ BOOL CALLBACK countTitle(HWND window, LPARAM parameter) {
     return TRUE;
 }
 
-int hold(const std::string& title, const char* stopFile) {
+HWND makeWindow(const char* title, DWORD style, HWND parent = nullptr) {
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = DefWindowProcA;
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = "WinprobeHold";
-    RegisterClassA(&windowClass);
-    HWND window = CreateWindowExA(0, "WinprobeHold", title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 300, 80,
-                                  nullptr, nullptr, windowClass.hInstance, nullptr);
-    if (window == nullptr) return 2;
-    std::printf("holding\n");
-    std::fflush(stdout);
+    RegisterClassA(&windowClass);  // fails harmlessly once registered
+    return CreateWindowExA(0, "WinprobeHold", title, style, 10, 10, 300, 80, parent, nullptr, windowClass.hInstance,
+                           nullptr);
+}
+
+// Messages sent from other processes (a new title) are answered at once, not at the next poll.
+void pumpUntil(const char* stopFile) {
     while (GetFileAttributesA(stopFile) == INVALID_FILE_ATTRIBUTES) {
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
-        Sleep(20);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
+}
+
+int holdGuardFixture(const std::string& ready, const char* stopFile, int others) {
+    makeWindow("guard Z", WS_OVERLAPPEDWINDOW);
+    for (int other = 0; other < others; ++other) {
+        char title[64];
+        std::snprintf(title, sizeof title, "Some other program %d", other);
+        makeWindow(title, WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+    }
+    HWND visible = makeWindow("guard A", WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+    makeWindow("guard C", WS_CHILD | WS_VISIBLE, visible);
+    makeWindow("guard B", WS_OVERLAPPEDWINDOW);
+    makeWindow(ready.c_str(), WS_OVERLAPPEDWINDOW);
+    pumpUntil(stopFile);
+    return 0;
+}
+
+int hold(const std::string& title, const char* stopFile) {
+    HWND window = makeWindow(title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+    if (window == nullptr) return 2;
+    std::printf("holding\n");
+    std::fflush(stdout);
+    pumpUntil(stopFile);
     DestroyWindow(window);
     return 0;
 }
@@ -94,6 +122,7 @@ int main(int argc, char** argv) {
     const std::string text = fromHex(argv[2]);
     if (verb == "run") return run(text);
     if (verb == "hold" && argc == 4) return hold(text, argv[3]);
+    if (verb == "windows" && argc == 5) return holdGuardFixture(text, argv[3], static_cast<int>(number(argv[4])));
     if (verb == "count") {
         Count count{text.c_str(), 0};
         EnumWindows(countTitle, reinterpret_cast<LPARAM>(&count));

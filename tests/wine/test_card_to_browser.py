@@ -2,6 +2,7 @@
 ATM window guard, and the reader dialog."""
 import os
 import shutil
+import subprocess
 import time
 import unittest
 
@@ -118,6 +119,22 @@ class CardToBrowser(KrevWithCardScript):
         self.assertTrue(wait_until(lambda: len(self.pages()) == 2, timeout=10), "the card put back was never opened")
         self.assertLess(time.monotonic() - removed, 8.0)
         self.assertEqual(self.pages(), [PORTAL, PORTAL], "the record after Ctrl-Z was read")
+
+    def test_the_one_pass_guard_answers_as_the_walk_of_findwindowa_calls_case_by_case(self):
+        stop_file = os.path.join(self.folder, "stop-fixture")
+        fixture = self.wine.start(os.path.join(self.wine.helpers, "winprobe.exe"), self.folder,
+                                  args=["windows", wine_env.hex_of("guard ready"), windows_path(stop_file), "0"])
+        self.holders.append((stop_file, fixture))
+        self.assertTrue(wait_until(lambda: self.wine.find_window("guard ready")))
+        check = subprocess.run([wine_env.WINE, os.path.join(wine_env.HELPERS, "guard_check.exe")],
+                               env=self.wine.program_env(self.folder), stdin=subprocess.DEVNULL,
+                               capture_output=True, timeout=300)
+        lines = check.stdout.decode().splitlines()
+        cases = [line.split() for line in lines if len(line.split()) == 4]
+        self.assertGreater(len(cases), 500, lines[-1:])
+        self.assertEqual([c for c in cases if c[2] != c[3]], [], "the lookup and the walk differ")
+        self.assertEqual([c for c in cases if c[1] != c[2]], [], "unexpected answers")
+        self.assertEqual(check.returncode, 0)
 
     def assert_window_holds_the_opening_back(self, title):
         """With a window of this title open, an inserted card opens nothing until it closes."""
