@@ -16,6 +16,11 @@ namespace {
 
 constexpr int kRuns = 200;
 
+BOOL CALLBACK countWindow(HWND, LPARAM counter) {
+    ++*reinterpret_cast<int*>(counter);
+    return TRUE;
+}
+
 template <typename Guard>
 std::vector<double> timed(Guard guard, int& found) {
     LARGE_INTEGER frequency;
@@ -47,12 +52,8 @@ int main() {
         found);
     const platform::win32::Win32WindowTitleSet titles(webAtmTitles, kWebAtmTitleRows);
     const std::vector<double> lookups = timed([&] { return platform::win32::anyWindowTitled(titles); }, found);
-    const int windows = [] {
-        int count = 0;
-        EnumWindows([](HWND, LPARAM counter) { return ++*reinterpret_cast<int*>(counter), TRUE; },
-                    reinterpret_cast<LPARAM>(&count));
-        return count;
-    }();
+    int windows = 0;
+    EnumWindows(countWindow, reinterpret_cast<LPARAM>(&windows));
     std::printf("guard, %d top-level windows open, %d runs each:\n", windows, kRuns);
     std::printf("  one-pass lookup:      median %7.0f us, slowest %7.0f us\n", lookups[kRuns / 2], lookups.back());
     std::printf("  130 FindWindowA calls: median %7.0f us, slowest %7.0f us\n", walks[kRuns / 2], walks.back());
