@@ -31,3 +31,7 @@ add_executable(pcsc_tests ${PCSC_TEST_SOURCES})
 target_link_libraries(pcsc_tests PRIVATE SC sim_platform GTest::gtest Threads::Threads)
 add_test(NAME pcsc_tests COMMAND pcsc_tests)
 set_tests_properties(pcsc_tests PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
+
+# The same virtual card as a program, for the real-chain tests under Wine 10.
+add_executable(virtual_card tests/realchain/virtual_card.cpp tests/pcsc/pcsc_rig.cpp)
+target_link_libraries(virtual_card PRIVATE Threads::Threads)

@@ -6,9 +6,12 @@
   2. the window guard with 50 windows of another program open: one pass of the lookup over all
      windows' titles against the walk of 130 FindWindowA calls it replaced, 200 runs each;
   3. the idle CPU of Krev plus wineserver over 30 s on that desktop, against a bare message loop
-     with the same 500 ms timer.
+     with the same 500 ms timer;
+  4. on the real chain (Wine 10 in the trixie root, our PC/SC SC.dll, pcscd, vpcd): the time from
+     the moment a virtual card connects to vpcd to the start of Farrow.exe, over N insertions.
 
-Usage: python3 scripts/benchmark.py [insertions, default 20] [--guard-only] [--krev PATH_TO_KREV_EXE]"""
+Usage: python3 scripts/benchmark.py [insertions, default 20] [--guard-only | --real-chain-only]
+                                    [--krev PATH_TO_KREV_EXE]"""
 import os
 import shutil
 import statistics
@@ -122,12 +125,53 @@ def idle_figures(wine, krev_exe):
           % (krev_cpu, bare_cpu, krev_cpu / bare_cpu if bare_cpu else float("inf")))
 
 
+def real_chain_latencies(insertions):
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "realchain"))
+    import real_chain
+    chain = real_chain.chain()
+    try:
+        folder = chain.run_folder("bench", programs=("Krev.exe", "SC.dll"), registered=True)
+        shutil.copy(os.path.join(wine_env.HELPERS, "recorder.exe"), real_chain.inside(folder + "/Farrow.exe"))
+        krev = chain.start("Krev.exe", folder)
+        wait_until(lambda: chain.find_window("About Vyx"), timeout=60)
+        time.sleep(1.0)
+        log = Recording(real_chain.inside(folder + "/record.log"))
+        farrow_starts = lambda: [e for e in log.entries() if e["program"].endswith("Farrow.exe")]
+        latencies = []
+        for insertion in range(insertions):
+            before = len(farrow_starts())
+            card = chain.insert(insertion % 2)
+            connected_ms = time.time() * 1000.0
+            if not wait_until(lambda: len(farrow_starts()) > before, timeout=30):
+                raise RuntimeError("insertion %d opened nothing" % insertion)
+            latencies.append(farrow_starts()[-1]["at_ms"] - connected_ms)
+            print("  insertion %2d (%s): %4d ms" % (insertion + 1, real_chain.reader_name(insertion % 2),
+                                                   latencies[-1]), flush=True)
+            time.sleep(0.5)
+            card.remove()
+            chain.cards.remove(card)
+            time.sleep(6.0)  # the grey icon's ten ticks run out before the next card
+        chain.probe("post", "About Vyx", 0x111, 57665, 0)
+        krev.wait(timeout=30)
+        return latencies
+    finally:
+        real_chain.close_chain()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("insertions", nargs="?", type=int, default=20)
     parser.add_argument("--guard-only", action="store_true", help="only the window guard and the idle CPU")
+    parser.add_argument("--real-chain-only", action="store_true", help="only the insertions on the real chain")
     parser.add_argument("--krev", default=os.path.join(wine_env.DIST, "Krev.exe"), help="the Krev.exe to measure")
     options = parser.parse_args()
+    if not options.guard_only:
+        print("Real chain, virtual card connected to Farrow's start, %d insertions:" % options.insertions, flush=True)
+        latencies = real_chain_latencies(options.insertions)
+        print("real chain: card connected -> Farrow start: median %d ms, worst %d ms, best %d ms (n=%d)"
+              % (statistics.median(latencies), max(latencies), min(latencies), len(latencies)), flush=True)
+    if options.real_chain_only:
+        return
     wine = wine_env.machine()
     try:
         if not options.guard_only:

@@ -1,60 +1,89 @@
 #!/usr/bin/env python3
-"""The main job: Krev runs under Wine in Xvfb with the scriptable card library; a card is put
-into the reader, and Krev opens the portal page through Farrow in the recording browser.
-Prints each step and what the browser received."""
+"""The main job on the real card chain: Krev runs under Wine 10 (in the trixie root) with our
+PC/SC SC.dll against pcscd and vpcd's virtual readers; a virtual card is put in and taken out.
+Prints, step by step, what a user would see happen."""
 import ntpath
 import os
+import shutil
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "wine"))
-import wine_env  # noqa: E402
-from wine_env import Recording, wait_until, write_card_script  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "realchain"))
+import real_chain  # noqa: E402
+from real_chain import inside, is_card_grey, is_card_red, reader_name, tray_icon, wait_until  # noqa: E402
+
+SCREENSHOT = os.path.join(real_chain.wine_env.ROOT, "build", "screenshots", "main_job_grey_icon.png")
+
+
+def card_library_report(chain, folder):
+    """What SC.dll answers right now, in words: one line a reader."""
+    lines = []
+    for line in chain.run("sc_probe.exe", folder).splitlines():
+        parts = line.split()
+        if len(parts) != 2:
+            continue
+        state, name = int(parts[0], 16), bytes.fromhex(parts[1]).decode("cp950")
+        lines.append("%s: %s" % (name, "a card is in it" if state & 0x20 else "empty" if state & 0x10 else "unknown"))
+    return lines
 
 
 def main():
-    print("Setting up Wine (prefix, Xvfb, recording browser for .htm) ...", flush=True)
-    wine = wine_env.machine()
+    print("Starting the real card chain: Wine 10 in the trixie root, pcscd with vpcd's two virtual readers ...",
+          flush=True)
+    chain = real_chain.chain()
     try:
-        # The shipped programs; only the card library is the scriptable one (Wine's winscard is a stub).
-        folder = wine.run_folder("main-job", programs=("Krev.exe", "Farrow.exe", "SC.dll", "Pellit.dll", "Go.dll",
-                                                       "CloseKREV.exe"))
-        write_card_script(folder, ["empty Quenby USB Reader"])
-        log = Recording(os.path.join(folder, "record.log"))
-        print("Starting Krev.exe in %s" % folder, flush=True)
-        krev = wine.start("Krev.exe", folder)
-        if not wait_until(lambda: wine.find_window("About Vyx")):
+        folder = chain.run_folder("main-job", programs=("Krev.exe", "Farrow.exe", "SC.dll", "Go.dll", "CloseKREV.exe"))
+        shutil.copy(os.path.join(real_chain.wine_env.HELPERS, "sc_probe.exe"), inside(folder))
+        print("Starting Krev.exe with our PC/SC SC.dll in a Wine desktop (a stand-in Pellit.dll publishes version "
+              "3.2.0.1: no version server is reachable from here) ...", flush=True)
+        krev = chain.start("Krev.exe", folder, desktop=True)
+        if not wait_until(lambda: chain.find_window("About Vyx", desktop=True), timeout=60):
             print("FAILED: Krev's main window never appeared")
             return 1
-        _, exstyle, visible, pid = wine.find_window("About Vyx")
-        print("Krev runs (pid %d): hidden main dialog 'About Vyx' (visible=%s, tool window=%s), tray window %s"
-              % (pid, visible, bool(exstyle & 0x80),
-                 "present" if wine.find_window("CSystemTray Dummy Window") else "missing"))
+        wait_until(lambda: tray_icon(chain.screen(), is_card_red), timeout=30)
+        print("Krev runs: its red card icon is in the notification area. The card library sees:")
+        for line in card_library_report(chain, folder):
+            print("  " + line)
         time.sleep(1.0)
-        inserted = time.monotonic()
-        print("Inserting a card into 'Quenby USB Reader' ...", flush=True)
-        write_card_script(folder, ["present Quenby USB Reader"])
-        opened = wait_until(lambda: [e for e in log.entries() if e["program"].lower().endswith("browser.exe")])
-        if not opened:
+        card = chain.insert(0)
+        inserted = time.time()
+        print("A virtual card was put into the reader '%s'." % reader_name(0), flush=True)
+        time.sleep(0.5)
+        print("The card library (SC.dll on PC/SC) now reports:")
+        for line in card_library_report(chain, folder):
+            print("  " + line)
+        if not wait_until(lambda: chain.browser_starts(folder), timeout=15):
             print("FAILED: no browser was started")
             return 1
-        print("After %.2f s the browser was started with: %s"
-              % (time.monotonic() - inserted, opened[0]["command"].decode("cp950")))
-        wait_until(lambda: len(log.entries()) >= 2, timeout=5)
-        for entry in log.entries()[1:]:
-            print("  then: %s (%s)" % (entry["command"].decode("cp950"), ntpath.basename(entry["program"])))
-        with open(os.path.join(folder, "Reader.ini"), "rb") as settings:
+        wait_until(lambda: len(chain.browser_starts(folder)) >= 2, timeout=5)
+        for number, start in enumerate(chain.browser_starts(folder)):
+            page = start["command"].split(b'" ', 1)[1].decode("cp950")
+            print("%.2f s after the insertion the browser opened %s%s"
+                  % (start["at_ms"] / 1000.0 - inserted, page,
+                     " (the product's registration page, shown the first time)" if number == 1 else ""))
+        with open(inside(folder + "/Reader.ini"), "rb") as settings:
             print("Reader.ini now holds: %r" % settings.read())
-        version_file = os.path.join(folder, "Ver.chk")
-        if wait_until(lambda: os.path.exists(version_file), timeout=15):
-            with open(version_file, "rb") as version:
-                print("Pellit.dll left Ver.chk holding: %r (no version server is reachable from here)"
-                      % version.read())
-        wine.probe("send", "About Vyx", 0x111, 57665, 0)
-        print("Krev ended with exit code %s after the exit command" % krev.wait(timeout=30))
+        time.sleep(1.0)
+        card.remove()
+        removed = time.monotonic()
+        print("The card was taken out.", flush=True)
+        if wait_until(lambda: tray_icon(chain.screen(), is_card_grey) and not tray_icon(chain.screen(), is_card_red),
+                      timeout=5, step=0.1):
+            print("After %.1f s the tray icon turned grey." % (time.monotonic() - removed))
+            os.makedirs(os.path.dirname(SCREENSHOT), exist_ok=True)
+            chain.notification_area_shot(SCREENSHOT)
+            print("  (the notification area: %s)" % SCREENSHOT)
+        else:
+            print("FAILED: the tray icon did not turn grey")
+            return 1
+        if wait_until(lambda: tray_icon(chain.screen(), is_card_red), timeout=10, step=0.1):
+            print("After %.1f s it was red again: the grey icon's ten ticks had run out."
+                  % (time.monotonic() - removed))
+        chain.probe("post", "About Vyx", 0x111, 57665, 0, desktop=True)
+        print("Krev ended with exit code %s after the Exit command." % krev.wait(timeout=30))
         return 0
     finally:
-        wine_env.close_machine()
+        real_chain.close_chain()
 
 
 if __name__ == "__main__":

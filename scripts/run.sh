@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The main job: builds everything, then runs Krev under Wine in Xvfb and lets a card be inserted.
+# The main job: builds everything, then runs Krev with our PC/SC SC.dll under Wine 10 (in the
+# trixie root, built on first use) against pcscd and a virtual card.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+bash scripts/trixie_root.sh
 bash scripts/build.sh >/dev/null
 python3 scripts/main_job.py

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
           wine64 xvfb x11-utils imagemagick xdotool fonts-arphic-uming
-          pkg-config pcscd libpcsclite-dev vsmartcard-vpcd)
+          pkg-config pcscd libpcsclite-dev vsmartcard-vpcd debootstrap procps)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -1,0 +1,187 @@
+"""The real card chain under Wine 10: Krev with our PC/SC SC.dll, Farrow and a recording browser,
+against pcscd with vpcd's virtual readers and a virtual card (scripts/trixie_root.sh builds the
+root; tests/realchain/real_chain.py runs it)."""
+import os
+import time
+import unittest
+
+import real_chain
+from real_chain import inside, is_card_grey, is_card_red, reader_name, tray_icon, wait_until
+
+WM_COMMAND = 0x111
+ID_EXIT = 57665
+ID_SELECT_READER = 32783
+CB_GETCOUNT = 0x146
+CB_SETCURSEL = 0x14E
+PORTAL = "http://www.quenby.example/portal/index.htm"
+REGISTRATION = "http://reg.quenby.example/reg_reader.php"
+GREY_PHASE_S = 6.5  # ten ticks of the grey icon, then one more
+SCREENSHOTS = os.path.join(real_chain.wine_env.ROOT, "build", "screenshots")
+
+
+class RealCardChain(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.chain = real_chain.chain()
+
+    def setUp(self):
+        self.folder = None
+        self.krev = None
+        self.desktop = False
+
+    def tearDown(self):
+        for card in self.chain.cards:
+            card.remove()
+        self.chain.cards = []
+        if self.krev is not None and self.krev.poll() is None:
+            self.chain.probe("post", "About Vyx", WM_COMMAND, ID_EXIT, 0, desktop=self.desktop)
+            # In a virtual desktop the process started is the desktop's explorer: Krev is gone once
+            # its window is.
+            self.assertTrue(wait_until(lambda: not self.chain.linux_pids("Krev.exe"), timeout=30))
+        if self.chain.pcscd is None:
+            self.chain.start_pcscd()
+
+    def start_krev(self, registered=True, desktop=False):
+        self.folder = self.chain.run_folder(self.id().split(".")[-1], registered=registered)
+        self.desktop = desktop
+        self.krev = self.chain.start("Krev.exe", self.folder, desktop=desktop)
+        self.assertTrue(wait_until(lambda: self.chain.find_window("About Vyx", desktop=desktop), timeout=60))
+        time.sleep(1.0)  # the poller has read the empty readers
+
+    def pages(self):
+        return self.chain.pages(self.folder)
+
+    def insert_and_wait(self, reader, count):
+        card = self.chain.insert(reader)
+        self.assertTrue(wait_until(lambda: len(self.pages()) >= count, timeout=10),
+                        "a card in %s opened nothing" % reader_name(reader))
+        return card
+
+    def test_an_insertion_in_either_reader_opens_the_portal_and_the_first_time_the_registration_page(self):
+        self.start_krev(registered=False)
+        card = self.insert_and_wait(0, 2)
+        self.assertEqual(self.pages(), [PORTAL, REGISTRATION])
+        with open(inside(self.folder + "/Reader.ini"), "rb") as settings:
+            self.assertEqual(settings.read(), b"[Register]\r\nCheck=OK\r\n")
+        card.remove()
+        time.sleep(GREY_PHASE_S)
+        card = self.insert_and_wait(1, 3)
+        time.sleep(1.0)
+        self.assertEqual(self.pages(), [PORTAL, REGISTRATION, PORTAL])
+
+    def test_a_card_touched_for_less_than_the_confirmation_time_opens_nothing(self):
+        self.start_krev()
+        card = self.chain.insert(0)
+        time.sleep(0.3)
+        card.remove()
+        time.sleep(3.0)
+        self.assertEqual(self.pages(), [])
+        self.insert_and_wait(0, 1)  # the same card held in opens the page
+        self.assertEqual(self.pages(), [PORTAL])
+
+    def find_icon(self, matches):
+        return tray_icon(self.chain.screen(), matches)
+
+    def test_a_removal_after_an_opening_turns_the_icon_grey_and_ten_ticks_later_red(self):
+        self.start_krev(desktop=True)
+        self.assertTrue(wait_until(lambda: self.find_icon(is_card_red), timeout=30), "no red icon in the taskbar")
+        card = self.insert_and_wait(0, 1)
+        card.remove()
+        removed = time.monotonic()
+        self.assertTrue(wait_until(lambda: self.find_icon(is_card_grey) and not self.find_icon(is_card_red),
+                                   timeout=3, step=0.1), "the icon did not turn grey")
+        grey_at = time.monotonic()
+        os.makedirs(SCREENSHOTS, exist_ok=True)
+        self.chain.notification_area_shot(os.path.join(SCREENSHOTS, "real_chain_grey_icon.png"))
+        self.assertTrue(wait_until(lambda: self.find_icon(is_card_red), timeout=10, step=0.1),
+                        "the icon did not turn red again")
+        red_at = time.monotonic()
+        print("\n    grey %.1f s after the removal, red again %.1f s later" % (grey_at - removed, red_at - grey_at))
+        self.assertGreater(red_at - grey_at, 4.0, "ten ticks of 500 ms")
+
+    def cpu_seconds(self, pids):
+        total = 0
+        for pid in pids:
+            with open("/proc/%d/stat" % pid) as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+            total += int(fields[11]) + int(fields[12])
+        return total / os.sysconf("SC_CLK_TCK")
+
+    def test_pcscd_stopped_and_started_again_under_a_running_krev(self):
+        self.start_krev()
+        krev_pids = self.chain.linux_pids("Krev.exe")
+        self.assertTrue(krev_pids)
+        self.chain.stop_pcscd()
+        time.sleep(1.0)
+        before = self.cpu_seconds(krev_pids)
+        time.sleep(5.0)
+        used = self.cpu_seconds(krev_pids) - before
+        print("\n    Krev used %.1f %% of a core while pcscd was gone" % (100 * used / 5.0))
+        self.assertLess(used / 5.0, 0.10, "a busy loop while the smart-card service is gone")
+        self.assertIsNone(self.krev.poll(), "Krev ended")
+        self.chain.start_pcscd()
+        time.sleep(1.0)
+        self.insert_and_wait(0, 1)
+        self.assertEqual(self.pages(), [PORTAL])
+
+    def test_the_reader_command_lists_the_real_readers_and_saves_the_chosen_one(self):
+        self.start_krev()
+        self.chain.probe("post", "About Vyx", WM_COMMAND, ID_SELECT_READER, 0)
+        dialog = "Vyx - Select Reader"
+        self.assertTrue(wait_until(lambda: (self.chain.find_window(dialog) or (0, 0, False))[2]))
+        self.assertEqual(self.chain.probe("item", dialog, 1008, CB_GETCOUNT, 0, 0), "2")
+        names = [bytes.fromhex(self.chain.probe("text", dialog, 1008, index)).decode("cp950") for index in (0, 1)]
+        self.assertEqual(names, [reader_name(0), reader_name(1)])
+        self.chain.probe("item", dialog, 1008, CB_SETCURSEL, 1, 0)
+        self.chain.probe("post", dialog, WM_COMMAND, 1, 0)
+        self.assertTrue(wait_until(lambda: not self.chain.find_window(dialog)[2]))
+        with open(inside(self.folder + "/Reader.ini"), "rb") as settings:
+            self.assertIn(("[Reader]\r\nSelect=%s\r\n" % reader_name(1)).encode(), settings.read())
+
+    def test_both_readers_holding_cards_and_a_card_moved_from_one_to_the_other(self):
+        self.start_krev()
+        self.insert_and_wait(0, 1)
+        self.chain.insert(1)
+        time.sleep(2.0)
+        self.assertEqual(self.pages(), [PORTAL], "a second reader's card is no second insertion")
+        for card in self.chain.cards:
+            card.remove()
+        self.chain.cards = []
+        time.sleep(GREY_PHASE_S)
+        moved = self.insert_and_wait(1, 2)
+        moved.remove()
+        time.sleep(1.0)
+        self.chain.insert(0)  # moved to the other reader: put back during the grey-icon phase
+        time.sleep(3.0)
+        self.assertEqual(len(self.pages()), 2, "nothing opens during the grey-icon phase")
+        self.assertTrue(wait_until(lambda: len(self.pages()) == 3, timeout=8), "the moved card was never opened")
+
+    def test_more_than_ten_readers(self):
+        self.chain.configure_readers(12)
+        try:
+            self.start_krev()
+            self.chain.probe("post", "About Vyx", WM_COMMAND, ID_SELECT_READER, 0)
+            dialog = "Vyx - Select Reader"
+            self.assertTrue(wait_until(lambda: (self.chain.find_window(dialog) or (0, 0, False))[2]))
+            self.assertEqual(self.chain.probe("item", dialog, 1008, CB_GETCOUNT, 0, 0), "12")
+            names = [bytes.fromhex(self.chain.probe("text", dialog, 1008, i)).decode("cp950") for i in range(12)]
+            self.assertEqual(names, [reader_name(i) for i in range(12)])
+            self.chain.probe("post", dialog, WM_COMMAND, 2, 0)
+            # The library reports the first ten readers' states: a card in the eleventh opens nothing,
+            # a card in the tenth opens the page.
+            eleventh = self.chain.insert(10)
+            time.sleep(2.5)
+            self.assertEqual(self.pages(), [])
+            eleventh.remove()
+            self.insert_and_wait(9, 1)
+            self.assertIsNone(self.krev.poll())
+        finally:
+            if self.krev is not None:
+                self.chain.probe("post", "About Vyx", WM_COMMAND, ID_EXIT, 0)
+                self.krev.wait(timeout=30)
+                self.krev = None
+            self.chain.configure_readers(2)
+
+
+if __name__ == "__main__":
+    unittest.main()
