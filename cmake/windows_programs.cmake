@@ -91,3 +91,38 @@ target_link_libraries(guard_walk PRIVATE user32)
 target_link_options(guard_walk PRIVATE -static)
 add_executable(bare_loop bench/bare_loop.cpp)
 target_link_options(bare_loop PRIVATE -mwindows -static)
+
+# The installer (NSIS, Unicode, Traditional Chinese) and the product CD: dist/KrevSetup.exe and
+# dist/krev-cd.iso from the i686 programs; the x86_64 tree makes the same two from its programs
+# for the Wine tests (build/x86_64/KrevSetup.exe, build/x86_64/krev-cd.iso).
+find_program(MAKENSIS makensis REQUIRED)
+find_program(XORRISO xorriso REQUIRED)
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    set(NSIS_TARGET x86-unicode)
+    set(SETUP_FILE ${CMAKE_SOURCE_DIR}/dist/KrevSetup.exe)
+    set(CD_IMAGE ${CMAKE_SOURCE_DIR}/dist/krev-cd.iso)
+else()
+    set(NSIS_TARGET amd64-unicode)
+    set(SETUP_FILE ${CMAKE_BINARY_DIR}/KrevSetup.exe)
+    set(CD_IMAGE ${CMAKE_BINARY_DIR}/krev-cd.iso)
+endif()
+set(INSTALLED_PROGRAMS Krev Farrow PortalLaunch SC Pellit Go CloseKREV)
+add_custom_command(OUTPUT ${SETUP_FILE}
+    COMMAND ${MAKENSIS} -V2 -DTARGET=${NSIS_TARGET} -DPROGRAMS=${DIST_DIR} -DOUTFILE=${SETUP_FILE}
+            -DPICTURES=${PICTURE_DIR} ${CMAKE_SOURCE_DIR}/installer/krev_setup.nsi
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/installer
+    DEPENDS ${INSTALLED_PROGRAMS} pictures ${CMAKE_SOURCE_DIR}/installer/krev_setup.nsi
+            ${CMAKE_SOURCE_DIR}/installer/DefaultCheck.htm
+    COMMENT "Building the installer (${NSIS_TARGET})")
+set(CD_DIR ${CMAKE_BINARY_DIR}/cd)
+add_custom_command(OUTPUT ${CD_IMAGE}
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${CD_DIR}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CD_DIR}/KREV
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/installer/autorun.inf ${CD_DIR}/autorun.inf
+    COMMAND ${CMAKE_COMMAND} -E copy ${SETUP_FILE} ${CD_DIR}/autorun.exe
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:Runlatch> $<TARGET_FILE:PortalLaunch> ${CD_DIR}
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/installer/DefaultCheck.htm ${CD_DIR}/KREV
+    COMMAND ${XORRISO} -as mkisofs -quiet -V VYX -J -R -o ${CD_IMAGE} ${CD_DIR}
+    DEPENDS ${SETUP_FILE} Runlatch PortalLaunch ${CMAKE_SOURCE_DIR}/installer/autorun.inf
+    COMMENT "Building the product CD")
+add_custom_target(installer ALL DEPENDS ${SETUP_FILE} ${CD_IMAGE})

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
           wine64 xvfb x11-utils imagemagick xdotool fonts-arphic-uming
-          pkg-config pcscd libpcsclite-dev vsmartcard-vpcd debootstrap procps)
+          pkg-config pcscd libpcsclite-dev vsmartcard-vpcd debootstrap procps nsis xorriso locales)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
@@ -14,4 +14,11 @@ if ((${#missing[@]})); then
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+# Wine names files in the Unix locale's character set: with zh_TW.UTF-8 generated, Chinese file
+# names (the Start menu's shortcuts) can be created under Wine.
+if ! locale -a 2>/dev/null | grep -qi '^zh_TW.utf8$'; then
+    sed -i 's/^# *zh_TW.UTF-8 UTF-8/zh_TW.UTF-8 UTF-8/' /etc/locale.gen
+    grep -q '^zh_TW.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_TW.UTF-8 UTF-8' >>/etc/locale.gen
+    locale-gen >/dev/null
 fi

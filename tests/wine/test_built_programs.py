@@ -39,6 +39,19 @@ class BuiltPrograms(unittest.TestCase):
             self.assertLessEqual(imports, allowed, program)
         self.assertIn("SC.dll", re.findall(r"DLL Name: (\S+)", objdump("Krev.exe")))
 
+    def test_the_installer_and_the_cd_carry_the_i686_programs(self):
+        setup = os.path.join(wine_env.ROOT, "dist", "KrevSetup.exe")
+        dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", setup], capture_output=True, text=True,
+                              check=True).stdout
+        self.assertIn("Subsystem\t\t00000002\t(Windows GUI)", dump)
+        self.assertIn("Magic\t\t\t010b\t(PE32)", dump)
+        listing = subprocess.run(["xorriso", "-indev", os.path.join(wine_env.ROOT, "dist", "krev-cd.iso"), "-find", "/",
+                                  "-type", "f"], capture_output=True, text=True, check=True).stdout
+        self.assertEqual(sorted(line.strip("'") for line in listing.split()),
+                         ["/KREV/DefaultCheck.htm", "/PortalLaunch.exe", "/Runlatch.exe", "/autorun.exe", "/autorun.inf"])
+        with open(setup, "rb") as installer:
+            self.assertIn(b"Nullsoft", installer.read())
+
     def test_sc_dll_exports_its_two_operations_undecorated(self):
         exports = re.findall(r"^\s*\[\s*\d+\] (\S+)$", objdump("SC.dll"), re.M)
         self.assertEqual(sorted(exports), ["SC_GetReaderList", "SC_GetState"])
