@@ -22,7 +22,8 @@ import argparse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "wine"))
 import wine_env  # noqa: E402
-from wine_env import Recording, wait_until, windows_path, write_card_script  # noqa: E402
+from wine_env import (Recording, cpu_seconds, prefix_pids, wait_until, windows_path,  # noqa: E402
+                      write_card_script)
 
 
 def insertion_latencies(wine, insertions):
@@ -69,39 +70,12 @@ def open_other_windows(wine, count=50):
     return stop_file
 
 
-def linux_pids(wine, name):
-    """The processes of this Wine prefix whose command line holds `name`."""
-    pids = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/%s/cmdline" % entry, "rb") as cmdline:
-                if name.encode() not in cmdline.read():
-                    continue
-            with open("/proc/%s/environ" % entry, "rb") as environ:
-                if ("WINEPREFIX=" + wine.env["WINEPREFIX"]).encode() not in environ.read().split(b"\0"):
-                    continue
-        except OSError:
-            continue
-        pids.append(int(entry))
-    return pids
-
-
-def cpu_seconds(pids):
-    total = 0
-    for pid in pids:
-        with open("/proc/%d/stat" % pid) as stat:
-            fields = stat.read().rsplit(")", 1)[1].split()
-        total += int(fields[11]) + int(fields[12])  # utime, stime
-    return total / os.sysconf("SC_CLK_TCK")
-
-
 def idle_cpu(wine, program, folder, seconds=30, **extra):
     """Percent of one core that the program and wineserver use over `seconds` once started."""
     process = wine.start(program, folder, **extra)
     time.sleep(5.0)
-    pids = linux_pids(wine, os.path.basename(program)) + linux_pids(wine, "wineserver")
+    prefix = wine.env["WINEPREFIX"]
+    pids = prefix_pids(prefix, os.path.basename(program)) + prefix_pids(prefix, "wineserver")
     before = cpu_seconds(pids)
     time.sleep(seconds)
     used = cpu_seconds(pids) - before
@@ -113,7 +87,7 @@ def idle_figures(wine, krev_exe):
     shutil.copy(os.path.join(wine_env.HELPERS, "bare_loop.exe"), bare_folder)
     bare, bare_cpu = idle_cpu(wine, "bare_loop.exe", bare_folder)
     bare.kill()
-    for pid in linux_pids(wine, "bare_loop.exe"):
+    for pid in prefix_pids(wine.env["WINEPREFIX"], "bare_loop.exe"):
         os.kill(pid, 9)
     folder = wine.run_folder("idle", programs=("Farrow.exe", "SC.dll"))
     shutil.copy(krev_exe, os.path.join(folder, "Krev.exe"))

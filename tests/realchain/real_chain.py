@@ -286,21 +286,7 @@ class RealChain:
 
     def linux_pids(self, name):
         """Processes of this run (its prefix) whose command line holds `name`."""
-        pids = []
-        for entry in os.listdir("/proc"):
-            if not entry.isdigit():
-                continue
-            try:
-                with open("/proc/%s/cmdline" % entry, "rb") as cmdline:
-                    if name.encode() not in cmdline.read():
-                        continue
-                with open("/proc/%s/environ" % entry, "rb") as environ:
-                    if ("WINEPREFIX=" + self.env["WINEPREFIX"]).encode() not in environ.read().split(b"\0"):
-                        continue
-            except OSError:
-                continue
-            pids.append(int(entry))
-        return pids
+        return wine_env.prefix_pids(self.env["WINEPREFIX"], name)
 
     def close(self):
         if self.closed:

@@ -55,18 +55,7 @@ class Installer(unittest.TestCase):
             return code, out.read().decode("utf-8", "replace")
 
     def krev_pids(self):
-        pids = []
-        for entry in filter(str.isdigit, os.listdir("/proc")):
-            try:
-                with open("/proc/%s/cmdline" % entry, "rb") as cmdline:
-                    if b"Krev.exe" not in cmdline.read():
-                        continue
-                with open("/proc/%s/environ" % entry, "rb") as environ:
-                    if ("WINEPREFIX=" + self.wine.env["WINEPREFIX"]).encode() in environ.read().split(b"\0"):
-                        pids.append(int(entry))
-            except OSError:
-                pass
-        return pids
+        return wine_env.prefix_pids(self.wine.env["WINEPREFIX"], "Krev.exe")
 
     def shortcuts(self):
         menu = glob.glob(os.path.join(self.drive_c, "users", "*", "AppData", "Roaming", "Microsoft", "Windows",

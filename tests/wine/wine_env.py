@@ -37,6 +37,33 @@ def wait_until(predicate, timeout=30.0, step=0.05):
     return predicate()
 
 
+def prefix_pids(prefix, name):
+    """The Linux processes of the Wine prefix `prefix` whose command line holds `name`."""
+    pids = []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as cmdline:
+                if name.encode() not in cmdline.read():
+                    continue
+            with open("/proc/%s/environ" % entry, "rb") as environ:
+                if ("WINEPREFIX=" + prefix).encode() not in environ.read().split(b"\0"):
+                    continue
+        except OSError:
+            continue
+        pids.append(int(entry))
+    return pids
+
+
+def cpu_seconds(pids):
+    """The processor time that the processes have used so far, user and system, in seconds."""
+    total = 0
+    for pid in pids:
+        with open("/proc/%d/stat" % pid) as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        total += int(fields[11]) + int(fields[12])
+    return total / os.sysconf("SC_CLK_TCK")
+
+
 class Recording:
     """What the recorder wrote: one entry per start of a recorded program."""
 
