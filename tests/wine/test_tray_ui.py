@@ -175,7 +175,7 @@ class TrayUserInterface(unittest.TestCase):
         self.assertTrue(wait_until(lambda: (self.wine.find_window(dialog) or (0, 0, False))[2]))
         time.sleep(0.5)
         self.wine.screenshot(os.path.join(SCREENSHOTS, "reader_dialog.png"))
-        self.assertEqual(self.taskbar(self.wine.screen()), taskbar_before, "the dialog got a taskbar button")
+        self.assertTrue(self.taskbar(self.wine.screen()) == taskbar_before, "the dialog got a taskbar button")
         self.assertEqual(self.wine.probe("owner", dialog), wine_env.hex_of("About Vyx"))
         left, top, right, bottom = map(int, self.wine.probe("rect", dialog).split())
         self.assertLess(abs((left + right) // 2 - 512), 3, "centred")
