@@ -21,17 +21,17 @@ if [[ -z "$mirror" ]]; then
 fi
 [[ -n "$mirror" ]] || { echo "no Debian mirror in apt's configuration" >&2; exit 1; }
 
+# Every mount below the root, deepest first (a run that was killed may have left some).
 unmount_all() {
-    for mount in "$root/dev" "$root/proc"; do
-        if mountpoint -q "$mount"; then umount -l "$mount"; fi
-    done
+    awk -v root="$root/" 'index($2 "/", root) == 1 { print $2 }' /proc/mounts | sort -r |
+        while read -r mount; do umount -l "$mount"; done
 }
 trap unmount_all EXIT
 
 started=$(date +%s)
 echo "Building the trixie root for Wine 10 in $root (once; later runs reuse it) ..."
 unmount_all
-rm -rf "$root"
+rm -rf --one-file-system "$root"
 mkdir -p "$(dirname "$root")"
 debootstrap --variant=minbase trixie "$root" "$mirror" >"$root.log" 2>&1 ||
     { tail -n 20 "$root.log" >&2; exit 1; }

@@ -93,10 +93,11 @@ class RealChain:
         self._previous_handlers = {sig: signal.signal(sig, self._interrupted) for sig in (signal.SIGTERM,)}
         atexit.register(self.close)
         try:
+            self._unmount_leftovers()
             self._stop_host_pcscd()
             self._mount("proc", "-t", "proc", "proc")
             self._mount("dev", "--bind", "/dev")
-            shutil.rmtree(inside(RUN), ignore_errors=True)
+            shutil.rmtree(inside(RUN), ignore_errors=True)  # the run's own folder: nothing is mounted in it
             os.makedirs(inside(RUN))
             self.display = self._start_xvfb()
             os.makedirs(inside("/tmp/.X11-unix"), exist_ok=True)
@@ -133,6 +134,14 @@ class RealChain:
         os.makedirs(path, exist_ok=True)
         subprocess.run(["mount"] + list(how) + [path], check=True)
         self.mounts.append(path)
+
+    @staticmethod
+    def _unmount_leftovers():
+        """Mounts below the root that a killed run left behind, deepest first."""
+        with open("/proc/mounts") as mounts:
+            leftovers = [line.split()[1] for line in mounts if (line.split()[1] + "/").startswith(ROOT + "/")]
+        for path in sorted(leftovers, reverse=True):
+            subprocess.run(["umount", "-l", path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     @staticmethod
     def _stop_host_pcscd():
