@@ -34,15 +34,14 @@ void CKrevSystemTrayDlg::OnTimer(unsigned) {
     modalLoopEnded();
 }
 
-// Never disturb a banking page: any open window with one of the titles ends the tick. The table
-// is prepared once; each tick then reads every open window's title once.
-bool CKrevSystemTrayDlg::webAtmPageOpen() {
-    if (webAtmWindows_ == nullptr) {
-        std::size_t rows = 0;
-        while (std::strcmp(webAtmTitles[rows], "EndOfBlock") != 0) ++rows;
-        webAtmWindows_ = platform_.prepareWindowTitles(webAtmTitles, rows);
-    }
-    return platform_.anyWindowTitled(*webAtmWindows_);
+// Never disturb a banking page: any open window with one of the titles ends the tick. Each tick
+// reads every open window's title once, against the table prepared with the dialog.
+bool CKrevSystemTrayDlg::webAtmPageOpen() { return platform_.anyWindowTitled(*webAtmWindows_); }
+
+std::unique_ptr<platform::WindowTitleSet> CKrevSystemTrayDlg::prepareWebAtmTitles() {
+    std::size_t rows = 0;
+    while (std::strcmp(webAtmTitles[rows], "EndOfBlock") != 0) ++rows;
+    return platform_.prepareWindowTitles(webAtmTitles, rows);
 }
 
 // The poller writes the two flags one after the other without a lock: an insertion counts

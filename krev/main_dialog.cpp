@@ -18,7 +18,8 @@ CKrevSystemTrayDlg::CKrevSystemTrayDlg(platform::Platform& platform, CommandTarg
       okButton(platform),
       webAddressButton(platform),
       application_(application),
-      dialogIcon_(platform.loadIcon(IDI_CARD_RED)) {
+      dialogIcon_(platform.loadIcon(IDI_CARD_RED)),
+      webAtmWindows_(prepareWebAtmTitles()) {
     tray.onMenuClosed = [this] { modalLoopEnded(); };
     readerDialog.onCommandPassedOn = [this] { modalLoopEnded(); };
 }

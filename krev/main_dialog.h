@@ -73,6 +73,7 @@ private:
     void setUpAboutBox();
     void modalLoopEnded();
     bool webAtmPageOpen();
+    std::unique_ptr<platform::WindowTitleSet> prepareWebAtmTitles();
     void confirmInsertion();
     void startGreyIconPhase();
     void runGreyIconPhase();
