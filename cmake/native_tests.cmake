@@ -35,3 +35,19 @@ set_tests_properties(pcsc_tests PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
 # The same virtual card as a program, for the real-chain tests under Wine 10.
 add_executable(virtual_card tests/realchain/virtual_card.cpp tests/pcsc/pcsc_rig.cpp)
 target_link_libraries(virtual_card PRIVATE Threads::Threads)
+
+# Test environment: the shim that lets Debian's 32-bit Wine 10 reach the 32-bit pcsc-lite (its
+# source says why). Built where the compiler makes 32-bit code; preloaded by the real-chain tests.
+include(CheckCSourceCompiles)
+set(CMAKE_REQUIRED_FLAGS -m32)
+set(CMAKE_REQUIRED_LINK_OPTIONS -m32)
+check_c_source_compiles("int main(void) { return 0; }" KREV_BUILDS_32BIT)
+unset(CMAKE_REQUIRED_FLAGS)
+unset(CMAKE_REQUIRED_LINK_OPTIONS)
+if(KREV_BUILDS_32BIT)
+    add_library(krev_pcsc32 SHARED tests/realchain/pcsc32_shim.c)
+    # Neither the sanitizers nor -Wpedantic (dlsym's answer becomes a function pointer): it is
+    # loaded into Wine's processes.
+    set_target_properties(krev_pcsc32 PROPERTIES COMPILE_OPTIONS "-m32;-O2;-Wall;-Wextra" LINK_OPTIONS "-m32")
+    target_link_libraries(krev_pcsc32 PRIVATE ${CMAKE_DL_LIBS})
+endif()

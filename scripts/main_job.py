@@ -2,7 +2,6 @@
 """The main job on the real card chain: Krev runs under Wine 10 (in the trixie root) with our
 PC/SC SC.dll against pcscd and vpcd's virtual readers; a virtual card is put in and taken out.
 Prints, step by step, what a user would see happen."""
-import ntpath
 import os
 import shutil
 import sys
@@ -12,7 +11,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import real_chain  # noqa: E402
 from real_chain import inside, is_card_grey, is_card_red, reader_name, tray_icon, wait_until  # noqa: E402
 
-SCREENSHOT = os.path.join(real_chain.wine_env.ROOT, "build", "screenshots", "main_job_grey_icon.png")
+ROOT = real_chain.wine_env.ROOT
+SCREENSHOT = os.path.join(ROOT, "build", "screenshots", "main_job_grey_icon.png")
 
 
 def card_library_report(chain, folder):
@@ -32,6 +32,8 @@ def main():
           flush=True)
     chain = real_chain.chain()
     try:
+        for line in chain.describe():
+            print(line)
         folder = chain.run_folder("main-job", programs=("Krev.exe", "Farrow.exe", "SC.dll", "Go.dll", "CloseKREV.exe"))
         shutil.copy(os.path.join(real_chain.wine_env.HELPERS, "sc_probe.exe"), inside(folder))
         print("Starting Krev.exe with our PC/SC SC.dll in a Wine desktop (a stand-in Pellit.dll publishes version "
@@ -41,6 +43,8 @@ def main():
             print("FAILED: Krev's main window never appeared")
             return 1
         wait_until(lambda: tray_icon(chain.screen(), is_card_red), timeout=30)
+        print("Krev.exe from %s runs as a %s-bit process." % (os.path.relpath(real_chain.wine_env.DIST, ROOT),
+                                                             "/".join(map(str, chain.program_bits("Krev.exe")))))
         print("Krev runs: its red card icon is in the notification area. The card library sees:")
         for line in card_library_report(chain, folder):
             print("  " + line)

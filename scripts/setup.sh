@@ -1,10 +1,20 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need, when it is missing (Debian 12).
 set -euo pipefail
+cd "$(dirname "$0")/.."
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
           wine64 xvfb x11-utils imagemagick xdotool fonts-arphic-uming
           pkg-config pcscd libpcsclite-dev vsmartcard-vpcd debootstrap procps nsis xorriso locales)
+# Where the kernel runs 32-bit code, the shipped i686 programs are the ones the tests run: Wine 8
+# needs its 32-bit half for them, and the card-service shim for Wine 10 is built with -m32.
+if bash scripts/runs_32bit.sh >/dev/null; then
+    echo "32-bit code runs on this kernel: the tests run the shipped i686 programs."
+    dpkg --print-foreign-architectures | grep -qx i386 || { dpkg --add-architecture i386 && apt-get update -qq; }
+    packages+=(wine32:i386 gcc-multilib)
+else
+    echo "32-bit code does not run on this kernel: the tests run the x86_64 builds of the same sources."
+fi
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -6,6 +6,13 @@
 set -euo pipefail
 root=${KREV_TRIXIE_ROOT:-/var/cache/krev/trixie-root}
 packages=(wine wine64 libwine xvfb xauth fonts-arphic-uming pcscd vsmartcard-vpcd locales)
+# Where the kernel runs 32-bit code, the root also runs the shipped i686 programs.
+if bash "$(dirname "$0")/runs_32bit.sh" >/dev/null; then
+    packages+=(wine32:i386 libpcsclite1:i386)
+    foreign_architecture="dpkg --add-architecture i386 &&"
+else
+    foreign_architecture=""
+fi
 stamp="$root/.krev-packages"
 wanted="trixie minbase ${packages[*]} zh_TW.UTF-8"
 
@@ -39,6 +46,7 @@ mount -t proc proc "$root/proc"
 mount --bind /dev "$root/dev"
 cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
 chroot "$root" /usr/bin/env DEBIAN_FRONTEND=noninteractive sh -c "
+    $foreign_architecture
     apt-get update -qq &&
     apt-get install -y -qq --no-install-recommends ${packages[*]} &&
     sed -i 's/^# *zh_TW.UTF-8 UTF-8/zh_TW.UTF-8 UTF-8/' /etc/locale.gen &&

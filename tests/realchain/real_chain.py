@@ -1,14 +1,20 @@
 """The real card chain for a whole test run: Wine 10 in the Debian trixie root (scripts/
-trixie_root.sh builds it), pcscd with the vpcd virtual readers inside it, our PC/SC SC.dll from
-dist/win64, and virtual cards that connect to vpcd from outside the root (it shares the
-machine's network). One Xvfb on the machine, its socket bound into the root; one Wine prefix and
-one persistent wineserver inside the root.
+trixie_root.sh builds it), pcscd with the vpcd virtual readers inside it, our PC/SC SC.dll (the
+shipped i686 one where the kernel runs 32-bit code, see wine_env), and virtual cards that connect
+to vpcd from outside the root (it shares the machine's network). One Xvfb on the machine, its
+socket bound into the root; one Wine prefix and one persistent wineserver inside the root.
 
-Everything the run mounts or starts is undone by close(), which also runs at SIGTERM and SIGINT."""
+A run keeps to itself, so that it can run beside another run or on a workstation with its own
+card service: its folder and Wine prefix in the root carry its process number, its mounts are
+made in a mount namespace of its own, its vpcd listens on ports nobody else holds, and it ends
+only the processes it started. close() undoes everything; it also runs at SIGTERM and at exit."""
 import atexit
+import ctypes
+import glob
 import os
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import time
@@ -20,9 +26,13 @@ from wine_env import Recording, Screen, hex_of, wait_until  # noqa: E402,F401
 ROOT = os.environ.get("KREV_TRIXIE_ROOT", "/var/cache/krev/trixie-root")
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
-RUN = "/krev-run"  # inside the root
+RUN = "/krev-run-%d" % os.getpid()  # inside the root
 VIRTUAL_CARD = os.path.join(wine_env.ROOT, "build", "native", "virtual_card")
-FIRST_READER_PORT = 35963
+# Debian's 32-bit Wine 10 reaches pcsc-lite only through this shim (its source says why).
+PCSC32_SHIM = os.path.join(wine_env.ROOT, "build", "native", "libkrev_pcsc32.so")
+VPCD_FIRST_PORT = 35963  # vpcd's own default; a run moves up when another holds it
+MOST_READERS = 16
+CLONE_NEWNS = 0x00020000
 VPCD_CONFIG = "/etc/reader.conf.d/vpcd"
 VPCD_DRIVER = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so"
 
@@ -41,7 +51,7 @@ def friendly_name(entry):
 
 
 def reader_name(index):
-    """The name of the reader on port FIRST_READER_PORT + index (two readers a driver entry)."""
+    """The name of the reader on the run's index-th vpcd port (two readers a driver entry)."""
     return "%s 00 %02d" % (friendly_name(index // 2), index % 2)
 
 
@@ -63,12 +73,35 @@ def tray_icon(screen, matches):
     return (sum(x for x, _ in spots) // len(spots), sum(y for _, y in spots) // len(spots))
 
 
+def ports_free(first, count):
+    """Whether no one listens on, or holds, the TCP ports first .. first + count - 1."""
+    for port in range(first, first + count):
+        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+            probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            try:
+                probe.bind(("", port))
+            except OSError:
+                return False
+    return True
+
+
+def enter_own_mount_namespace():
+    """Moves this process (and so everything it starts) into a mount namespace of its own: the
+    run's mounts in the root are then neither seen nor undone by another run, and they vanish with
+    the run even when it is killed. Where that is not allowed, the run mounts in the machine's."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.unshare(CLONE_NEWNS) != 0:
+        return False
+    return subprocess.run(["mount", "--make-rprivate", "/"], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode == 0
+
+
 class VirtualCard:
     """A card in the vpcd reader on `port` while the process runs; out once its input closes."""
 
-    def __init__(self, index):
+    def __init__(self, index, port):
         self.index = index
-        self.process = subprocess.Popen([VIRTUAL_CARD, str(FIRST_READER_PORT + index)], stdin=subprocess.PIPE,
+        self.process = subprocess.Popen([VIRTUAL_CARD, str(port)], stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         if self.process.stdout.readline().strip() != b"inserted":
             self.process.kill()
@@ -89,23 +122,29 @@ class RealChain:
         self.processes = []
         self.cards = []
         self.pcscd = None
+        self.xvfb = None
         self.closed = False
         self._previous_handlers = {sig: signal.signal(sig, self._interrupted) for sig in (signal.SIGTERM,)}
         atexit.register(self.close)
         try:
-            self._unmount_leftovers()
-            self._stop_host_pcscd()
+            self.own_namespace = enter_own_mount_namespace()
             self._mount("proc", "-t", "proc", "proc")
             self._mount("dev", "--bind", "/dev")
-            shutil.rmtree(inside(RUN), ignore_errors=True)  # the run's own folder: nothing is mounted in it
+            self._remove_stale_run_folders()
             os.makedirs(inside(RUN))
-            self.display = self._start_xvfb()
+            self.xvfb, self.display = wine_env.start_xvfb(range(150, 200))
             os.makedirs(inside("/tmp/.X11-unix"), exist_ok=True)
             self._mount("tmp/.X11-unix", "--bind", "/tmp/.X11-unix")
             self.env = dict(os.environ, WINEPREFIX=RUN + "/prefix", WINEDEBUG="-all",
                             WINEDLLOVERRIDES="mscoree,mshtml=", LANG="zh_TW.UTF-8", LC_ALL="zh_TW.UTF-8",
                             DISPLAY=self.display, HOME="/root", PATH="/usr/sbin:/usr/bin:/sbin:/bin")
             self.env.pop("LANGUAGE", None)
+            if wine_env.SHIPPED:
+                self._install_pcsc32_shim()
+            self.first_port = next((port for port in range(VPCD_FIRST_PORT, VPCD_FIRST_PORT + 2000, MOST_READERS)
+                                    if ports_free(port, MOST_READERS)), None)
+            if self.first_port is None:
+                raise RuntimeError("no free block of TCP ports for vpcd")
             self.configure_readers(readers)
             self._quiet([WINE, "wineboot", "-i"], timeout=180)
             subprocess.Popen(["chroot", ROOT, WINESERVER, "-p"], env=self.env, stdin=subprocess.DEVNULL,
@@ -136,30 +175,22 @@ class RealChain:
         self.mounts.append(path)
 
     @staticmethod
-    def _unmount_leftovers():
-        """Mounts below the root that a killed run left behind, deepest first."""
-        with open("/proc/mounts") as mounts:
-            leftovers = [line.split()[1] for line in mounts if (line.split()[1] + "/").startswith(ROOT + "/")]
-        for path in sorted(leftovers, reverse=True):
-            subprocess.run(["umount", "-l", path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    def _remove_stale_run_folders():
+        """Run folders in the root whose run has ended without removing its own (it was killed)."""
+        for folder in glob.glob(inside("/krev-run*")):
+            number = os.path.basename(folder)[len("krev-run-"):]
+            if not number.isdigit() or not os.path.exists("/proc/" + number):
+                shutil.rmtree(folder, ignore_errors=True)
 
-    @staticmethod
-    def _stop_host_pcscd():
-        """vpcd's ports and pcscd's socket are the machine's: a pcscd outside the root must go."""
-        subprocess.run(["pkill", "-x", "pcscd"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_until(lambda: subprocess.run(["pgrep", "-x", "pcscd"], stdout=subprocess.DEVNULL).returncode != 0,
-                   timeout=10)
-
-    def _start_xvfb(self):
-        for number in range(150, 200):
-            if os.path.exists("/tmp/.X11-unix/X%d" % number) or os.path.exists("/tmp/.X%d-lock" % number):
-                continue
-            self.xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            if wait_until(lambda: os.path.exists("/tmp/.X11-unix/X%d" % number), timeout=10):
-                return ":%d" % number
-            self.xvfb.kill()
-        raise RuntimeError("no free X display")
+    def _install_pcsc32_shim(self):
+        """Preloads the shim into the 32-bit Wine processes: ld.so's $LIB names the 32-bit folder
+        there, and 64-bit processes find nothing under theirs and go on without it."""
+        if not os.path.exists(PCSC32_SHIM):
+            raise RuntimeError("no %s: build the native tree with gcc-multilib installed" % PCSC32_SHIM)
+        folder = inside(RUN + "/shim/lib/i386-linux-gnu")
+        os.makedirs(folder)
+        shutil.copy(PCSC32_SHIM, folder)
+        self.env["LD_PRELOAD"] = RUN + "/shim/$LIB/" + os.path.basename(PCSC32_SHIM)
 
     def _quiet(self, command, cwd=RUN, timeout=60):
         with open(inside(RUN + "/wine-output.log"), "ab") as out:
@@ -173,7 +204,7 @@ class RealChain:
         self.stop_pcscd()
         with open(inside(VPCD_CONFIG), "w") as config:
             for entry in range((readers + 1) // 2):
-                port = FIRST_READER_PORT + 2 * entry
+                port = self.first_port + 2 * entry
                 # One copy of the driver an entry: the driver keeps one set of ports per copy loaded.
                 driver = VPCD_DRIVER if entry == 0 else VPCD_DRIVER.replace(".so", "-%d.so" % entry)
                 if not os.path.exists(inside(driver)):
@@ -209,7 +240,7 @@ class RealChain:
             self.pcscd = None
 
     def insert(self, reader=0):
-        card = VirtualCard(reader)
+        card = VirtualCard(reader, self.first_port + reader)
         self.cards.append(card)
         return card
 
@@ -217,7 +248,7 @@ class RealChain:
 
     def run_folder(self, name, programs=("Krev.exe", "Farrow.exe", "SC.dll"), registered=False,
                    published="003.002.000.001"):
-        """A fresh folder inside the root with the named programs of dist/win64 (our PC/SC SC.dll),
+        """A fresh folder inside the root with the named programs of wine_env.DIST (our PC/SC SC.dll),
         DefaultCheck.htm, and a stand-in Pellit.dll that publishes `published`."""
         folder = RUN + "/" + name
         os.makedirs(inside(folder))
@@ -293,6 +324,36 @@ class RealChain:
         subprocess.run(["convert", "png:-", "-crop", "200x30+824+738", "+repage", "-scale", "300%", path], input=screen,
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
+    def describe(self):
+        """What this run proves with: the programs, the Wine and the card service, in words."""
+        wine = subprocess.run(["chroot", ROOT, WINE, "--version"], env=self.env, capture_output=True,
+                              text=True).stdout.strip()
+        pcscd = subprocess.run(["chroot", ROOT, "/usr/sbin/pcscd", "--version"], capture_output=True,
+                               text=True).stdout.splitlines()
+        service = pcscd[0].strip() if pcscd else "pcsc-lite"
+        return ["Programs: %s." % wine_env.PROGRAMS_RUN,
+                "Wine: %s (Debian trixie, in %s), a 64-bit prefix%s." % (
+                    wine, ROOT, " that starts the 32-bit programs itself, as 64-bit Windows does"
+                    if wine_env.SHIPPED else ""),
+                "Card service: %s (pcscd) with vpcd's virtual readers on TCP ports %d and up, reached through "
+                "Wine's winscard%s." % (service, self.first_port,
+                                         " and the test shim for Debian's 32-bit Wine (build/native/libkrev_pcsc32.so)"
+                                         if wine_env.SHIPPED else "")]
+
+    def program_bits(self, program):
+        """The word sizes (32, 64) of the Linux processes that run `program` in this run."""
+        bits = set()
+        for pid in self.linux_pids(program):
+            try:
+                with open("/proc/%d/cmdline" % pid, "rb") as cmdline:
+                    if not cmdline.read().split(b"\0")[0].endswith(program.encode()):
+                        continue  # a process that only names it (explorer /desktop=... Krev.exe)
+                with open("/proc/%d/exe" % pid, "rb") as image:
+                    bits.add(32 if image.read(5)[4] == 1 else 64)
+            except OSError:
+                continue
+        return sorted(bits)
+
     def linux_pids(self, name):
         """Processes of this run (its prefix) whose command line holds `name`."""
         return wine_env.prefix_pids(self.env["WINEPREFIX"], name)
@@ -313,20 +374,20 @@ class RealChain:
         if self.pcscd is not None and self.pcscd.poll() is None:
             self.pcscd.kill()
             self.pcscd.wait()
-        # Anything else still running inside the root (a Wine process that outlived its parent).
-        for entry in os.listdir("/proc"):
-            if entry.isdigit():
+        # Anything of this run still running in the root (a Wine process that outlived its parent):
+        # another run's processes carry another prefix.
+        if hasattr(self, "env"):
+            for pid in wine_env.prefix_pids(self.env["WINEPREFIX"], ""):
                 try:
-                    if os.readlink("/proc/%s/root" % entry) == ROOT:
-                        os.kill(int(entry), signal.SIGKILL)
+                    if os.readlink("/proc/%d/root" % pid) == ROOT:
+                        os.kill(pid, signal.SIGKILL)
                 except OSError:
                     pass
-        if hasattr(self, "xvfb"):
-            self.xvfb.kill()
-            self.xvfb.wait()
+        wine_env.stop_xvfb(self.xvfb)
         for path in reversed(self.mounts):
             subprocess.run(["umount", "-l", path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.mounts = []
+        shutil.rmtree(inside(RUN), ignore_errors=True)
         for sig, handler in self._previous_handlers.items():
             signal.signal(sig, handler)
 

@@ -9,12 +9,14 @@ import real_chain  # noqa: E402
 
 
 def main():
+    print("Under Wine 10 in the trixie root: %s." % real_chain.wine_env.PROGRAMS_RUN, flush=True)
     suite = unittest.defaultTestLoader.discover(os.path.dirname(os.path.abspath(__file__)), pattern="test_*.py")
     try:
         result = unittest.TextTestRunner(verbosity=2).run(suite)
     finally:
         real_chain.close_chain()
     failed = len(result.failures) + len(result.errors)
+    print("These tests ran %s." % real_chain.wine_env.PROGRAMS_RUN)
     print("realchain: %d passed, %d failed" % (result.testsRun - failed - len(result.skipped), failed))
     return 0 if result.wasSuccessful() else 1
 

@@ -10,12 +10,14 @@ import wine_env  # noqa: E402
 
 def main():
     pattern = sys.argv[1] if len(sys.argv) > 1 else "test_*.py"
+    print("Under the host's Wine: %s." % wine_env.PROGRAMS_RUN, flush=True)
     suite = unittest.defaultTestLoader.discover(os.path.dirname(os.path.abspath(__file__)), pattern=pattern)
     try:
         result = unittest.TextTestRunner(verbosity=2).run(suite)
     finally:
         wine_env.close_machine()
     failed = len(result.failures) + len(result.errors)
+    print("These tests ran %s." % wine_env.PROGRAMS_RUN)
     print("wine: %d passed, %d failed" % (result.testsRun - failed - len(result.skipped), failed))
     return 0 if result.wasSuccessful() else 1
 

@@ -1,6 +1,6 @@
-"""The installer, the uninstaller and the product CD under Wine: the x86_64 build of the same NSIS
-script (the i686 installer cannot run on this kind of machine), into the run's prefix, in which
-nothing is installed before."""
+"""The installer, the uninstaller and the product CD under Wine, into the run's prefix, in which
+nothing is installed before: the shipped i686 installer and CD where the kernel runs 32-bit code,
+otherwise the x86_64 build of the same NSIS script with the x86_64 programs."""
 import glob
 import os
 import shutil
@@ -15,8 +15,8 @@ from wine_env import PORTAL, Recording, wait_until, windows_path, write_card_scr
 
 WM_COMMAND = 0x111
 ID_EXIT = 57665
-SETUP = os.path.join(wine_env.ROOT, "build", "x86_64", "KrevSetup.exe")
-CD_IMAGE = os.path.join(wine_env.ROOT, "build", "x86_64", "krev-cd.iso")
+SETUP = wine_env.SETUP
+CD_IMAGE = wine_env.CD_IMAGE
 UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vyx"
 INSTALLED = ["CloseKREV.exe", "DefaultCheck.htm", "Farrow.exe", "Go.dll", "Krev.exe", "Pellit.dll", "PortalLaunch.exe",
              "SC.dll", "Uninstall.exe"]

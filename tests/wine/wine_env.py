@@ -1,17 +1,37 @@
 """One Wine machine for a whole test run: an Xvfb display, a fresh prefix in the zh_TW locale
 (code page 950), a persistent wineserver, and a recording browser registered for .htm files.
 
-Programs are the x86_64 builds in dist/win64; the helpers (recorder.exe, winprobe.exe) come
-from the x86_64 build tree."""
+The programs are the shipped i686 ones (dist/win32, the installer and CD of dist/) where the
+kernel runs 32-bit code, and otherwise the x86_64 builds of the same sources (dist/win64 and
+build/x86_64); the helpers (recorder.exe, winprobe.exe, ...) come from the same build tree.
+KREV_PROGRAMS=i686 or x86_64 chooses instead (the benchmark measures both)."""
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-DIST = os.path.join(ROOT, "dist", "win64")
-HELPERS = os.path.join(ROOT, "build", "x86_64", "bin")
+
+
+def _programs_to_run():
+    chosen = os.environ.get("KREV_PROGRAMS")
+    if chosen in ("i686", "x86_64"):
+        return chosen
+    probe = subprocess.run(["bash", os.path.join(ROOT, "scripts", "runs_32bit.sh")], stdout=subprocess.DEVNULL)
+    return "i686" if probe.returncode == 0 else "x86_64"
+
+
+ARCH = _programs_to_run()
+SHIPPED = ARCH == "i686"
+DIST = os.path.join(ROOT, "dist", "win32" if SHIPPED else "win64")
+HELPERS = os.path.join(ROOT, "build", ARCH, "bin")
+SETUP = os.path.join(ROOT, "dist", "KrevSetup.exe") if SHIPPED else os.path.join(ROOT, "build", "x86_64", "KrevSetup.exe")
+CD_IMAGE = os.path.join(ROOT, "dist", "krev-cd.iso") if SHIPPED else os.path.join(ROOT, "build", "x86_64", "krev-cd.iso")
+PROGRAMS_RUN = ("the shipped i686 programs (dist/win32, dist/KrevSetup.exe, dist/krev-cd.iso)" if SHIPPED else
+                "the x86_64 builds of the same sources (dist/win64): this kernel does not run 32-bit code, "
+                "so the shipped i686 programs were not run")
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 PORTAL = "http://www.quenby.example/portal/index.htm"
@@ -64,6 +84,33 @@ def cpu_seconds(pids):
     return total / os.sysconf("SC_CLK_TCK")
 
 
+def start_xvfb(numbers):
+    """An Xvfb on the first free display of `numbers`: (process, ":N")."""
+    for number in numbers:
+        if os.path.exists("/tmp/.X11-unix/X%d" % number) or os.path.exists("/tmp/.X%d-lock" % number):
+            continue
+        xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if wait_until(lambda: os.path.exists("/tmp/.X11-unix/X%d" % number) or xvfb.poll() is not None, timeout=10) \
+                and xvfb.poll() is None:
+            return xvfb, ":%d" % number
+        stop_xvfb(xvfb)
+    raise RuntimeError("no free X display")
+
+
+def stop_xvfb(xvfb):
+    """Ends an Xvfb so that it removes its lock file and socket: SIGKILL would leave them, and
+    that display number would never be free again."""
+    if xvfb is None or xvfb.poll() is not None:
+        return
+    xvfb.send_signal(signal.SIGTERM)
+    try:
+        xvfb.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        xvfb.kill()
+        xvfb.wait()
+
+
 class Recording:
     """What the recorder wrote: one entry per start of a recorded program."""
 
@@ -104,7 +151,16 @@ class Screen:
 class WineMachine:
     def __init__(self):
         self.root = tempfile.mkdtemp(prefix="krev-wine-")
-        self.display = self._start_xvfb()
+        self.xvfb = None
+        self.processes = []
+        try:
+            self._set_up()
+        except BaseException:
+            self.close()
+            raise
+
+    def _set_up(self):
+        self.xvfb, self.display = start_xvfb(range(90, 140))
         self.env = dict(os.environ, WINEPREFIX=os.path.join(self.root, "prefix"), WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=", LANG="zh_TW.UTF-8", LC_ALL="zh_TW.UTF-8",
                         DISPLAY=self.display)
@@ -123,7 +179,6 @@ class WineMachine:
         shutil.copy(os.path.join(HELPERS, "recorder.exe"), self.browser)
         self.register_handler(".htm", "krevtesthtml", self.browser)
         self._install_chinese_font()
-        self.processes = []
         self.desktop = None  # the Wine virtual desktop the probe looks into, when one is used
         self._warm_up_notification_area()
 
@@ -147,17 +202,6 @@ class WineMachine:
         self.probe("send", "About Vyx", 0x111, 57665, 0)
         krev.wait(timeout=30)
 
-    def _start_xvfb(self):
-        for number in range(90, 140):
-            if os.path.exists("/tmp/.X11-unix/X%d" % number) or os.path.exists("/tmp/.X%d-lock" % number):
-                continue
-            self.xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            if wait_until(lambda: os.path.exists("/tmp/.X11-unix/X%d" % number), timeout=10):
-                return ":%d" % number
-            self.xvfb.kill()
-        raise RuntimeError("no free X display")
-
     def _quiet(self, command, cwd=None, timeout=60, env=None):
         log = os.path.join(self.root, "wine-output.log")
         with open(log, "ab") as out:
@@ -176,7 +220,7 @@ class WineMachine:
         self._quiet([WINE, "reg", "add", key, "/ve", "/d", command, "/f"])
 
     def run_folder(self, name, programs=("Krev.exe", "Farrow.exe", "SC.dll"), default_check=True):
-        """A fresh folder with the named programs of dist/win64 and, if asked, DefaultCheck.htm."""
+        """A fresh folder with the named programs of DIST and, if asked, DefaultCheck.htm."""
         folder = os.path.join(self.root, name)
         os.makedirs(folder)
         for program in programs:
@@ -246,9 +290,9 @@ class WineMachine:
         for process in self.processes:
             if process.poll() is None:
                 process.kill()
-        subprocess.run([WINESERVER, "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.xvfb.kill()
-        self.xvfb.wait()
+        if hasattr(self, "env"):
+            subprocess.run([WINESERVER, "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        stop_xvfb(self.xvfb)
         shutil.rmtree(self.root, ignore_errors=True)
 
 
