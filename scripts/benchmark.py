@@ -139,6 +139,7 @@ def main():
     parser.add_argument("--real-chain-only", action="store_true", help="only the insertions on the real chain")
     parser.add_argument("--krev", default=os.path.join(wine_env.DIST, "Krev.exe"), help="the Krev.exe to measure")
     options = parser.parse_args()
+    print("Programs measured: %s." % wine_env.PROGRAMS_RUN, flush=True)
     if not options.guard_only:
         print("Real chain, virtual card connected to Farrow's start, %d insertions:" % options.insertions, flush=True)
         latencies = real_chain_latencies(options.insertions)

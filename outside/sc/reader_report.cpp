@@ -5,18 +5,18 @@
 namespace reader_report {
 
 std::size_t ChangeTracker::report(const std::vector<Reader>& readers, std::uint32_t* words) {
-    std::map<std::string, bool> seen;
+    std::map<std::string, std::uint32_t> seen;
     std::size_t written = 0;
     for (const Reader& reader : readers) {
-        auto last = lastPresent_.find(reader.name);
-        const bool changed = last == lastPresent_.end() || last->second != reader.present;
-        seen[reader.name] = reader.present;
+        const std::uint32_t bits = (reader.present ? kPresent : 0) | (reader.empty ? kEmpty : 0);
+        auto last = lastBits_.find(reader.name);
+        const bool changed = last == lastBits_.end() || last->second != bits;
+        seen[reader.name] = bits;
         if (written == kMaxReported) continue;
-        words[written++] =
-            (reader.present ? kPresent : 0) | (reader.empty ? kEmpty : 0) | (changed ? kChanged : 0);
+        words[written++] = bits | (changed ? kChanged : 0);
     }
     // Readers that went away are forgotten: plugged in again, they count as new.
-    lastPresent_ = seen;
+    lastBits_ = seen;
     return written;
 }
 

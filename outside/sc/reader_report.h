@@ -20,15 +20,17 @@ struct Reader {
     bool empty;
 };
 
-// Remembers, per reader name, whether the last report showed a card.
+// Remembers, per reader name, the present and empty bits of the last report.
 class ChangeTracker {
 public:
     // Writes one word per reader, at most kMaxReported, and returns how many it wrote. A reader's
-    // changed bit is set when it is new or its card came or went since the last report.
+    // changed bit is set when it is new or its present or empty bit differs from the last report:
+    // a reader that was first neither (unavailable, its driver starting) and then empty has
+    // changed, so that the first card put into it counts as an insertion.
     std::size_t report(const std::vector<Reader>& readers, std::uint32_t* words);
 
 private:
-    std::map<std::string, bool> lastPresent_;
+    std::map<std::string, std::uint32_t> lastBits_;
 };
 
 // "name,name," ended by a zero byte, within `capacity` bytes. A comma inside a name would split

@@ -22,6 +22,17 @@ TEST(ReaderReport, ANewReaderOrACardThatCameOrWentIsAChange) {
     EXPECT_EQ(words[1], 0x20u);
 }
 
+TEST(ReaderReport, AReaderThatWasFirstUnavailableThenEmptyHasChanged) {
+    ChangeTracker tracker;
+    std::uint32_t words[10];
+    tracker.report({{"A", false, false}}, words);
+    EXPECT_EQ(words[0], 0x02u);
+    tracker.report({{"A", false, true}}, words);
+    EXPECT_EQ(words[0], 0x12u);
+    tracker.report({{"A", true, false}}, words);
+    EXPECT_EQ(words[0], 0x22u);
+}
+
 TEST(ReaderReport, AReaderPluggedInAgainCountsAsNew) {
     ChangeTracker tracker;
     std::uint32_t words[10];
