@@ -15,28 +15,61 @@
 
 #include "outside/sc/reader_report.h"
 
-#ifdef _WIN32
-typedef SCARD_READERSTATEA ReaderStateRecord;
-#define LIST_READERS SCardListReadersA
-#define GET_STATUS_CHANGE SCardGetStatusChangeA
-#else
+#ifndef _WIN32
 #include <pthread.h>
-typedef SCARD_READERSTATE ReaderStateRecord;
-#define LIST_READERS SCardListReaders
-#define GET_STATUS_CHANGE SCardGetStatusChange
 #endif
 
 namespace {
 
-// The poller and the reader dialog call from two threads at once.
+#ifdef _WIN32
+// Reader names are read and queried in UTF-16: a name that the ANSI code page cannot hold would
+// come back from the ANSI calls with '?' in it, and the one status query for all readers would
+// then fail as an unknown reader, so that no card would be seen in any reader. Only the list
+// handed to the caller is converted to the ANSI code page.
+typedef SCARD_READERSTATEW ReaderStateRecord;
+typedef wchar_t NameChar;
+#define LIST_READERS SCardListReadersW
+#define GET_STATUS_CHANGE SCardGetStatusChangeW
+
+std::string narrowed(const std::wstring& name, UINT codePage) {
+    const int size = WideCharToMultiByte(codePage, 0, name.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return std::string();
+    std::string text(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(codePage, 0, name.c_str(), -1, &text[0], size, nullptr, nullptr);
+    text.resize(static_cast<std::size_t>(size) - 1);
+    return text;
+}
+// The change tracker's key: lossless, so two names differing only in a character the ANSI code
+// page lacks stay two readers.
+std::string trackingKey(const std::wstring& name) { return narrowed(name, CP_UTF8); }
+std::string listedName(const std::wstring& name) { return narrowed(name, CP_ACP); }
+#else
+typedef SCARD_READERSTATE ReaderStateRecord;
+typedef char NameChar;
+#define LIST_READERS SCardListReaders
+#define GET_STATUS_CHANGE SCardGetStatusChange
+const std::string& trackingKey(const std::string& name) { return name; }
+const std::string& listedName(const std::string& name) { return name; }
+#endif
+typedef std::basic_string<NameChar> ReaderName;
+
+// The poller and the reader dialog call from two threads at once. A critical section, not a
+// slim reader/writer lock: those are missing on Windows XP, where SC.dll would then not load
+// and Krev, which binds it at load time, would not start.
 class LibraryLock {
 public:
 #ifdef _WIN32
-    LibraryLock() { AcquireSRWLockExclusive(&lock_); }
-    ~LibraryLock() { ReleaseSRWLockExclusive(&lock_); }
+    LibraryLock() { EnterCriticalSection(&section().handle); }
+    ~LibraryLock() { LeaveCriticalSection(&section().handle); }
 
 private:
-    static SRWLOCK lock_;
+    struct Section {
+        Section() { InitializeCriticalSection(&handle); }
+        ~Section() { DeleteCriticalSection(&handle); }
+        CRITICAL_SECTION handle;
+    };
+    static Section& section() { return section_; }
+    static Section section_;
 #else
     LibraryLock() { pthread_mutex_lock(&lock_); }
     ~LibraryLock() { pthread_mutex_unlock(&lock_); }
@@ -46,7 +79,7 @@ private:
 #endif
 };
 #ifdef _WIN32
-SRWLOCK LibraryLock::lock_ = SRWLOCK_INIT;
+LibraryLock::Section LibraryLock::section_;
 #else
 pthread_mutex_t LibraryLock::lock_ = PTHREAD_MUTEX_INITIALIZER;
 #endif
@@ -76,21 +109,21 @@ LONG afterCall(LONG result) {
 }
 
 // The attached readers' names; no readers is not an error.
-LONG listReaders(std::vector<std::string>& names) {
+LONG listReaders(std::vector<ReaderName>& names) {
     names.clear();
     for (int attempt = 0; attempt < 3; ++attempt) {
         DWORD size = 0;
         LONG result = LIST_READERS(context, nullptr, nullptr, &size);
         if (result == static_cast<LONG>(SCARD_E_NO_READERS_AVAILABLE)) return SCARD_S_SUCCESS;
         if (result != SCARD_S_SUCCESS) return result;
-        std::vector<char> text(size + 1, '\0');
+        std::vector<NameChar> text(size + 1, NameChar());
         result = LIST_READERS(context, nullptr, text.data(), &size);
         if (result == static_cast<LONG>(SCARD_E_NO_READERS_AVAILABLE)) return SCARD_S_SUCCESS;
         // The list grew between the two calls: ask again.
         if (result == static_cast<LONG>(SCARD_E_INSUFFICIENT_BUFFER)) continue;
         if (result != SCARD_S_SUCCESS) return result;
-        for (const char* name = text.data(); *name != '\0' && name < text.data() + text.size();
-             name += std::strlen(name) + 1) {
+        for (const NameChar* name = text.data(); *name != NameChar() && name < text.data() + text.size();
+             name += std::char_traits<NameChar>::length(name) + 1) {
             names.emplace_back(name);
         }
         return SCARD_S_SUCCESS;
@@ -99,13 +132,13 @@ LONG listReaders(std::vector<std::string>& names) {
 }
 
 // The readers attached now, through a context established when needed.
-LONG currentReaders(std::vector<std::string>& names) {
+LONG currentReaders(std::vector<ReaderName>& names) {
     const LONG result = ensureContext();
     if (result != SCARD_S_SUCCESS) return result;
     return afterCall(listReaders(names));
 }
 
-LONG readStates(const std::vector<std::string>& names, std::vector<reader_report::Reader>& readers) {
+LONG readStates(const std::vector<ReaderName>& names, std::vector<reader_report::Reader>& readers) {
     std::vector<ReaderStateRecord> records(names.size());
     for (std::size_t reader = 0; reader < names.size(); ++reader) {
         std::memset(&records[reader], 0, sizeof records[reader]);
@@ -117,7 +150,7 @@ LONG readStates(const std::vector<std::string>& names, std::vector<reader_report
     readers.clear();
     for (std::size_t reader = 0; reader < names.size(); ++reader) {
         const DWORD state = records[reader].dwEventState;
-        readers.push_back(reader_report::Reader{names[reader], (state & SCARD_STATE_PRESENT) != 0,
+        readers.push_back(reader_report::Reader{trackingKey(names[reader]), (state & SCARD_STATE_PRESENT) != 0,
                                                 (state & SCARD_STATE_EMPTY) != 0});
     }
     return SCARD_S_SUCCESS;
@@ -128,7 +161,7 @@ LONG readStates(const std::vector<std::string>& names, std::vector<reader_report
 SC_API ScResult SC_CALL SC_GetState(ScWord access, ScWord* count, ScWord* states) {
     if (access != kScAccess || count == nullptr || states == nullptr) return SCARD_E_INVALID_PARAMETER;
     LibraryLock lock;
-    std::vector<std::string> names;
+    std::vector<ReaderName> names;
     LONG result = currentReaders(names);
     if (result != SCARD_S_SUCCESS) return result;
     std::vector<reader_report::Reader> readers;
@@ -147,9 +180,11 @@ SC_API ScResult SC_CALL SC_GetState(ScWord access, ScWord* count, ScWord* states
 SC_API ScResult SC_CALL SC_GetReaderList(ScWord access, char* buffer) {
     if (access != kScAccess || buffer == nullptr) return SCARD_E_INVALID_PARAMETER;
     LibraryLock lock;
-    std::vector<std::string> names;
+    std::vector<ReaderName> names;
     const LONG result = currentReaders(names);
     if (result != SCARD_S_SUCCESS) return result;
-    reader_report::writeReaderList(names, buffer, kScReaderListSize);
+    std::vector<std::string> listed;
+    for (const ReaderName& name : names) listed.push_back(listedName(name));
+    reader_report::writeReaderList(listed, buffer, kScReaderListSize);
     return SCARD_S_SUCCESS;
 }

@@ -3,6 +3,7 @@ the MinGW tools (objdump, and windres decompiling the resources)."""
 import os
 import re
 import subprocess
+import tempfile
 import unittest
 
 import wine_env
@@ -16,6 +17,34 @@ PROGRAMS = ("Krev.exe", "Farrow.exe", "PortalLaunch.exe", "Runlatch.exe", "Pelli
 def objdump(program):
     return subprocess.run(["i686-w64-mingw32-objdump", "-p", os.path.join(DIST32, program)], capture_output=True,
                           text=True, check=True).stdout
+
+
+def imported_functions(program):
+    """(dll, function) for every function the program imports by name."""
+    functions, dll = [], None
+    for line in objdump(program).splitlines():
+        named = re.match(r"\s*DLL Name: (\S+)", line)
+        if named:
+            dll = named.group(1)
+            continue
+        entry = re.match(r"\t[0-9a-f]+\t +\d+ +(\w+)$", line)
+        if entry and dll:
+            functions.append((dll, entry.group(1)))
+    return functions
+
+
+# The Windows headers declare a function only for the Windows versions that have it: a program
+# that names each imported function compiles for Windows XP SP3 only if XP has them all.
+XP_CHECK_HEADER = """#define WINVER 0x0501
+#define _WIN32_WINNT 0x0501
+#define _WIN32_IE 0x0600
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <tlhelp32.h>
+#include <wininet.h>
+#include <winscard.h>
+"""
 
 
 def resources(program):
@@ -38,6 +67,20 @@ class BuiltPrograms(unittest.TestCase):
             allowed = SYSTEM_DLLS | ({"SC.dll"} if program == "Krev.exe" else set())
             self.assertLessEqual(imports, allowed, program)
         self.assertIn("SC.dll", re.findall(r"DLL Name: (\S+)", objdump("Krev.exe")))
+
+    def test_every_shipped_file_imports_only_what_windows_xp_sp3_has(self):
+        # msvcrt.dll is the system's C runtime, and SC.dll is our own.
+        functions = sorted({name for program in PROGRAMS + ("SC.dll",) for dll, name in imported_functions(program)
+                            if dll.lower() not in ("msvcrt.dll", "sc.dll")})
+        self.assertIn("EnterCriticalSection", functions)
+        with tempfile.NamedTemporaryFile("w", suffix=".cpp") as source:
+            source.write(XP_CHECK_HEADER + "void uses() {\n")
+            source.writelines("    (void)&%s;\n" % name for name in functions)
+            source.write("}\n")
+            source.flush()
+            check = subprocess.run(["i686-w64-mingw32-g++", "-fsyntax-only", source.name], capture_output=True,
+                                   text=True)
+        self.assertEqual(check.returncode, 0, "imports newer than Windows XP SP3:\n" + check.stderr[-3000:])
 
     def test_the_installer_and_the_cd_carry_the_i686_programs(self):
         setup = os.path.join(wine_env.ROOT, "dist", "KrevSetup.exe")
