@@ -67,7 +67,9 @@ int CheckVersion(platform::Platform& platform, platform::WindowHandle owner) {
     while (!file->atEnd()) {
         std::memset(line, 0, sizeof line);
         platform.sleep(kLinePauseMs);
-        file->readLine(line, sizeof line);
+        // A read that fails before the end (a stream error) ends the file too: it would fail
+        // again at every pass, on the user-interface thread.
+        if (!file->readLine(line, sizeof line)) break;
         readVersionRecord(line, version);
     }
     file.reset();

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <stdexcept>
 #include <sstream>
 
 #include "platform/cp950.h"
@@ -55,7 +56,9 @@ bool keyLine(const std::string& line, std::string* key, std::string* value) {
 // Ctrl-Z (0x1A) ends the file; fgets and feof as the runtime has them.
 class SimTextFile final : public TextFile {
 public:
-    explicit SimTextFile(std::string bytes) {
+    // `failAfter` bytes are read; every read after them fails with a stream error, which is not
+    // the end of the file (a file on a drive that went away).
+    explicit SimTextFile(std::string bytes, std::size_t failAfter = std::string::npos) : failAfter_(failAfter) {
         for (std::size_t at = 0; at < bytes.size() && bytes[at] != '\x1a'; ++at) {
             if (bytes[at] == '\r' && at + 1 < bytes.size() && bytes[at + 1] == '\n') continue;
             data_.push_back(bytes[at]);
@@ -63,8 +66,13 @@ public:
     }
     bool atEnd() override { return end_; }
     bool readLine(char* buffer, int size) override {
+        if (position_ >= failAfter_) {
+            // A reader that never gives up on a failing file would read for ever.
+            if (++failedReads_ > kMostFailedReads) throw std::runtime_error("reads go on after a stream error");
+            return false;
+        }
         int used = 0;
-        while (used < size - 1) {
+        while (used < size - 1 && position_ < failAfter_) {
             if (position_ >= data_.size()) {
                 end_ = true;
                 break;
@@ -79,9 +87,12 @@ public:
     }
 
 private:
+    static constexpr int kMostFailedReads = 100;
     std::string data_;
     std::size_t position_ = 0;
     bool end_ = false;
+    std::size_t failAfter_;
+    int failedReads_ = 0;
 };
 
 }  // namespace
@@ -208,8 +219,10 @@ std::unique_ptr<TextFile> SimPlatform::openTextFile(const char* path) {
     fileOpenAttempts.emplace_back(path);
     std::ifstream stream(pathOf(path), std::ios::binary);
     if (!stream) return nullptr;
+    const auto failing = readErrorsAfter.find(path);
     return std::make_unique<SimTextFile>(
-        std::string((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>()));
+        std::string((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>()),
+        failing == readErrorsAfter.end() ? std::string::npos : failing->second);
 }
 
 }  // namespace platform::sim

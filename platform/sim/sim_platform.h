@@ -166,6 +166,7 @@ public:
     std::vector<unsigned> threadJoinLimits;  // the longest wait asked for at each join
     std::vector<std::string> deletions;      // files deleted, as named
     std::vector<std::string> readOnlyFiles;  // profile files that cannot be written
+    std::map<std::string, std::size_t> readErrorsAfter;  // text files, as named: reads fail past this byte
     // Windows destroyed and GDI objects deleted, each with the threads still running then.
     std::vector<std::pair<std::string, int>> releases;
     Point cursor{0, 0};

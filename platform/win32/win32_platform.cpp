@@ -416,11 +416,13 @@ ThreadHandle Win32Platform::startThread(ThreadRoutine routine, void* argument) {
 bool Win32Platform::joinThread(ThreadHandle thread, unsigned milliseconds) {
     HANDLE handle = reinterpret_cast<HANDLE>(thread);
     const bool ended = WaitForSingleObject(handle, milliseconds) == WAIT_OBJECT_0;
-    // A thread stuck in a call (the card library hanging) is ended where it stands.
+    // A thread stuck in a call (the card library hanging) is ended where it stands. Termination
+    // completes after the call returns: the caller frees what the thread uses once this returns.
     if (!ended) {
         DWORD code = 0;
         GetExitCodeThread(handle, &code);
         TerminateThread(handle, code);
+        WaitForSingleObject(handle, INFINITE);
     }
     CloseHandle(handle);
     return ended;

@@ -197,6 +197,13 @@ TEST_F(VersionCheck, AnEmptyFileGivesZeroWithoutAMessage) {
     EXPECT_TRUE(sim.messageBoxes.empty());
 }
 
+TEST_F(VersionCheck, AReadThatFailsBeforeTheEndEndsTheFileWithWhatWasRead) {
+    sim.readErrorsAfter[".\\Ver.chk"] = 39;  // the first line, whole
+    publish("<p>VersionCheck000=003.002.000.002</p>\r\n<p>more</p>\r\n");
+    EXPECT_EQ(CheckVersion(sim, 0), 1);
+    EXPECT_LT(sim.now(), 1000);
+}
+
 TEST_F(VersionCheck, CtrlZEndsTheFileAsTheRuntimesTextModeReadingDoes) {
     publish(" VersionCheck000=003.002.000.001\n\x1a VersionCheck000=004.000.000.000\n");
     EXPECT_EQ(CheckVersion(sim, 7), 0);
