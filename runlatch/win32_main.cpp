@@ -4,6 +4,9 @@
 #include "runlatch/autorun_starter.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // The working directory may be a drive whose disc was taken out: the start then fails
+    // quietly instead of raising the system's "no disk" box.
+    SetErrorMode(SEM_FAILCRITICALERRORS);
     platform::win32::Win32ProcessStarter system;
     return runAutorunStarter(system);
 }

@@ -68,6 +68,10 @@ class BuiltPrograms(unittest.TestCase):
             self.assertLessEqual(imports, allowed, program)
         self.assertIn("SC.dll", re.findall(r"DLL Name: (\S+)", objdump("Krev.exe")))
 
+    def test_the_programs_that_look_at_drives_turn_the_no_disk_boxes_off(self):
+        for program in ("PortalLaunch.exe", "Runlatch.exe", "Farrow.exe"):
+            self.assertIn(("KERNEL32.dll", "SetErrorMode"), imported_functions(program), program)
+
     def test_every_shipped_file_imports_only_what_windows_xp_sp3_has(self):
         # msvcrt.dll is the system's C runtime, and SC.dll is our own.
         functions = sorted({name for program in PROGRAMS + ("SC.dll",) for dll, name in imported_functions(program)
