@@ -12,7 +12,14 @@ bool CKrevSystemTrayApp::InitInstance() {
 
     dialog_ = new CKrevSystemTrayDlg(platform_, *this);
     const platform::IconHandle icon = platform_.loadIcon(IDR_MAINFRAME);
-    if (!dialog_->tray.AddIcon(WM_TRAY_NOTIFY, "Vyx", icon, IDR_TRAY_MENU)) {
+    // At a slow logon the shell may not take icons yet: Krev waits for it, within a bound,
+    // rather than be gone for the day.
+    bool added = dialog_->tray.AddIcon(WM_TRAY_NOTIFY, "Vyx", icon, IDR_TRAY_MENU);
+    for (unsigned waited = 0; !added && waited < kShellWaitMs; waited += kShellRetryMs) {
+        platform_.sleep(kShellRetryMs);
+        added = dialog_->tray.AddIcon(WM_TRAY_NOTIFY, "Vyx", icon, IDR_TRAY_MENU);
+    }
+    if (!added) {
         delete dialog_;
         dialog_ = nullptr;
         return false;

@@ -4,6 +4,9 @@
 #include "krev/main_dialog.h"
 
 constexpr unsigned WM_TRAY_NOTIFY = 0x0400 + 111;
+// How long start-up waits for the shell to take the tray icon, asking once a second.
+constexpr unsigned kShellWaitMs = 5 * 60 * 1000;
+constexpr unsigned kShellRetryMs = 1000;
 
 class CKrevSystemTrayApp : public CommandTarget {
 public:
@@ -12,8 +15,8 @@ public:
     CKrevSystemTrayApp(const CKrevSystemTrayApp&) = delete;
     CKrevSystemTrayApp& operator=(const CKrevSystemTrayApp&) = delete;
 
-    // Starts the program and runs its event loop; false once the loop has ended, or at once
-    // when the tray icon cannot be added.
+    // Starts the program and runs its event loop; false once the loop has ended, or when the
+    // tray icon could not be added within kShellWaitMs.
     bool InitInstance();
     bool OnCommand(unsigned id) override;
 

@@ -159,6 +159,11 @@ void CKrevSystemTrayDlg::OnSelectReader() {
     platform_.setTimer(handle(), kAutoConnectTimer, kAutoConnectPeriodMs);
 }
 
+// A close request (Exit sends one before deleting the dialog; Alt+F4 on the About box) is
+// answered here with what Windows' default processing does for this dialog, whose Cancel button
+// is disabled, but without its warning beep: nothing. Wine's default would post Cancel instead.
+bool CKrevSystemTrayDlg::OnClose() { return true; }
+
 // OK and Cancel stop the timer and hide the dialog; autoConnect keeps its value.
 void CKrevSystemTrayDlg::OnOK() {
     platform_.killTimer(handle(), kAutoConnectTimer);

@@ -40,6 +40,7 @@ public:
     void onTimer(unsigned id) override { OnTimer(id); }
     void onInitMenuPopup(platform::MenuHandle popup) override { OnInitMenuPopup(popup); }
     bool onDrawItem(const platform::DrawItemInfo& item) override;
+    bool onClose() override { return OnClose(); }
 
     void OnTimer(unsigned id);
     void OnAutoConnect();
@@ -48,6 +49,7 @@ public:
     void OnSelectReader();
     void OnOK();
     void OnCancel();
+    bool OnClose();
 
     std::string readerSelect;
     std::string registerCheck;

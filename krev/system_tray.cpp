@@ -23,7 +23,8 @@ int OpenWebPage(platform::Platform& platform, const char* address) {
     return 0;
 }
 
-CSystemTray::CSystemTray(platform::Platform& platform) : platform_(platform) {}
+CSystemTray::CSystemTray(platform::Platform& platform)
+    : platform_(platform), taskbarCreated_(platform.registerWindowMessage("TaskbarCreated")) {}
 
 CSystemTray::~CSystemTray() {
     record_.flags = 0;
@@ -31,8 +32,9 @@ CSystemTray::~CSystemTray() {
     if (window_ != 0) platform_.destroyWindow(window_);
 }
 
+// May be called again while it fails (the shell not up yet at logon): the window is made once.
 bool CSystemTray::AddIcon(unsigned callbackMessage, const char* tip, platform::IconHandle icon, unsigned id) {
-    window_ = platform_.createHiddenWindow(kTrayWindowTitle, this);
+    if (window_ == 0) window_ = platform_.createHiddenWindow(kTrayWindowTitle, this);
     if (window_ == 0) return false;
     record_.window = window_;
     record_.id = id;
@@ -41,7 +43,14 @@ bool CSystemTray::AddIcon(unsigned callbackMessage, const char* tip, platform::I
     record_.callbackMessage = callbackMessage;
     record_.size = kRecordSize;
     cp950::copyBounded(record_.tip, sizeof record_.tip, tip, std::strlen(tip));
-    return platform_.notifyIcon(platform::NotifyAction::add, record_);
+    return addToShell();
+}
+
+// A busy shell may add the icon and still report a time-out: the icon is then there to modify.
+bool CSystemTray::addToShell() {
+    record_.flags = platform::kNifMessage | platform::kNifIcon | platform::kNifTip;
+    return platform_.notifyIcon(platform::NotifyAction::add, record_) ||
+           platform_.notifyIcon(platform::NotifyAction::modify, record_);
 }
 
 bool CSystemTray::ChangeIcon(std::uint16_t iconId) {
@@ -52,6 +61,12 @@ bool CSystemTray::ChangeIcon(std::uint16_t iconId) {
 
 std::intptr_t CSystemTray::WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
     if (message == record_.callbackMessage) return HandleIconMessage(wParam, lParam);
+    // A new taskbar (the shell restarted) has none of the old icons: ours goes back with its
+    // current picture and tip.
+    if (taskbarCreated_ != 0 && message == taskbarCreated_) {
+        if (record_.window != 0) addToShell();
+        return 0;
+    }
     return platform_.defaultWindowProc(window_, message, wParam, lParam);
 }
 

@@ -31,8 +31,10 @@ public:
 
 private:
     bool showPopupMenu();
+    bool addToShell();
 
     platform::Platform& platform_;
+    unsigned taskbarCreated_;
     platform::WindowHandle window_ = 0;
     platform::NotifyIconRecord record_{};
     int menuDepth_ = 0;

@@ -95,7 +95,6 @@ protected:
 };
 
 // Receives the messages of a modeless dialog that the platform created from a template.
-// Close requests get the platform's default dialog handling.
 class DialogEvents {
 public:
     // Runs while the dialog is being created; true lets the platform set the focus.
@@ -108,6 +107,9 @@ public:
     virtual void onInitMenuPopup(MenuHandle popup) = 0;
     // An owner-drawn control of this dialog needs painting; false when no one draws it.
     virtual bool onDrawItem(const DrawItemInfo& item) = 0;
+    // WM_CLOSE: true when the dialog answered it; false leaves it to the default dialog
+    // processing, which posts Cancel, or on Windows beeps when the Cancel button is disabled.
+    virtual bool onClose() { return false; }
 
 protected:
     ~DialogEvents() = default;
@@ -235,6 +237,9 @@ public:
     // Resources and the notification area.
     virtual IconHandle loadIcon(unsigned id) = 0;
     virtual bool notifyIcon(NotifyAction action, const NotifyIconRecord& record) = 0;
+    // The number of a message that programs agree on by name (RegisterWindowMessage); 0 when
+    // the system has none to give.
+    virtual unsigned registerWindowMessage(const char* name) = 0;
 
     // Menus.
     virtual MenuHandle loadMenu(unsigned id) = 0;

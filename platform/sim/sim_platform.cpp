@@ -251,10 +251,35 @@ void SimPlatform::makeToolWindow(WindowHandle window) { windows_.at(window).tool
 
 void SimPlatform::setWindowIcons(WindowHandle window, IconHandle icon) { windows_.at(window).icon = icon; }
 
-// The default dialog processing answers a close request by posting Cancel, as Wine's does.
+// A close request that the dialog does not answer gets Windows' default dialog processing: it
+// posts Cancel, unless the template's Cancel button is disabled; then it beeps and does nothing.
+// (Wine posts Cancel in either case.)
 void SimPlatform::sendClose(WindowHandle window) {
     closeRequests.push_back(window);
-    if (windows_.at(window).dialog != nullptr) posted_.push_back(PostedCommand{window, 2, kBnClicked});
+    SimWindow& target = windows_.at(window);
+    if (target.destroyed || target.dialog == nullptr || target.dialog->onClose()) return;
+    constexpr unsigned kCancel = 2;
+    if (disabledControls_[target.templateId].count(kCancel) != 0) {
+        ++beeps;
+        return;
+    }
+    posted_.push_back(PostedCommand{window, kCancel, kBnClicked});
+}
+
+unsigned SimPlatform::registerWindowMessage(const char* name) {
+    auto known = registeredMessages_.find(name);
+    if (known != registeredMessages_.end()) return known->second;
+    const unsigned number = 0xC000u + static_cast<unsigned>(registeredMessages_.size());
+    registeredMessages_[name] = number;
+    return number;
+}
+
+void SimPlatform::restartShell() {
+    shellIcons.clear();
+    const unsigned taskbarCreated = registerWindowMessage("TaskbarCreated");
+    std::vector<WindowHandle> handles;
+    for (const auto& entry : windows_) handles.push_back(entry.first);
+    for (WindowHandle handle : handles) sendMessage(handle, taskbarCreated, 0, 0);
 }
 
 void SimPlatform::setTimer(WindowHandle window, unsigned id, unsigned milliseconds) {
@@ -269,7 +294,7 @@ bool SimPlatform::notifyIcon(NotifyAction action, const NotifyIconRecord& record
     bool accepted = false;
     switch (action) {
     case NotifyAction::add:
-        accepted = !refuseIcons && record.window != 0 && !known;
+        accepted = !refuseIcons && now() >= shellReadyAtMs && record.window != 0 && !known;
         if (accepted) shellIcons[key] = ShellIcon{record.icon, record.tip, record.callbackMessage};
         break;
     case NotifyAction::modify:

@@ -8,6 +8,7 @@
 #include <functional>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -108,7 +109,14 @@ public:
     SimWindow& window(WindowHandle window);
     bool timerRunning(WindowHandle window, unsigned id);
     unsigned timerPeriod(WindowHandle window, unsigned id);
-    void defineDialog(unsigned templateId, const std::string& caption) { dialogCaptions_[templateId] = caption; }
+    // A dialog template: its caption and the controls it has disabled.
+    void defineDialog(unsigned templateId, const std::string& caption, std::set<unsigned> disabledControls = {}) {
+        dialogCaptions_[templateId] = caption;
+        disabledControls_[templateId] = std::move(disabledControls);
+    }
+    // The shell restarts (Explorer crashed): every icon is gone, and every top-level window is
+    // sent the message registered as "TaskbarCreated" once the new taskbar is up.
+    void restartShell();
     void defineMenu(unsigned id, const std::vector<MenuItem>& items) { menuResources_[id] = items; }
     std::intptr_t sendMessage(WindowHandle window, unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
     bool sendCommand(WindowHandle window, unsigned id, unsigned code = kMenuCommand);
@@ -160,6 +168,8 @@ public:
     bool messageLoopRan = false;
     bool quitPosted = false;
     bool refuseIcons = false;
+    long long shellReadyAtMs = 0;  // before this virtual time the shell refuses every icon
+    int beeps = 0;                 // warning beeps of the default dialog processing
     bool refuseHiddenWindows = false;
     bool refuseThreads = false;
     bool refuseStopSignals = false;
@@ -200,6 +210,7 @@ public:
     void killTimer(WindowHandle window, unsigned id) override;
     IconHandle loadIcon(unsigned id) override { return kIconBase + id; }
     bool notifyIcon(NotifyAction action, const NotifyIconRecord& record) override;
+    unsigned registerWindowMessage(const char* name) override;
     MenuHandle loadMenu(unsigned id) override;
     MenuHandle subMenu(MenuHandle menu, int position) override;
     void destroyMenu(MenuHandle menu) override;
@@ -287,6 +298,8 @@ private:
     WindowHandle mainWindow_ = 0;
     std::map<std::pair<WindowHandle, unsigned>, Timer> timers_;
     std::map<unsigned, std::string> dialogCaptions_;
+    std::map<unsigned, std::set<unsigned>> disabledControls_;
+    std::map<std::string, unsigned> registeredMessages_;
     std::map<unsigned, std::vector<MenuItem>> menuResources_;
     std::map<MenuHandle, Menu> menus_;
     MenuHandle nextMenu_ = 0x5000;

@@ -53,7 +53,14 @@ INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     if (events == nullptr) return FALSE;
     switch (message) {
     case WM_COMMAND:
+        // Windows never reports a click of a disabled button; Wine's dialog manager does for Esc
+        // and Enter (Cancel and OK of the About box are disabled): such a click is dropped.
+        if (HIWORD(wParam) == BN_CLICKED && lParam != 0 && !IsWindowEnabled(reinterpret_cast<HWND>(lParam))) {
+            return TRUE;
+        }
         return events->onCommand(LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
+    case WM_CLOSE:
+        return events->onClose() ? TRUE : FALSE;
     case WM_TIMER:
         events->onTimer(static_cast<unsigned>(wParam));
         return TRUE;
@@ -375,6 +382,8 @@ bool Win32Platform::notifyIcon(NotifyAction action, const NotifyIconRecord& reco
     data.szTip[sizeof data.szTip - 1] = '\0';
     return Shell_NotifyIconA(static_cast<DWORD>(action), &data) != FALSE;
 }
+
+unsigned Win32Platform::registerWindowMessage(const char* name) { return RegisterWindowMessageA(name); }
 
 MenuHandle Win32Platform::loadMenu(unsigned id) {
     return reinterpret_cast<MenuHandle>(LoadMenuA(instance_, MAKEINTRESOURCEA(id)));

@@ -69,6 +69,7 @@ public:
 
     IconHandle loadIcon(unsigned id) override;
     bool notifyIcon(NotifyAction action, const NotifyIconRecord& record) override;
+    unsigned registerWindowMessage(const char* name) override;
 
     MenuHandle loadMenu(unsigned id) override;
     MenuHandle subMenu(MenuHandle menu, int position) override;

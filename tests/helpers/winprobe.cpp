@@ -14,7 +14,11 @@
 //                                                   windows of other programs, shown "guard A" with a child
 //                                                   "guard C", hidden "guard B", then hidden HEX_READY
 //   winprobe run HEX_COMMAND_LINE                 -> CreateProcessA(NULL, line), waits, prints the exit code
+//   winprobe untray HEX_TITLE ID                  -> removes that window's notification icon ID, as a
+//                                                   crashing shell loses it
+//   winprobe taskbar-created HEX_ANY              -> broadcasts "TaskbarCreated", as a restarted shell does
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -129,7 +133,17 @@ int main(int argc, char** argv) {
         std::printf("%d\n", count.windows);
         return 0;
     }
+    if (verb == "taskbar-created") {
+        return PostMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0) ? 0 : 2;
+    }
     HWND window = FindWindowA(nullptr, text.c_str());
+    if (verb == "untray" && argc == 4 && window != nullptr) {
+        NOTIFYICONDATAA icon{};
+        icon.cbSize = NOTIFYICONDATAA_V2_SIZE;
+        icon.hWnd = window;
+        icon.uID = number(argv[3]);
+        return Shell_NotifyIconA(NIM_DELETE, &icon) ? 0 : 2;
+    }
     if (verb == "find") {
         if (window == nullptr) {
             std::printf("none\n");

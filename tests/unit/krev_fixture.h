@@ -40,7 +40,7 @@ inline std::vector<platform::sim::MenuItem> trayMenuResource() {
 class KrevFixture : public ::testing::Test {
 protected:
     KrevFixture() {
-        sim.defineDialog(IDD_ABOUT_BOX, KREV_ABOUT_CAPTION);
+        sim.defineDialog(IDD_ABOUT_BOX, KREV_ABOUT_CAPTION, {1, 2});  // OK and Cancel are disabled
         sim.defineDialog(IDD_SELECT_READER, KREV_READER_CAPTION);
         sim.defineMenu(IDR_TRAY_MENU, trayMenuResource());
     }

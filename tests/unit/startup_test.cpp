@@ -62,11 +62,24 @@ TEST_F(KrevFixture, WhenTheIconCannotBeAddedNothingElseIsCreated) {
     sim.refuseIcons = true;
     app = std::make_unique<CKrevSystemTrayApp>(sim);
     EXPECT_FALSE(app->InitInstance());
+    // It asked once a second for the bound, and then gave up.
+    EXPECT_GE(sim.now(), kShellWaitMs);
+    EXPECT_LE(sim.now(), kShellWaitMs + kShellRetryMs);
     EXPECT_EQ(app->dialog(), nullptr);
     EXPECT_EQ(sim.findWindow("About Vyx"), 0u);
     EXPECT_EQ(sim.liveThreads(), 0);
     EXPECT_FALSE(sim.messageLoopRan);
     EXPECT_EQ(sim.findWindow("CSystemTray Dummy Window"), 0u);  // its window went with it
+}
+
+TEST_F(KrevFixture, AShellThatTakesIconsOnlyLateInTheLogonStillGetsTheIcon) {
+    sim.shellReadyAtMs = 40000;
+    startKrev();
+    ASSERT_NE(app->dialog(), nullptr);
+    EXPECT_EQ(sim.shellIcons.size(), 1u);
+    EXPECT_TRUE(sim.timerRunning(mainWindow(), 1));
+    EXPECT_EQ(sim.liveThreads(), 1);
+    EXPECT_GE(sim.now(), 40000);
 }
 
 TEST_F(KrevFixture, ExitStopsThePollerBeforeRemovingTheIconAndThenDestroysTheWindow) {
@@ -82,6 +95,7 @@ TEST_F(KrevFixture, ExitStopsThePollerBeforeRemovingTheIconAndThenDestroysTheWin
     EXPECT_TRUE(sim.window(tray).destroyed);
     EXPECT_TRUE(sim.window(window).destroyed);
     EXPECT_TRUE(sim.quitPosted);
+    EXPECT_EQ(sim.beeps, 0) << "Windows beeps at a close request that the About box leaves to it";
 }
 
 TEST_F(KrevFixture, ThePollerHasStoppedBeforeAnyMemberOfTheDialogGoes) {
@@ -145,6 +159,12 @@ TEST_F(KrevFixture, TheAboutBoxOkButtonHidesItAndLeavesTheTimerRunning) {
     startKrev();
     sim.sendCommand(mainWindow(), ID_VERSION);
     EXPECT_TRUE(sim.window(mainWindow()).visible);
+    // Alt+F4 does nothing, as on Windows (its Cancel button is disabled), and without a beep.
+    sim.sendClose(mainWindow());
+    sim.deliverPosted();
+    EXPECT_TRUE(sim.window(mainWindow()).visible);
+    EXPECT_TRUE(sim.timerRunning(mainWindow(), 1));
+    EXPECT_EQ(sim.beeps, 0);
     EXPECT_TRUE(sim.sendCommand(mainWindow(), IDC_ABOUT_OK));
     EXPECT_FALSE(sim.window(mainWindow()).visible);
     EXPECT_TRUE(sim.timerRunning(mainWindow(), 1));

@@ -65,6 +65,19 @@ TEST_F(TrayIcon, ChangeIconSwapsOnlyThePictureAndKeepsTheTip) {
     EXPECT_EQ(shown.tip, "Vyx");
 }
 
+TEST_F(TrayIcon, AfterTheShellRestartsTheIconIsBackWithItsCurrentPictureAndTip) {
+    tray.AddIcon(1135, "Vyx", sim.loadIcon(128), 129);
+    tray.ChangeIcon(146);
+    sim.restartShell();
+    ASSERT_EQ(sim.shellIcons.count({trayWindow(), 129}), 1u);
+    const auto& shown = sim.shellIcons.at({trayWindow(), 129});
+    EXPECT_EQ(sim.iconId(shown.icon), 146u);
+    EXPECT_EQ(shown.tip, "Vyx");
+    EXPECT_EQ(shown.callbackMessage, 1135u);
+    // Its menu answers as before.
+    EXPECT_EQ(mouse(platform::kWmRButtonUp), 1);
+}
+
 TEST_F(TrayIcon, EitherButtonReleasedShowsAFreshMenuAtTheCursorOwnedByTheMainWindow) {
     tray.AddIcon(1135, "Vyx", sim.loadIcon(128), 129);
     sim.cursor = {900, 700};

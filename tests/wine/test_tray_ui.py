@@ -148,6 +148,13 @@ class TrayUserInterface(unittest.TestCase):
         self.wine.screenshot(os.path.join(SCREENSHOTS, "about_box.png"))
         left, top, right, bottom = map(int, self.wine.probe("rect", "About Vyx").split())
         self.assertLess(abs((left + right) // 2 - 512), 3)
+        # Esc and Alt+F4 do nothing, as on Windows, where the disabled Cancel button keeps the
+        # dialog manager from cancelling (Wine's would, and that would stop the timer).
+        self.wine.click((left + right) // 2, top + 8)
+        for keys in ("Escape", "alt+F4"):
+            self.wine.key(keys)
+            time.sleep(1.0)
+            self.assertTrue(self.wine.find_window("About Vyx")[2], "%s closed the About box" % keys)
         ok_left, ok_top, ok_right, ok_bottom = map(int, self.wine.probe("rect", "About Vyx", 1000).split())
         self.wine.click((ok_left + ok_right) // 2, (ok_top + ok_bottom) // 2)
         self.assertTrue(wait_until(lambda: not self.wine.find_window("About Vyx")[2]))
@@ -182,6 +189,17 @@ class TrayUserInterface(unittest.TestCase):
         self.wine.probe("post", dialog, WM_CLOSE, 0, 0)  # a close request acts as Cancel
         self.assertTrue(wait_until(lambda: not self.wine.find_window(dialog)[2]))
         self.assertFalse(os.path.exists(os.path.join(self.folder, "Reader.ini")))
+
+    def test_the_icon_comes_back_after_the_shell_restarts(self):
+        # As when Explorer crashes: the icon is lost; the new taskbar announces itself.
+        self.wine.probe("untray", "CSystemTray Dummy Window", 129)
+        self.assertTrue(wait_until(lambda: self.find_icon() is None), "the icon was not removed")
+        self.wine.probe("taskbar-created", "")
+        self.icon = wait_until(self.find_icon)
+        self.assertTrue(self.icon, "the icon did not come back")
+        items, _ = self.open_menu()
+        self.assertIn("結束", items, "the icon that came back shows no menu")
+        self.click_desktop()
 
     def test_exit_removes_the_icon_and_ends_krev(self):
         self.choose("結束")

@@ -267,6 +267,10 @@ class WineMachine:
         subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "--repeat", str(times), "--delay", "60",
                         str(button)], check=True, env=dict(os.environ, DISPLAY=self.display))
 
+    def key(self, keys):
+        """Presses keys (xdotool's names, "Escape", "alt+F4") in the window that has the focus."""
+        subprocess.run(["xdotool", "key", keys], check=True, env=dict(os.environ, DISPLAY=self.display))
+
     def probe(self, verb, text, *args, folder=None, timeout=30):
         result = subprocess.run([WINE, os.path.join(self.helpers, "winprobe.exe"), verb, hex_of(text)] +
                                 [str(a) for a in args], cwd=folder or self.root,
