@@ -199,10 +199,11 @@ class RealChain:
 
     # pcscd and vpcd.
 
-    def configure_readers(self, readers):
-        """vpcd with `readers` readers (two a driver entry), served by a fresh pcscd."""
+    def configure_readers(self, readers, names=friendly_name):
+        """vpcd with `readers` readers (two a driver entry, named by names(entry)), served by a
+        fresh pcscd."""
         self.stop_pcscd()
-        with open(inside(VPCD_CONFIG), "w") as config:
+        with open(inside(VPCD_CONFIG), "w", encoding="utf-8") as config:
             for entry in range((readers + 1) // 2):
                 port = self.first_port + 2 * entry
                 # One copy of the driver an entry: the driver keeps one set of ports per copy loaded.
@@ -211,7 +212,7 @@ class RealChain:
                     shutil.copy(inside(VPCD_DRIVER), inside(driver))
                 # pcscd gives the readers of entries with one friendly name the same names here.
                 config.write('FRIENDLYNAME "%s"\nDEVICENAME /dev/null:0x%X\nLIBPATH %s\nCHANNELID 0x%X\n\n'
-                             % (friendly_name(entry), port, driver, port))
+                             % (names(entry), port, driver, port))
         self.start_pcscd()
 
     def start_pcscd(self):

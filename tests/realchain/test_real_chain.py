@@ -6,7 +6,7 @@ import time
 import unittest
 
 import real_chain
-from real_chain import inside, is_card_grey, is_card_red, reader_name, tray_icon, wait_until
+from real_chain import friendly_name, inside, is_card_grey, is_card_red, reader_name, tray_icon, wait_until
 
 WM_COMMAND = 0x111
 ID_EXIT = 57665
@@ -147,6 +147,22 @@ class RealCardChain(unittest.TestCase):
         time.sleep(3.0)
         self.assertEqual(len(self.pages()), 2, "nothing opens during the grey-icon phase")
         self.assertTrue(wait_until(lambda: len(self.pages()) == 3, timeout=8), "the moved card was never opened")
+
+    def test_a_reader_whose_name_code_page_950_lacks_hides_no_card(self):
+        # The card library asks for all readers' states in one query: with the ANSI calls, the
+        # second entry's names came back with '?' and that query failed for every reader. (Wine
+        # 10's SCardListReadersW drops the names after such a name, a fault of its own: the
+        # second entry's second reader is not listed here.)
+        self.chain.configure_readers(4, names=lambda entry: "Virtual PCD É" if entry == 1 else friendly_name(entry))
+        try:
+            self.start_krev()
+            self.insert_and_wait(0, 1)
+        finally:
+            if self.krev is not None:
+                self.chain.probe("post", "About Vyx", WM_COMMAND, ID_EXIT, 0)
+                self.krev.wait(timeout=30)
+                self.krev = None
+            self.chain.configure_readers(2)
 
     def test_more_than_ten_readers(self):
         self.chain.configure_readers(12)
