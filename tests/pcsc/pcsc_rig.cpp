@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,8 +47,21 @@ bool eventually(const std::function<bool()>& condition, double seconds) {
     return condition();
 }
 
+bool PcscDaemon::machineHasOne() {
+    const int probe = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (probe < 0) return false;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, kSocketPath, sizeof address.sun_path - 1);
+    const bool answered = ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(probe);
+    return answered;
+}
+
 bool PcscDaemon::start() {
     if (running()) return true;
+    // A socket file that no one answers on is a killed run's leftover; one that answers is not ours.
+    if (machineHasOne()) return false;
     ::unlink(kSocketPath);
     pid_ = ::fork();
     if (pid_ == 0) {

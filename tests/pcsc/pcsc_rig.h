@@ -16,8 +16,11 @@ constexpr int kSecondReaderPort = 35964;
 class PcscDaemon {
 public:
     ~PcscDaemon() { stop(); }
-    // Starts pcscd in the foreground and waits until its socket answers; false on failure.
+    // Starts pcscd in the foreground and waits until its socket answers; false on failure, and
+    // when a pcscd that the tests did not start holds the socket.
     bool start();
+    // A pcscd of the machine (the user's card service, another run's) answers on the socket.
+    static bool machineHasOne();
     void stop();
     bool running() const { return pid_ > 0; }
 

@@ -44,6 +44,9 @@ bool hasBits(const Report& report, std::size_t reader, ScWord bits) {
 class CardLibrary : public ::testing::Test {
 protected:
     void SetUp() override {
+        if (PcscDaemon::machineHasOne()) {
+            GTEST_SKIP() << "the machine's own pcscd is running: these tests start theirs, and would stop its service";
+        }
         ASSERT_TRUE(daemon.start()) << "pcscd did not start";
         ASSERT_TRUE(eventually([] { return query().words.size() == 2; }, 10.0)) << readerList();
         query();  // the first report marks both readers as changed; start from a settled state
