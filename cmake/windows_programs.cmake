@@ -21,6 +21,27 @@ function(krev_deliverable target)
     set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${DIST_DIR})
 endfunction()
 
+# The version resource of a shipped file and, for a program (APP), its manifest: one template
+# each, in cmake/, for every file.
+string(REPLACE "." "," KREV_VERSION_COMMAS ${KREV_VERSION})
+function(krev_marks target file_name kind description)
+    set(KREV_FILE_NAME ${file_name})
+    set(KREV_FILE_DESCRIPTION ${description})
+    get_filename_component(KREV_INTERNAL_NAME ${file_name} NAME_WE)
+    set(marks ${CMAKE_BINARY_DIR}/marks/${KREV_INTERNAL_NAME})
+    if(kind STREQUAL "APP")
+        set(KREV_FILE_TYPE VFT_APP)
+        configure_file(${CMAKE_SOURCE_DIR}/cmake/program.manifest.in ${marks}.manifest @ONLY)
+        set(KREV_MANIFEST_LINE "1 24 \"${marks}.manifest\"")
+        set_source_files_properties(${marks}.rc PROPERTIES OBJECT_DEPENDS ${marks}.manifest)
+    else()
+        set(KREV_FILE_TYPE VFT_DLL)
+        set(KREV_MANIFEST_LINE "")
+    endif()
+    configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in ${marks}.rc @ONLY)
+    target_sources(${target} PRIVATE ${marks}.rc)
+endfunction()
+
 # Pictures, drawn by a script at build time.
 set(PICTURE_DIR ${CMAKE_BINARY_DIR}/pictures)
 set(PICTURES ${PICTURE_DIR}/card_red.ico ${PICTURE_DIR}/card_grey.ico ${PICTURE_DIR}/banner.bmp
@@ -30,6 +51,8 @@ add_custom_command(OUTPUT ${PICTURES}
     DEPENDS ${CMAKE_SOURCE_DIR}/krev/res/make_pictures.py
     COMMENT "Drawing icons and bitmaps")
 add_custom_target(pictures DEPENDS ${PICTURES})
+# The resource compiler does not report the pictures it reads: redrawn, they compile again.
+set_source_files_properties(krev/res/krev.rc runlatch/runlatch.rc PROPERTIES OBJECT_DEPENDS "${PICTURES}")
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${PICTURE_DIR} -I${CMAKE_SOURCE_DIR}/krev/res -I${CMAKE_BINARY_DIR}/generated")
 
 # SC.dll on PC/SC (shipped), the scriptable SC.dll for the Wine tests (bin/scripted), and the
@@ -39,6 +62,7 @@ set(SC_LINK_OPTIONS -s -static -static-libgcc -static-libstdc++
     $<$<STREQUAL:${CMAKE_SYSTEM_PROCESSOR},i686>:-Wl,--kill-at>)
 add_library(SC SHARED outside/sc/pcsc_sc.cpp outside/sc/reader_report.cpp ${CMAKE_BINARY_DIR}/sc.def)
 set_target_properties(SC PROPERTIES PREFIX "" OUTPUT_NAME SC)
+krev_marks(SC SC.dll DLL "Vyx 讀卡機函式庫")
 target_link_libraries(SC PRIVATE winscard)
 target_link_options(SC PRIVATE ${SC_LINK_OPTIONS})
 krev_deliverable(SC)
@@ -61,7 +85,9 @@ add_executable(Krev ${KREV_LOGIC_SOURCES} platform/win32/win32_platform.cpp plat
 add_dependencies(Krev pictures sc_import_library)
 target_link_libraries(Krev PRIVATE process_starter ${SC_IMPORT_LIBRARY} user32 gdi32 shell32)
 target_link_options(Krev PRIVATE ${WINDOWS_PROGRAM_LINK_OPTIONS} -s)
+target_link_libraries(Krev PRIVATE comctl32)
 krev_deliverable(Krev)
+krev_marks(Krev Krev.exe APP "Vyx 讀卡機監控程式")
 
 # The launchers stay small: C-style code, size-optimised and stripped.
 function(krev_launcher target)
@@ -72,17 +98,24 @@ function(krev_launcher target)
     krev_deliverable(${target})
 endfunction()
 krev_launcher(Farrow farrow/url_launcher.cpp farrow/win32_main.cpp)
+krev_marks(Farrow Farrow.exe APP "Vyx 網頁開啟程式")
 krev_launcher(PortalLaunch portallaunch/portal_launcher.cpp portallaunch/win32_main.cpp)
+krev_marks(PortalLaunch PortalLaunch.exe APP "Vyx 入口網站開啟程式")
 krev_launcher(Runlatch runlatch/autorun_starter.cpp runlatch/win32_main.cpp runlatch/runlatch.rc)
+krev_marks(Runlatch Runlatch.exe APP "Vyx 光碟自動執行程式")
 add_dependencies(Runlatch pictures)
 
 # The outside programs Krev starts: Pellit.dll and Go.dll are programs despite their names.
 krev_launcher(Pellit outside/pellit/version_fetcher.cpp outside/pellit/version_digest.cpp krev/version_record.cpp)
 target_link_libraries(Pellit PRIVATE wininet)
+krev_marks(Pellit Pellit.dll APP "Vyx 版本檢查程式")
 krev_launcher(Go outside/go/mail_starter.cpp)
 target_link_libraries(Go PRIVATE ole32)
+krev_marks(Go Go.dll APP "Vyx 客戶服務郵件程式")
 set_target_properties(Pellit Go PROPERTIES SUFFIX ".dll")
 krev_launcher(CloseKREV outside/closekrev/instance_closer.cpp)
+target_link_libraries(CloseKREV PRIVATE psapi)
+krev_marks(CloseKREV CloseKREV.exe APP "Vyx 程式結束工具")
 
 add_subdirectory(tests/helpers)
 
@@ -109,6 +142,8 @@ endif()
 set(INSTALLED_PROGRAMS Krev Farrow PortalLaunch SC Pellit Go CloseKREV)
 add_custom_command(OUTPUT ${SETUP_FILE}
     COMMAND ${MAKENSIS} -V2 -DTARGET=${NSIS_TARGET} -DPROGRAMS=${DIST_DIR} -DOUTFILE=${SETUP_FILE}
+            -DWEB_SERVER=${KREV_WEB_SERVER} -DPRODUCT=${KREV_PRODUCT} -DPUBLISHER=${KREV_COMPANY}
+            -DVERSION=${KREV_VERSION}
             -DPICTURES=${PICTURE_DIR} ${CMAKE_SOURCE_DIR}/installer/krev_setup.nsi
     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/installer
     DEPENDS ${INSTALLED_PROGRAMS} pictures ${CMAKE_SOURCE_DIR}/installer/krev_setup.nsi

@@ -3,8 +3,10 @@
 the same card in grey, the About box banner and its small card picture.
 
 Usage: make_pictures.py OUTPUT_DIR
-Writes card_red.ico, card_grey.ico (48x48, 256 colours), banner.bmp (340x140, 24-bit) and
-small_card.bmp (32x37, 24-bit). Pure Python, so the build needs no imaging library."""
+Writes card_red.ico, card_grey.ico (48x48 in 256 colours, and 16, 20, 24 and 32 pixels in 32-bit
+colour with alpha, each drawn for its size so that the shell picks a drawn image rather than
+scaling one), banner.bmp (340x140, 24-bit) and small_card.bmp (32x37, 24-bit). Pure Python, so
+the build needs no imaging library."""
 import math
 import os
 import struct
@@ -16,8 +18,9 @@ SUPERSAMPLE = 4
 class Card:
     """A rounded card turned by `angle` degrees about its centre, with a square opening."""
 
-    def __init__(self, cx, cy, width, height, angle, colour, edge):
+    def __init__(self, cx, cy, width, height, angle, colour, edge, line=1.6):
         self.cx, self.cy = cx, cy
+        self.line = line  # the edge's width in pixels
         self.half_w, self.half_h = width / 2, height / 2
         self.cos, self.sin = math.cos(math.radians(angle)), math.sin(math.radians(angle))
         self.colour, self.edge = colour, edge
@@ -45,10 +48,11 @@ class Card:
         u, v = self.local(x, y)
         if not self.inside(u, v) or self.in_hole(u, v):
             return None
-        if not self.inside(u, v, inset=1.6):
+        if not self.inside(u, v, inset=self.line):
             return self.edge
         left, top, side = self.hole
-        if left - 1.4 <= u <= left + side + 1.4 and top - 1.4 <= v <= top + side + 1.4:
+        rim = self.line * 0.9
+        if left - rim <= u <= left + side + rim and top - rim <= v <= top + side + rim:
             return self.edge
         # A gold contact pad and a stripe make it read as a bank card.
         if 0.10 * self.half_w <= u <= 0.55 * self.half_w and -0.15 * self.half_h <= v <= 0.35 * self.half_h:
@@ -101,7 +105,8 @@ def nearest(palette, colour, cache):
     return cache[colour]
 
 
-def write_icon(path, pixels):
+def icon_image_256(pixels):
+    """A 256-colour icon image (BITMAPINFOHEADER, palette, XOR and AND masks)."""
     size = len(pixels)
     palette, cache = palette_256(), {}
     xor_rows, and_rows = [], []
@@ -119,10 +124,37 @@ def write_icon(path, pixels):
     image = b"".join(xor_rows) + b"".join(and_rows)
     header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 8, 0, len(image), 0, 0, 256, 0)
     colours = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in palette)
-    body = header + colours + image
-    directory = struct.pack("<HHH", 0, 1, 1) + struct.pack("<BBBBHHII", size, size, 0, 0, 1, 8, len(body), 22)
+    return header + colours + image
+
+
+def icon_image_alpha(pixels):
+    """A 32-bit icon image: premultiplied-free BGRA with its alpha, and an AND mask that
+    leaves out the fully transparent pixels (for systems that ignore the alpha)."""
+    size = len(pixels)
+    colour_rows, and_rows = [], []
+    for row in reversed(pixels):  # bottom-up
+        colour_rows.append(b"".join(struct.pack("<BBBB", p[2], p[1], p[0], p[3]) for p in row))
+        mask = bytearray((size + 7) // 8)
+        for x, p in enumerate(row):
+            if p[3] == 0:
+                mask[x // 8] |= 0x80 >> (x % 8)
+        mask += bytes((-len(mask)) % 4)
+        and_rows.append(bytes(mask))
+    image = b"".join(colour_rows) + b"".join(and_rows)
+    return struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(image), 0, 0, 0, 0) + image
+
+
+def write_icon(path, images):
+    """An icon file of several images: [(pixels, bits per pixel 8 or 32)]."""
+    bodies = [icon_image_256(pixels) if bits == 8 else icon_image_alpha(pixels) for pixels, bits in images]
+    directory = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for (pixels, bits), body in zip(images, bodies):
+        size = len(pixels)
+        directory += struct.pack("<BBBBHHII", size, size, 0 if bits == 32 else 0, 0, 1, bits, len(body), offset)
+        offset += len(body)
     with open(path, "wb") as out:
-        out.write(directory + body)
+        out.write(directory + b"".join(bodies))
 
 
 def write_bitmap(path, pixels, backdrop=(255, 255, 255)):
@@ -141,15 +173,25 @@ def write_bitmap(path, pixels, backdrop=(255, 255, 255)):
         out.write(header + info + data)
 
 
+ICON_SIZES = (16, 20, 24, 32)
 RED, RED_EDGE = (214, 36, 44), (120, 10, 18)
 GREY, GREY_EDGE = (160, 160, 160), (88, 88, 88)
 
 
 def main(output):
     os.makedirs(output, exist_ok=True)
-    card = lambda colour, edge: Card(24, 25, 38, 25, -28, colour, edge)
-    write_icon(os.path.join(output, "card_red.ico"), render(48, 48, [card(RED, RED_EDGE)]))
-    write_icon(os.path.join(output, "card_grey.ico"), render(48, 48, [card(GREY, GREY_EDGE)]))
+    def card_icon(colour, edge):
+        # The 48-pixel picture as it always was, then each small size drawn for itself: the
+        # card fills more of the square and its edge stays about a pixel wide.
+        images = [(render(48, 48, [Card(24, 25, 38, 25, -28, colour, edge)]), 8)]
+        for size in ICON_SIZES:
+            scale = size / 48
+            small = Card(24 * scale, 25 * scale, 44 * scale, 29 * scale, -24, colour, edge, line=max(0.9, 1.6 * scale))
+            images.append((render(size, size, [small]), 32))
+        return images
+
+    write_icon(os.path.join(output, "card_red.ico"), card_icon(RED, RED_EDGE))
+    write_icon(os.path.join(output, "card_grey.ico"), card_icon(GREY, GREY_EDGE))
 
     def sky(x, y):
         t = y / 140

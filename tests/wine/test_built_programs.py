@@ -10,7 +10,13 @@ import wine_env
 
 DIST32 = os.path.join(wine_env.ROOT, "dist", "win32")
 SYSTEM_DLLS = {"KERNEL32.dll", "msvcrt.dll", "USER32.dll", "SHELL32.dll", "GDI32.dll", "ADVAPI32.dll", "WININET.DLL",
-               "ole32.dll", "WinSCard.dll"}
+               "ole32.dll", "WinSCard.dll", "PSAPI.DLL", "COMCTL32.DLL"}
+DESCRIPTIONS = {"Krev.exe": "Vyx 讀卡機監控程式", "Farrow.exe": "Vyx 網頁開啟程式", "PortalLaunch.exe": "Vyx 入口網站開啟程式",
+                "Runlatch.exe": "Vyx 光碟自動執行程式", "Pellit.dll": "Vyx 版本檢查程式", "Go.dll": "Vyx 客戶服務郵件程式",
+                "CloseKREV.exe": "Vyx 程式結束工具", "SC.dll": "Vyx 讀卡機函式庫"}
+SUPPORTED_OS = ("e2011457-1546-43c5-a5fe-008deee3d3f0", "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
+                "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38", "1f676c76-80e1-4239-95bb-83d0f6d0da78",
+                "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a")
 PROGRAMS = ("Krev.exe", "Farrow.exe", "PortalLaunch.exe", "Runlatch.exe", "Pellit.dll", "Go.dll", "CloseKREV.exe")
 
 
@@ -38,8 +44,11 @@ def imported_functions(program):
 XP_CHECK_HEADER = """#define WINVER 0x0501
 #define _WIN32_WINNT 0x0501
 #define _WIN32_IE 0x0600
+#define PSAPI_VERSION 1
 #include <windows.h>
+#include <commctrl.h>
 #include <objbase.h>
+#include <psapi.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 #include <wininet.h>
@@ -103,9 +112,45 @@ class BuiltPrograms(unittest.TestCase):
         exports = re.findall(r"^\s*\[\s*\d+\] (\S+)$", objdump("SC.dll"), re.M)
         self.assertEqual(sorted(exports), ["SC_GetReaderList", "SC_GetState"])
 
-    def test_runlatch_carries_an_application_icon_and_nothing_else(self):
-        kinds = set(re.findall(r"/\* RT_(\w+) \*/", resources("Runlatch.exe")))
-        self.assertEqual(kinds, {"ICON", "GROUP_ICON"})
+    def test_runlatch_carries_an_application_icon_its_version_and_manifest_and_nothing_else(self):
+        text = resources("Runlatch.exe")
+        self.assertEqual(set(re.findall(r"/\* RT_(\w+) \*/", text)), {"ICON", "GROUP_ICON", "MANIFEST"})
+        self.assertEqual(set(re.findall(r"/\* Type: (\w+)", text)), {"icon", "group", "version", "24"})
+
+    def test_every_shipped_file_carries_its_version_and_every_program_its_manifest(self):
+        for program in PROGRAMS + ("SC.dll",):
+            text = resources(program)
+            self.assertIn("FILEVERSION 3, 2, 0, 1", text, program)
+            for key, value in (("CompanyName", '"Quenby"'), ("ProductName", '"Vyx"'), ("FileVersion", '"3.2.0.1"'),
+                               ("OriginalFilename", '"%s"' % program),
+                               ("FileDescription", 'L"%s"' % wide(DESCRIPTIONS[program]))):
+                self.assertIn('VALUE "%s", %s' % (key, value), text, program)
+            manifest = "".join(re.findall(r'^\s*"(.*)"$', text.split("RT_MANIFEST")[-1], re.M)) \
+                if "RT_MANIFEST" in text else ""
+            if program == "SC.dll":
+                self.assertEqual(manifest, "", "a library takes its caller's manifest")
+                continue
+            self.assertIn('requestedExecutionLevel level=""asInvoker""', manifest, program)
+            for system in SUPPORTED_OS:
+                self.assertIn(system, manifest, program)
+            self.assertIn('name=""Microsoft.Windows.Common-Controls"" version=""6.0.0.0""', manifest, program)
+            self.assertIn(">false</dpiAware>", manifest, program)
+            self.assertIn(">true</gdiScaling>", manifest, program)
+
+    def test_the_installer_asks_for_an_administrator_and_is_aware_of_the_display_scaling(self):
+        with open(os.path.join(wine_env.ROOT, "dist", "KrevSetup.exe"), "rb") as installer:
+            image = installer.read()
+        self.assertIn(b'level="requireAdministrator"', image)
+        self.assertIn(b"<dpiAware>true</dpiAware>", image.replace(b' xmlns="http://schemas.microsoft.com/SMI/2005/'
+                                                                    b'WindowsSettings"', b""))
+
+    def test_the_card_icons_carry_an_image_drawn_for_each_size(self):
+        text = resources("Krev.exe")
+        for icon in (128, 144, 146):
+            group = text.split("%d 14 /* RT_GROUP_ICON */" % icon)[1].split("END")[0]
+            sizes = sorted((int(width, 8), int(bits)) for width, bits in
+                           re.findall(r'"\\(\d+)\\\d+\\000\\000", 1, (\d+),', group))
+            self.assertEqual(sizes, [(16, 32), (20, 32), (24, 32), (32, 32), (48, 8)], icon)
 
     def test_the_tray_menu_has_its_fourteen_positions_in_chinese_taiwan(self):
         rc = resources("Krev.exe")
