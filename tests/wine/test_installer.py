@@ -3,6 +3,7 @@ nothing is installed before: the shipped i686 installer and CD where the kernel 
 otherwise the x86_64 build of the same NSIS script with the x86_64 programs."""
 import glob
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -17,7 +18,11 @@ WM_COMMAND = 0x111
 ID_EXIT = 57665
 SETUP = wine_env.SETUP
 CD_IMAGE = wine_env.CD_IMAGE
-UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vyx"
+UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vyx"
+# The 32-bit installer writes the 32-bit view of the registry, as on 64-bit Windows.
+REGISTRY_VIEW = ["/reg:32"] if wine_env.SHIPPED else ["/reg:64"]
+VERSION_BOX = "Krev"  # the version check's message box, captioned with the program's name
+HELD_MESSAGE = "Krev is held by its version message box"
 INSTALLED = ["CloseKREV.exe", "DefaultCheck.htm", "Farrow.exe", "Go.dll", "Krev.exe", "Pellit.dll", "PortalLaunch.exe",
              "SC.dll", "Uninstall.exe"]
 SCREENSHOTS = os.path.join(wine_env.ROOT, "build", "screenshots")
@@ -42,7 +47,7 @@ class Installer(unittest.TestCase):
         shutil.rmtree(self.krev_folder, ignore_errors=True)
         for link in self.shortcuts():
             os.remove(link)
-        self.wine_command("reg", "delete", UNINSTALL_KEY, "/f")
+        self.wine_command("reg", "delete", UNINSTALL_KEY, "/f", *REGISTRY_VIEW)
 
     def wine_command(self, *args, timeout=120):
         """Runs a Wine command to its end; returns its exit code and what it printed. The output goes
@@ -57,26 +62,101 @@ class Installer(unittest.TestCase):
     def krev_pids(self):
         return wine_env.prefix_pids(self.wine.env["WINEPREFIX"], "Krev.exe")
 
-    def shortcuts(self):
-        menu = glob.glob(os.path.join(self.drive_c, "users", "*", "AppData", "Roaming", "Microsoft", "Windows",
-                                      "Start Menu", "Programs"))
+    def shortcuts(self, all_users=True):
+        """Our shortcuts in the all-users Start menu, or in the users' own ones."""
+        pattern = ("ProgramData",) if all_users else ("users", "*", "AppData", "Roaming")
+        menu = glob.glob(os.path.join(self.drive_c, *pattern, "Microsoft", "Windows", "Start Menu", "Programs"))
         return [path for root in menu for path in glob.glob(os.path.join(root, "**", "*.lnk"), recursive=True)
                 if "Vyx" in path]
 
     def start_menu(self):
-        return glob.glob(os.path.join(self.drive_c, "users", "*", "AppData", "Roaming", "Microsoft", "Windows",
-                                      "Start Menu", "Programs"))[0]
+        return os.path.join(self.drive_c, "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs")
+
+    def uninstall_entry(self):
+        code, entry = self.wine_command("reg", "query", UNINSTALL_KEY, *REGISTRY_VIEW)
+        return entry if code == 0 else None
+
+    def hold_krev_in_its_version_message_box(self):
+        """Krev from C:\\KREV with a card in and no Pellit.dll: its version check waits for
+        Ver.chk in vain and shows its message box, during which it defers Exit."""
+        shutil.copy(os.path.join(wine_env.HELPERS, "scripted", "SC.dll"), self.krev_folder)
+        os.remove(os.path.join(self.krev_folder, "Pellit.dll"))
+        write_card_script(self.folder, ["empty Quenby USB Reader"])
+        self.wine.start("C:\\KREV\\Krev.exe", self.folder)  # as installed: CloseKREV knows it by its path
+        self.assertTrue(wait_until(lambda: self.krev_windows() == 1))
+        time.sleep(1.0)
+        write_card_script(self.folder, ["present Quenby USB Reader"])
+        box = wait_until(lambda: self.wine.find_window(VERSION_BOX), timeout=40)
+        self.assertTrue(box and box[2], "the version check's message box never appeared")
 
     def install(self):
         code, _ = self.wine_command(SETUP, "/S")
         self.assertEqual(code, 0)
 
+    def traced_install(self):
+        """A silent install with Wine's trace of the security calls: Wine keeps no rights of
+        files (it reads back the same made-up ones whatever was set), so what the installer set
+        is read from the calls it made. Returns [(sddl, path)] in the order they were applied."""
+        with tempfile.TemporaryFile() as trace:
+            code = subprocess.run([wine_env.WINE, SETUP, "/S"], cwd=self.folder, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=trace, timeout=120,
+                                  env=self.wine.program_env(self.folder, WINEDEBUG="-all,trace+advapi,trace+security")
+                                  ).returncode
+            trace.seek(0)
+            lines = trace.read().decode("utf-8", "replace")
+        self.assertEqual(code, 0)
+        applied, sddl = [], None
+        for line in lines.splitlines():
+            made = re.search(r'ConvertStringSecurityDescriptorToSecurityDescriptorW L"([^"]*)"', line)
+            if made:
+                sddl = made.group(1)
+            # 0x80000004: the DACL, protected from what the parent folder would pass on.
+            set_on = re.search(r'SetNamedSecurityInfoW L"([^"]*)" 1 -2147483644 ', line)
+            if set_on:
+                applied.append((sddl, set_on.group(1).replace("\\\\", "\\")))
+        return applied
+
+    def assert_narrowed_rights(self, applied):
+        """The folder first, then each installed file: users run the programs and change none, may
+        create files in the folder, and nothing created there later can be run by anyone."""
+        execute, write_dac = 0x20, 0x40000
+        changes = 0x2 | 0x4 | 0x10 | 0x100 | 0x10000 | 0x40000 | 0x80000
+        aces = lambda sddl: [ace.split(";") for ace in re.findall(r"\(([^)]*)\)", sddl)]
+        mask = lambda ace: 0x1F01FF if ace[2] == "FA" else int(ace[2], 16)
+        paths = [path for _, path in applied]
+        self.assertEqual(paths[:1] + sorted(paths[1:]), ["C:\\KREV"] + ["C:\\KREV\\" + name for name in INSTALLED],
+                         "the rights were not set on the folder and then on each installed file")
+        folder = applied[0][0]
+        self.assertTrue(folder.startswith("D:P"), folder)
+        inherited = [ace for ace in aces(folder) if "OI" in ace[1]]
+        self.assertTrue(inherited)
+        for ace in inherited:
+            self.assertEqual(mask(ace) & (execute | write_dac), 0, "files created later could be run: %s" % ace)
+        self.assertIn(["A", "", "0x2", "", "", "BU"], aces(folder), "users cannot create Ver.chk")
+        self.assertIn("OW", [ace[5] for ace in inherited], "a file's owner could grant itself more")
+        for sddl, path in applied[1:]:
+            self.assertTrue(sddl.startswith("D:P"), path)
+            users = [ace for ace in aces(sddl) if ace[5] in ("BU", "WD", "AU")]
+            self.assertEqual(len(users), 1, path)
+            self.assertEqual(mask(users[0]) & changes, 0, "users may change %s" % path)
+            self.assertEqual(mask(users[0]) & execute, execute, "users may not run %s" % path)
+
     def krev_windows(self):
         return int(self.wine.probe("count", "About Vyx"))
 
     def test_install_start_reinstall_over_a_running_krev_and_uninstall(self):
-        # A silent install: the files, the shortcuts, the entry in "Programs and Features".
-        self.install()
+        # A silent install: the files, their rights, the shortcuts for all users, the entry in
+        # "Programs and Features" for the machine; an earlier per-user install's entry and
+        # shortcut of this user are gone.
+        self.wine_command("reg", "add", UNINSTALL_KEY.replace("HKLM", "HKCU"), "/v", "DisplayName", "/d", "Vyx", "/f")
+        own_startup = [path for path in glob.glob(os.path.join(self.drive_c, "users", "*", "AppData", "Roaming",
+                                                               "Microsoft", "Windows", "Start Menu", "Programs", "*"))
+                       if os.path.basename(path).lower() == "startup"][0]
+        with open(os.path.join(own_startup, "Vyx.lnk"), "wb") as earlier:
+            earlier.write(b"an earlier per-user install's shortcut")
+        self.assert_narrowed_rights(self.traced_install())
+        code, _ = self.wine_command("reg", "query", UNINSTALL_KEY.replace("HKLM", "HKCU"))
+        self.assertNotEqual(code, 0, "the earlier per-user entry is left")
         self.assertEqual(sorted(os.listdir(self.krev_folder)), INSTALLED)
         menu = self.start_menu()
         expected = {os.path.join("Startup", "Vyx.lnk"): "Krev.exe", os.path.join("Vyx", "Vyx.lnk"): "Krev.exe",
@@ -88,10 +168,19 @@ class Installer(unittest.TestCase):
             read = shell_link.read(found[link.lower()])
             self.assertEqual(read["target"].lower(), ("C:\\KREV\\" + program).lower(), link)
             self.assertEqual(read["working_dir"].lower(), "c:\\krev", link)
-        _, entry = self.wine_command("reg", "query", UNINSTALL_KEY)
+        self.assertEqual(self.shortcuts(all_users=False), [], "shortcuts went to the user's own Start menu")
+        entry = self.uninstall_entry()
+        self.assertIsNotNone(entry, "no uninstall entry under HKLM")
         for value in ("DisplayName    REG_SZ    Vyx", "DisplayVersion    REG_SZ    3.2.0.1",
-                      "Publisher    REG_SZ    Quenby", 'UninstallString    REG_SZ    "C:\\KREV\\Uninstall.exe"'):
+                      "Publisher    REG_SZ    Quenby", 'UninstallString    REG_SZ    "C:\\KREV\\Uninstall.exe"',
+                      "DisplayIcon    REG_SZ    C:\\KREV\\Krev.exe,0", "InstallLocation    REG_SZ    C:\\KREV",
+                      "URLInfoAbout    REG_SZ    http://www.quenby.example/", "NoModify    REG_DWORD    0x1",
+                      "NoRepair    REG_DWORD    0x1"):
             self.assertIn(value, entry)
+        size = int(re.search(r"EstimatedSize    REG_DWORD    (0x[0-9a-f]+)", entry).group(1), 16)
+        on_disk = sum(os.path.getsize(os.path.join(self.krev_folder, name)) for name in INSTALLED) // 1024
+        self.assertLess(abs(size - on_disk), 16, "EstimatedSize is the installed size in KiB")
+
         self.assertTrue(wait_until(lambda: self.krev_windows() == 1), "the installer starts Krev at its end")
 
         # Krev started by its Startup shortcut runs in C:\KREV: a card opens the portal page and
@@ -121,6 +210,28 @@ class Installer(unittest.TestCase):
         with open(settings, "rb") as ini:
             self.assertEqual(ini.read(), b"[Register]\r\nCheck=OK\r\n", "Reader.ini was not kept")
 
+        # Krev held by its version message box defers Exit: a silent upgrade and a silent
+        # uninstall stop with a non-zero code and change nothing (Pellit.dll stays missing, the
+        # entry and the shortcuts stay); once the box is closed, Krev ends and the upgrade runs.
+        self.wine.probe("send", "About Vyx", WM_COMMAND, ID_EXIT, 0)
+        self.assertTrue(wait_until(lambda: not self.krev_pids()))
+        self.hold_krev_in_its_version_message_box()
+        files = sorted(os.listdir(self.krev_folder))
+        code, _ = self.wine_command(SETUP, "/S")
+        self.assertEqual(code, 2, HELD_MESSAGE)
+        self.assertFalse(os.path.exists(os.path.join(self.krev_folder, "Pellit.dll")), "the upgrade replaced files")
+        code, _ = self.wine_command(os.path.join(self.krev_folder, "Uninstall.exe"), "/S", "_?=C:\\KREV")
+        self.assertEqual(code, 2, HELD_MESSAGE)
+        self.assertEqual(sorted(os.listdir(self.krev_folder)), files, "the uninstaller removed files")
+        self.assertIsNotNone(self.uninstall_entry(), "the uninstaller removed the entry")
+        self.assertEqual(len(self.shortcuts()), 4, "the uninstaller removed shortcuts")
+        self.assertEqual(len(self.krev_pids()), 1)
+        self.wine.probe("post", VERSION_BOX, WM_COMMAND, 1, 0)  # the user presses OK
+        self.assertTrue(wait_until(lambda: not self.krev_pids()), "Krev did not end after its box")
+        self.install()
+        self.assertTrue(os.path.exists(os.path.join(self.krev_folder, "Pellit.dll")))
+        self.assertTrue(wait_until(lambda: self.krev_windows() == 1 and len(self.krev_pids()) == 1))
+
         # A silent uninstall ends Krev and leaves nothing of ours.
         code, _ = self.wine_command(os.path.join(self.krev_folder, "Uninstall.exe"), "/S")
         self.assertEqual(code, 0)
@@ -128,8 +239,7 @@ class Installer(unittest.TestCase):
         self.assertTrue(wait_until(lambda: not os.path.exists(self.krev_folder), timeout=60), "C:\\KREV is left")
         self.assertEqual(self.shortcuts(), [])
         self.assertFalse(os.path.exists(os.path.join(menu, "Vyx")))
-        code, _ = self.wine_command("reg", "query", UNINSTALL_KEY)
-        self.assertNotEqual(code, 0, "the uninstall entry is left")
+        self.assertIsNone(self.uninstall_entry(), "the uninstall entry is left")
         self.assertTrue(wait_until(lambda: not self.krev_pids()))
         self.assertEqual(self.krev_windows(), 0)
 
