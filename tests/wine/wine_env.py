@@ -30,8 +30,9 @@ HELPERS = os.path.join(ROOT, "build", ARCH, "bin")
 SETUP = os.path.join(ROOT, "dist", "KrevSetup.exe") if SHIPPED else os.path.join(ROOT, "build", "x86_64", "KrevSetup.exe")
 CD_IMAGE = os.path.join(ROOT, "dist", "krev-cd.iso") if SHIPPED else os.path.join(ROOT, "build", "x86_64", "krev-cd.iso")
 PROGRAMS_RUN = ("the shipped i686 programs (dist/win32, dist/KrevSetup.exe, dist/krev-cd.iso)" if SHIPPED else
-                "the x86_64 builds of the same sources (dist/win64): this kernel does not run 32-bit code, "
-                "so the shipped i686 programs were not run")
+                "the x86_64 builds of the same sources (dist/win64): %s, so the shipped i686 programs were not run"
+                % ("KREV_PROGRAMS chose them" if os.environ.get("KREV_PROGRAMS") == "x86_64" else
+                   "this kernel does not run 32-bit code"))
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 PORTAL = "http://www.quenby.example/portal/index.htm"
