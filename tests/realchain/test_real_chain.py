@@ -1,6 +1,7 @@
 """The real card chain under Wine 10: Krev with our PC/SC SC.dll, Farrow and a recording browser,
 against pcscd with vpcd's virtual readers and a virtual card (scripts/trixie_root.sh builds the
 root; tests/realchain/real_chain.py runs it)."""
+import contextlib
 import os
 import time
 import unittest
@@ -148,15 +149,12 @@ class RealCardChain(unittest.TestCase):
         self.assertEqual(len(self.pages()), 2, "nothing opens during the grey-icon phase")
         self.assertTrue(wait_until(lambda: len(self.pages()) == 3, timeout=8), "the moved card was never opened")
 
-    def test_a_reader_whose_name_code_page_950_lacks_hides_no_card(self):
-        # The card library asks for all readers' states in one query: with the ANSI calls, the
-        # second entry's names came back with '?' and that query failed for every reader. (Wine
-        # 10's SCardListReadersW drops the names after such a name, a fault of its own: the
-        # second entry's second reader is not listed here.)
-        self.chain.configure_readers(4, names=lambda entry: "Virtual PCD É" if entry == 1 else friendly_name(entry))
+    @contextlib.contextmanager
+    def readers(self, count, names=friendly_name):
+        """vpcd with `count` readers for one test; afterwards Krev has ended and two readers are back."""
+        self.chain.configure_readers(count, names=names)
         try:
-            self.start_krev()
-            self.insert_and_wait(0, 1)
+            yield
         finally:
             if self.krev is not None:
                 self.chain.probe("post", "About Vyx", WM_COMMAND, ID_EXIT, 0)
@@ -164,9 +162,17 @@ class RealCardChain(unittest.TestCase):
                 self.krev = None
             self.chain.configure_readers(2)
 
+    def test_a_reader_whose_name_code_page_950_lacks_hides_no_card(self):
+        # The card library asks for all readers' states in one query: with the ANSI calls, the
+        # second entry's names came back with '?' and that query failed for every reader. (Wine
+        # 10's SCardListReadersW drops the names after such a name, a fault of its own: the
+        # second entry's second reader is not listed here.)
+        with self.readers(4, names=lambda entry: "Virtual PCD É" if entry == 1 else friendly_name(entry)):
+            self.start_krev()
+            self.insert_and_wait(0, 1)
+
     def test_more_than_ten_readers(self):
-        self.chain.configure_readers(12)
-        try:
+        with self.readers(12):
             self.start_krev()
             self.chain.probe("post", "About Vyx", WM_COMMAND, ID_SELECT_READER, 0)
             dialog = "Vyx - Select Reader"
@@ -183,13 +189,6 @@ class RealCardChain(unittest.TestCase):
             eleventh.remove()
             self.insert_and_wait(9, 1)
             self.assertIsNone(self.krev.poll())
-        finally:
-            if self.krev is not None:
-                self.chain.probe("post", "About Vyx", WM_COMMAND, ID_EXIT, 0)
-                self.krev.wait(timeout=30)
-                self.krev = None
-            self.chain.configure_readers(2)
-
 
 if __name__ == "__main__":
     unittest.main()
