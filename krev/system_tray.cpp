@@ -39,7 +39,6 @@ bool CSystemTray::AddIcon(unsigned callbackMessage, const char* tip, platform::I
     record_.window = window_;
     record_.id = id;
     record_.icon = icon;
-    record_.flags = platform::kNifMessage | platform::kNifIcon | platform::kNifTip;
     record_.callbackMessage = callbackMessage;
     record_.size = kRecordSize;
     cp950::copyBounded(record_.tip, sizeof record_.tip, tip, std::strlen(tip));
