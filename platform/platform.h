@@ -254,7 +254,8 @@ public:
     // Threads.
     virtual ThreadHandle startThread(ThreadRoutine routine, void* argument) = 0;
     // Waits up to `milliseconds` for the thread to end; a thread still running then is
-    // terminated, and waited for until it has ended. Closes the handle; false when the thread had to be terminated.
+    // terminated, and waited for until it has ended. Closes the handle; false when the thread
+    // had to be terminated.
     virtual bool joinThread(ThreadHandle thread, unsigned milliseconds) = 0;
     // nullptr when the system cannot make one.
     virtual std::unique_ptr<StopSignal> createStopSignal() = 0;

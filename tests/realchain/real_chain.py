@@ -127,7 +127,7 @@ class RealChain:
         self._previous_handlers = {sig: signal.signal(sig, self._interrupted) for sig in (signal.SIGTERM,)}
         atexit.register(self.close)
         try:
-            self.own_namespace = enter_own_mount_namespace()
+            enter_own_mount_namespace()
             self._mount("proc", "-t", "proc", "proc")
             self._mount("dev", "--bind", "/dev")
             self._remove_stale_run_folders()
