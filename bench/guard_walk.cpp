@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "krev/web_atm_guard.h"
 #include "krev/web_atm_titles.h"
 #include "platform/win32/window_titles_win32.h"
 
@@ -50,8 +51,9 @@ int main() {
             return false;
         },
         found);
-    const platform::win32::Win32WindowTitleSet titles(webAtmTitles, kWebAtmTitleRows);
-    const std::vector<double> lookups = timed([&] { return platform::win32::anyWindowTitled(titles); }, found);
+    platform::win32::Win32WindowTitles titles;
+    WebAtmGuard guard(titles, webAtmTitles, kWebAtmTitleRows);
+    const std::vector<double> lookups = timed([&] { return guard.pageOpen(); }, found);
     int windows = 0;
     EnumWindows(countWindow, reinterpret_cast<LPARAM>(&windows));
     std::printf("guard, %d top-level windows open, %d runs each:\n", windows, kRuns);

@@ -119,7 +119,8 @@ krev_marks(CloseKREV CloseKREV.exe APP "Vyx 程式結束工具")
 
 add_subdirectory(tests/helpers)
 
-add_executable(guard_walk bench/guard_walk.cpp krev/web_atm_titles.cpp platform/win32/window_titles_win32.cpp)
+add_executable(guard_walk bench/guard_walk.cpp krev/web_atm_guard.cpp krev/web_atm_titles.cpp
+    platform/win32/window_titles_win32.cpp)
 target_link_libraries(guard_walk PRIVATE user32)
 target_link_options(guard_walk PRIVATE -static)
 add_executable(bare_loop bench/bare_loop.cpp)

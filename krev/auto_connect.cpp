@@ -5,10 +5,7 @@
 #include "krev/res/resource.h"
 #include "krev/settings.h"
 #include "krev/version_check.h"
-#include "krev/web_atm_titles.h"
 #include "krev/web_pages.h"
-
-#include <cstring>
 
 namespace {
 constexpr unsigned kFirstLookMs = 50;
@@ -22,7 +19,8 @@ void CKrevSystemTrayDlg::OnTimer(unsigned) {
     // A tick that arrives while one is under way (a message box's loop) is dropped.
     if (timerBusy != 0) return;
     timerBusy = 1;
-    if (webAtmPageOpen()) {
+    // Never disturb a banking page: any open window showing one ends the tick.
+    if (webAtmGuard_.pageOpen()) {
         timerBusy = 0;
         return;
     }
@@ -32,16 +30,6 @@ void CKrevSystemTrayDlg::OnTimer(unsigned) {
     if (openNow == 1) openPagesForCard();
     timerBusy = 0;
     modalLoopEnded();
-}
-
-// Never disturb a banking page: any open window with one of the titles ends the tick. Each tick
-// reads every open window's title once, against the table prepared with the dialog.
-bool CKrevSystemTrayDlg::webAtmPageOpen() { return platform_.anyWindowTitled(*webAtmWindows_); }
-
-std::unique_ptr<platform::WindowTitleSet> CKrevSystemTrayDlg::prepareWebAtmTitles() {
-    std::size_t rows = 0;
-    while (std::strcmp(webAtmTitles[rows], "EndOfBlock") != 0) ++rows;
-    return platform_.prepareWindowTitles(webAtmTitles, rows);
 }
 
 // The poller writes the two flags one after the other without a lock: an insertion counts

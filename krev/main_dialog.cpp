@@ -1,13 +1,23 @@
 #include "krev/main_dialog.h"
 
+#include <cstring>
+
 #include "krev/card_poller.h"
 #include "krev/res/resource.h"
 #include "krev/settings.h"
+#include "krev/web_atm_titles.h"
 #include "krev/web_pages.h"
 
 namespace {
 constexpr unsigned kIdOk = 1;
 constexpr unsigned kIdCancel = 2;
+
+// The table ends at its closing row.
+std::size_t webAtmTitleRows() {
+    std::size_t rows = 0;
+    while (std::strcmp(webAtmTitles[rows], "EndOfBlock") != 0) ++rows;
+    return rows;
+}
 }  // namespace
 
 CKrevSystemTrayDlg::CKrevSystemTrayDlg(platform::Platform& platform, CommandTarget& application)
@@ -19,7 +29,7 @@ CKrevSystemTrayDlg::CKrevSystemTrayDlg(platform::Platform& platform, CommandTarg
       webAddressButton(platform),
       application_(application),
       dialogIcon_(platform.loadIcon(IDI_CARD_RED)),
-      webAtmWindows_(prepareWebAtmTitles()) {
+      webAtmGuard_(platform, webAtmTitles, webAtmTitleRows()) {
     tray.onMenuClosed = [this] { modalLoopEnded(); };
     readerDialog.onCommandPassedOn = [this] { modalLoopEnded(); };
 }

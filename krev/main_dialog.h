@@ -8,6 +8,7 @@
 #include "krev/dialog_window.h"
 #include "krev/reader_select.h"
 #include "krev/system_tray.h"
+#include "krev/web_atm_guard.h"
 
 constexpr unsigned kAutoConnectTimer = 1;
 constexpr unsigned kAutoConnectPeriodMs = 500;
@@ -74,8 +75,6 @@ public:
 private:
     void setUpAboutBox();
     void modalLoopEnded();
-    bool webAtmPageOpen();
-    std::unique_ptr<platform::WindowTitleSet> prepareWebAtmTitles();
     void confirmInsertion();
     void startGreyIconPhase();
     void runGreyIconPhase();
@@ -84,5 +83,6 @@ private:
 
     CommandTarget& application_;
     platform::IconHandle dialogIcon_;
-    std::unique_ptr<platform::WindowTitleSet> webAtmWindows_;
+    // Prepared with the dialog; each tick reads every open window's title once against it.
+    WebAtmGuard webAtmGuard_;
 };

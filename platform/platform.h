@@ -136,10 +136,31 @@ public:
     virtual bool readLine(char* buffer, int size) = 0;
 };
 
-// Window titles prepared once for Platform::anyWindowTitled.
-class WindowTitleSet {
+// A test of top-level window titles, each given as Windows compares titles: UTF-16, every
+// letter folded as WindowTitles::foldTitle folds it.
+class TitleTest {
 public:
-    virtual ~WindowTitleSet() = default;
+    virtual bool matches(const std::u16string& foldedTitle) const = 0;
+
+protected:
+    ~TitleTest() = default;
+};
+
+// The titles of the top-level windows, read in one pass.
+class WindowTitles {
+public:
+    // Text in the ANSI code page (950 for our users), converted as FindWindowA converts its
+    // argument, then folded.
+    virtual std::u16string foldAnsiTitle(const char* text) = 0;
+    // Letter case folded as Windows ignores it when it compares window titles.
+    virtual std::u16string foldTitle(std::u16string text) = 0;
+    // True when a top-level window (any class, any process, hidden ones too; not message-only or
+    // child windows) has a title that passes the test. Each title is read once; the pass ends at
+    // the first match.
+    virtual bool anyWindowTitle(const TitleTest& test) = 0;
+
+protected:
+    ~WindowTitles() = default;
 };
 
 // Notification codes of WM_COMMAND.
@@ -149,7 +170,7 @@ inline bool isMenuOrAccelerator(unsigned code) { return code == kMenuCommand || 
 // Ids of the menu-item state that menuItemId reports for an item that opens a sub-menu.
 constexpr unsigned kSubMenuItem = 0xFFFFFFFFu;
 
-class Platform : public ProcessStarter {
+class Platform : public ProcessStarter, public WindowTitles {
 public:
     virtual ~Platform() = default;
 
@@ -158,12 +179,6 @@ public:
 
     // Windows.
     virtual WindowHandle findWindow(const char* title) = 0;
-    // Prepares code-page-950 titles for anyWindowTitled. They compare as FindWindowA compares:
-    // the whole title, converted to UTF-16, ignoring letter case as Windows does.
-    virtual std::unique_ptr<WindowTitleSet> prepareWindowTitles(const char* const* titles, std::size_t count) = 0;
-    // True when a top-level window (any class, any process, hidden ones too; not message-only or
-    // child windows) has one of the titles. One pass over the windows, ending at the first match.
-    virtual bool anyWindowTitled(const WindowTitleSet& titles) = 0;
     // A modeless dialog; an owned one stays above its owner and has no taskbar button.
     virtual WindowHandle createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) = 0;
     virtual WindowHandle createHiddenWindow(const char* title, WindowProcedure* procedure) = 0;

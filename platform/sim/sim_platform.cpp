@@ -177,30 +177,6 @@ WindowHandle SimPlatform::findWindow(const char* title) {
     return 0;
 }
 
-namespace {
-struct SimWindowTitleSet final : WindowTitleSet {
-    std::vector<std::string> titles;
-};
-}  // namespace
-
-std::unique_ptr<WindowTitleSet> SimPlatform::prepareWindowTitles(const char* const* titles, std::size_t count) {
-    ++preparedTitleSets;
-    auto prepared = std::make_unique<SimWindowTitleSet>();
-    prepared->titles.assign(titles, titles + count);
-    return prepared;
-}
-
-// The simulation's windows are all top-level; letter case is ignored as findWindow ignores it.
-bool SimPlatform::anyWindowTitled(const WindowTitleSet& titles) {
-    ++windowEnumerations;
-    const auto& wanted = static_cast<const SimWindowTitleSet&>(titles).titles;
-    return std::any_of(windows_.begin(), windows_.end(), [&](const auto& entry) {
-        return !entry.second.destroyed && std::any_of(wanted.begin(), wanted.end(), [&](const std::string& title) {
-            return cp950::equalsIgnoreCase(entry.second.title.c_str(), title.c_str());
-        });
-    });
-}
-
 WindowHandle SimPlatform::createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) {
     const WindowHandle handle = nextWindow_++;
     SimWindow& created = windows_[handle];

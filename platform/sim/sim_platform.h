@@ -53,7 +53,8 @@ struct ShellIcon {
 };
 
 struct SimWindow {
-    std::string title;
+    std::string title;          // as FindWindowA and GetWindowTextA see it, in code page 950
+    std::u16string wideTitle;   // the title itself when it holds characters code page 950 lacks
     unsigned templateId = 0;
     DialogEvents* dialog = nullptr;
     WindowProcedure* procedure = nullptr;
@@ -105,6 +106,7 @@ public:
     void runFor(unsigned milliseconds);  // lets time pass while the event loop runs
     void deliverPosted();                // one turn of the event loop: the posted commands
     WindowHandle openWindow(const std::string& title);  // a window of another program
+    WindowHandle openWindow(const std::u16string& title);  // one titled in UTF-16 (a browser's)
     void closeWindow(WindowHandle window);
     SimWindow& window(WindowHandle window);
     bool timerRunning(WindowHandle window, unsigned id);
@@ -163,7 +165,7 @@ public:
     void makeUndeletable(const std::string& relative) { undeletable_.push_back(relative); }
     int windowLookups = 0;       // findWindow calls
     int windowEnumerations = 0;  // passes over all windows' titles
-    int preparedTitleSets = 0;
+    int ansiTitleFolds = 0;      // code-page-950 texts prepared for title comparisons
     int destroyedMenus = 0;
     bool messageLoopRan = false;
     bool quitPosted = false;
@@ -187,8 +189,9 @@ public:
     void startProgram(const char* commandLine, int showState) override;
     void sleep(unsigned milliseconds) override;
     WindowHandle findWindow(const char* title) override;
-    std::unique_ptr<WindowTitleSet> prepareWindowTitles(const char* const* titles, std::size_t count) override;
-    bool anyWindowTitled(const WindowTitleSet& titles) override;
+    std::u16string foldAnsiTitle(const char* text) override;
+    std::u16string foldTitle(std::u16string text) override;
+    bool anyWindowTitle(const TitleTest& test) override;
     WindowHandle createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) override;
     WindowHandle createHiddenWindow(const char* title, WindowProcedure* procedure) override;
     std::intptr_t defaultWindowProc(WindowHandle window, unsigned message, std::uintptr_t wParam,

@@ -138,13 +138,11 @@ void Win32Platform::sleep(unsigned milliseconds) { Sleep(milliseconds); }
 
 WindowHandle Win32Platform::findWindow(const char* title) { return toHandle(FindWindowA(nullptr, title)); }
 
-std::unique_ptr<WindowTitleSet> Win32Platform::prepareWindowTitles(const char* const* titles, std::size_t count) {
-    return std::make_unique<Win32WindowTitleSet>(titles, count);
-}
+std::u16string Win32Platform::foldAnsiTitle(const char* text) { return win32::foldAnsiTitle(text); }
 
-bool Win32Platform::anyWindowTitled(const WindowTitleSet& titles) {
-    return win32::anyWindowTitled(static_cast<const Win32WindowTitleSet&>(titles));
-}
+std::u16string Win32Platform::foldTitle(std::u16string text) { return win32::foldTitle(std::move(text)); }
+
+bool Win32Platform::anyWindowTitle(const TitleTest& test) { return win32::anyWindowTitle(test); }
 
 WindowHandle Win32Platform::createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) {
     HWND dialog = CreateDialogParamA(instance_, MAKEINTRESOURCEA(templateId), toHwnd(owner), dialogProc,

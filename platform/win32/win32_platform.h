@@ -17,8 +17,9 @@ public:
     void sleep(unsigned milliseconds) override;
 
     WindowHandle findWindow(const char* title) override;
-    std::unique_ptr<WindowTitleSet> prepareWindowTitles(const char* const* titles, std::size_t count) override;
-    bool anyWindowTitled(const WindowTitleSet& titles) override;
+    std::u16string foldAnsiTitle(const char* text) override;
+    std::u16string foldTitle(std::u16string text) override;
+    bool anyWindowTitle(const TitleTest& test) override;
     WindowHandle createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) override;
     WindowHandle createHiddenWindow(const char* title, WindowProcedure* procedure) override;
     std::intptr_t defaultWindowProc(WindowHandle window, unsigned message, std::uintptr_t wParam,

@@ -1,32 +1,22 @@
 #include "platform/win32/window_titles_win32.h"
 
+#include <windows.h>
+
 #include <vector>
 
 namespace platform::win32 {
 
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows' wide characters are UTF-16 units");
+
 namespace {
 
-// Longer than any title that the sets hold: a title cut at this length can match none of them.
+// Longer than any title that the guard recognises: a title cut at this length matches none.
 constexpr int kTitleCapacity = 1024;
 
-// Letter case as Windows ignores it in window titles: on UTF-16 characters, with its own case
-// table, so that a Big5 trail byte is never folded as a letter on its own.
-std::wstring folded(std::wstring text) {
-    if (!text.empty()) CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
-    return text;
-}
-
-// Converted as FindWindowA converts its argument: from the ANSI code page (950 for our users).
-std::wstring wideTitle(const char* title) {
-    const int length = MultiByteToWideChar(CP_ACP, 0, title, -1, nullptr, 0);
-    if (length <= 1) return std::wstring();
-    std::vector<wchar_t> wide(static_cast<std::size_t>(length));
-    MultiByteToWideChar(CP_ACP, 0, title, -1, wide.data(), length);
-    return std::wstring(wide.data());
-}
+wchar_t* wide(std::u16string& text) { return reinterpret_cast<wchar_t*>(&text[0]); }
 
 struct Search {
-    const Win32WindowTitleSet* titles;
+    const TitleTest* test;
     bool found;
 };
 
@@ -34,18 +24,32 @@ BOOL CALLBACK matchTitle(HWND window, LPARAM parameter) {
     auto* search = reinterpret_cast<Search*>(parameter);
     wchar_t title[kTitleCapacity];
     const int length = GetWindowTextW(window, title, kTitleCapacity);
-    search->found = search->titles->contains(folded(std::wstring(title, static_cast<std::size_t>(length))));
+    std::u16string text(reinterpret_cast<const char16_t*>(title), static_cast<std::size_t>(length));
+    search->found = search->test->matches(foldTitle(std::move(text)));
     return search->found ? FALSE : TRUE;
 }
 
 }  // namespace
 
-Win32WindowTitleSet::Win32WindowTitleSet(const char* const* titles, std::size_t count) {
-    for (std::size_t row = 0; row < count; ++row) titles_.insert(folded(wideTitle(titles[row])));
+// From the ANSI code page, as FindWindowA converts its argument.
+std::u16string foldAnsiTitle(const char* text) {
+    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (length <= 1) return std::u16string();
+    std::u16string converted(static_cast<std::size_t>(length), u'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, wide(converted), length);
+    converted.resize(static_cast<std::size_t>(length - 1));
+    return foldTitle(std::move(converted));
 }
 
-bool anyWindowTitled(const Win32WindowTitleSet& titles) {
-    Search search{&titles, false};
+// On UTF-16 characters, with Windows' own case table, so that a Big5 trail byte is never folded
+// as a letter on its own.
+std::u16string foldTitle(std::u16string text) {
+    if (!text.empty()) CharUpperBuffW(wide(text), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+bool anyWindowTitle(const TitleTest& test) {
+    Search search{&test, false};
     EnumWindows(matchTitle, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }

@@ -1,27 +1,23 @@
-// The lookup of window titles among all top-level windows, in one pass: FindWindowA asks the
-// window server for every window's title at each call, which under Wine costs a server round
-// trip per open window and per call.
+// The titles of all top-level windows, each read once in one pass: FindWindowA asks the window
+// server for every window's title at each call, which under Wine costs a server round trip per
+// open window and per call.
 #pragma once
-#include <windows.h>
-
 #include <string>
-#include <unordered_set>
 
 #include "platform/platform.h"
 
 namespace platform::win32 {
 
-class Win32WindowTitleSet final : public WindowTitleSet {
+std::u16string foldAnsiTitle(const char* text);
+std::u16string foldTitle(std::u16string text);
+bool anyWindowTitle(const TitleTest& test);
+
+// The same calls on their own, for programs that need no more of the platform.
+class Win32WindowTitles final : public WindowTitles {
 public:
-    Win32WindowTitleSet(const char* const* titles, std::size_t count);
-    // `title` as FindWindowA sees it: UTF-16, every letter in upper case.
-    bool contains(const std::wstring& foldedTitle) const { return titles_.count(foldedTitle) != 0; }
-
-private:
-    std::unordered_set<std::wstring> titles_;
+    std::u16string foldAnsiTitle(const char* text) override { return win32::foldAnsiTitle(text); }
+    std::u16string foldTitle(std::u16string text) override { return win32::foldTitle(std::move(text)); }
+    bool anyWindowTitle(const TitleTest& test) override { return win32::anyWindowTitle(test); }
 };
-
-// True when a top-level window of the thread's desktop has one of the titles.
-bool anyWindowTitled(const Win32WindowTitleSet& titles);
 
 }  // namespace platform::win32

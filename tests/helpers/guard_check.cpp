@@ -1,6 +1,6 @@
 // The window guard's differential check: for each case it gives the windows of winprobe's guard
 // fixture (another process) their titles, then asks both the walk of FindWindowA calls over the
-// Web ATM table and the one-pass lookup that Krev uses whether a Web ATM page is open.
+// Web ATM table and Krev's one-pass guard whether a Web ATM page is open.
 // Prints "CASE EXPECTED WALK LOOKUP" per case, then "cases N, differing D, unexpected U".
 #include <windows.h>
 
@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "krev/web_atm_guard.h"
 #include "krev/web_atm_titles.h"
 #include "platform/win32/window_titles_win32.h"
 
@@ -81,7 +82,7 @@ public:
     Checker(const Fixture& fixture) : fixture_(fixture), rows_(tableRows()) {
         std::vector<const char*> rows;
         for (const std::string& row : rows_) rows.push_back(row.c_str());
-        prepared_ = std::make_unique<platform::win32::Win32WindowTitleSet>(rows.data(), rows.size());
+        guard_ = std::make_unique<WebAtmGuard>(windows_, rows.data(), rows.size());
     }
 
     // Titles for "guard A", "guard B", "guard C" and "guard Z"; nullptr keeps the fixture's own.
@@ -94,7 +95,7 @@ public:
         const DWORD started = GetTickCount();
         const bool walk = walkFindsOne();
         const DWORD walked = GetTickCount();
-        const bool lookup = platform::win32::anyWindowTitled(*prepared_);
+        const bool lookup = guard_->pageOpen();
         walkMs_ += walked - started;
         lookupMs_ += GetTickCount() - walked;
         std::printf("%s %d %d %d\n", name.c_str(), expected ? 1 : 0, walk ? 1 : 0, lookup ? 1 : 0);
@@ -158,7 +159,8 @@ private:
     std::string titles_[4] = {"guard A", "guard B", "guard C", "guard Z"};
     std::vector<std::pair<std::string, std::string>> noMatch_;
     std::vector<std::string> rows_;
-    std::unique_ptr<platform::win32::Win32WindowTitleSet> prepared_;
+    platform::win32::Win32WindowTitles windows_;
+    std::unique_ptr<WebAtmGuard> guard_;
     unsigned long walkMs_ = 0;
     unsigned long lookupMs_ = 0;
     int cases_ = 0;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "krev/settings.h"
+#include "krev/web_atm_guard.h"
 #include "krev/web_atm_titles.h"
 #include "krev_fixture.h"
 
@@ -77,6 +78,7 @@ TEST_F(AutoConnect, NothingOpensWhileAWebAtmPageIsOpenAndTheCardStaysPending) {
 TEST_F(AutoConnect, TheGuardMatchesEveryRowIgnoringCaseButNotATrailingBlank) {
     cardIn(100);
     const int lookupsAtStart = sim.windowLookups;
+    const int foldsAtStart = sim.ansiTitleFolds;
     for (int row = 0; row < kWebAtmTitleRows; ++row) {
         const auto window = sim.openWindow(webAtmTitles[row]);
         const int before = sim.windowEnumerations;
@@ -85,7 +87,7 @@ TEST_F(AutoConnect, TheGuardMatchesEveryRowIgnoringCaseButNotATrailingBlank) {
         ASSERT_TRUE(pages().empty()) << "row " << row + 1;
         sim.closeWindow(window);
     }
-    EXPECT_EQ(sim.preparedTitleSets, 1) << "the table is prepared once";
+    EXPECT_EQ(sim.ansiTitleFolds, foldsAtStart) << "the table is prepared once, with the dialog";
     EXPECT_EQ(sim.windowLookups, lookupsAtStart) << "no FindWindowA walk";
     const auto lowerCase = sim.openWindow("webatm - microsoft internet explorer");
     sim.runFor(2000);
@@ -97,6 +99,43 @@ TEST_F(AutoConnect, TheGuardMatchesEveryRowIgnoringCaseButNotATrailingBlank) {
     sim.openWindow(row130.substr(0, row130.size() - 1));
     sim.runFor(1500);
     EXPECT_EQ(pages(), std::vector<std::string>{kPortal});
+}
+
+// Rows 33 "轉帳", 54 "渣打銀行 WebATM - 餘額查詢" (a page title holding " - ") and 130 (an address,
+// then one blank more after the ending) as today's browsers title their pages.
+TEST_F(AutoConnect, TheGuardKnowsTheRowsPagesInEveryBrowserAndNothingElse) {
+    const std::pair<std::u16string, bool> forms[] = {
+        {u"轉帳 - Windows Internet Explorer", true},
+        {u"轉帳 - Internet Explorer", true},
+        {u"https://ebank.pcfa.org.tw - 板橋市農會 網路ATM - Internet Explorer", true},
+        {u"轉帳 - Google Chrome", true},
+        {u"轉帳 - google chrome", true},
+        {u"轉帳 - Google Chrome - 工作", true},
+        {u"轉帳 \u2014 Mozilla Firefox", true},
+        {u"轉帳 - Mozilla Firefox", true},
+        {u"轉帳 - Microsoft\u200b Edge", true},
+        {u"轉帳 - 個人 - Microsoft\u200b Edge", true},
+        {u"轉帳 和另外 2 個頁面 - Microsoft\u200b Edge", true},
+        {u"轉帳 和其他 12 個頁面 - 個人 - Microsoft\u200b Edge", true},
+        {u"轉帳 和另外 3 个页面 - 个人 - Microsoft\u200b Edge", true},
+        {u"渣打銀行 WebATM - 餘額查詢 and 1 more page - Personal - Microsoft\u200b Edge", true},
+        {u"渣打銀行 WebATM - 餘額查詢 AND 2 MORE PAGES - Microsoft Edge", true},
+        {u"轉帳說明 - Google Chrome", false},
+        {u"網路轉帳 - Microsoft\u200b Edge", false},
+        {u"新聞 - Mozilla Firefox", false},
+        {u"轉帳", false},
+        {u"轉帳 - Microsoft\u200b Edge Beta", false},
+        {u"轉帳 和另外 個頁面 - Microsoft\u200b Edge", false},
+        {u"轉帳 - Google Chrome - ", false},
+        {u"華銀網路ATM－帳號及金額確認 -- 網頁對話 - Google Chrome", false},
+        {u"https://ebank.pcfa.org.tw - 板橋市農會 網路ATM  - Internet Explorer", false},
+    };
+    WebAtmGuard guard(sim, webAtmTitles, kWebAtmTitleRows);
+    for (const auto& [title, holds] : forms) {
+        const auto window = sim.openWindow(title);
+        EXPECT_EQ(guard.pageOpen(), holds) << sim.window(window).title;
+        sim.closeWindow(window);
+    }
 }
 
 TEST_F(AutoConnect, ACardInAndOutWithinHalfASecondOpensNothing) {

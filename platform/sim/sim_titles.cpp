@@ -1,0 +1,86 @@
+// Window titles as the simulation's windows show them: converted between code page 950 and
+// UTF-16 with the C library's iconv, letters folded with its Unicode case table.
+#include <iconv.h>
+#include <locale.h>
+#include <wctype.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+#include "platform/sim/sim_platform.h"
+
+namespace platform::sim {
+
+namespace {
+
+// One conversion through iconv. A character the target lacks becomes '?' (as Windows' default
+// character) and the conversion goes on after it.
+template <typename To, typename From>
+To convert(const From& text, const char* to, const char* from, std::size_t unit) {
+    iconv_t converter = iconv_open(to, from);
+    if (converter == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv lacks code page 950");
+    To result;
+    char* in = const_cast<char*>(reinterpret_cast<const char*>(text.data()));
+    std::size_t inLeft = text.size() * sizeof(typename From::value_type);
+    while (inLeft > 0) {
+        char buffer[256];
+        char* out = buffer;
+        std::size_t outLeft = sizeof buffer;
+        const std::size_t done = iconv(converter, &in, &inLeft, &out, &outLeft);
+        result.append(reinterpret_cast<const typename To::value_type*>(buffer),
+                      (sizeof buffer - outLeft) / sizeof(typename To::value_type));
+        if (done == static_cast<std::size_t>(-1) && errno != E2BIG) {
+            result.push_back(static_cast<typename To::value_type>('?'));
+            const std::size_t skipped = inLeft < unit ? inLeft : unit;
+            in += skipped;
+            inLeft -= skipped;
+        }
+    }
+    iconv_close(converter);
+    return result;
+}
+
+std::u16string fromCodePage950(const std::string& text) { return convert<std::u16string>(text, "UTF-16LE", "CP950", 1); }
+
+std::string toCodePage950(const std::u16string& text) { return convert<std::string>(text, "CP950", "UTF-16LE", 2); }
+
+}  // namespace
+
+WindowHandle SimPlatform::openWindow(const std::u16string& title) {
+    const WindowHandle handle = openWindow(toCodePage950(title));
+    windows_[handle].wideTitle = title;
+    return handle;
+}
+
+std::u16string SimPlatform::foldAnsiTitle(const char* text) {
+    ++ansiTitleFolds;
+    return foldTitle(fromCodePage950(text));
+}
+
+std::u16string SimPlatform::foldTitle(std::u16string text) {
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    for (char16_t& unit : text) {
+        if (unit >= 0xD800 && unit <= 0xDFFF) continue;  // half of a character beyond 0xFFFF
+        if (unicode == static_cast<locale_t>(0)) {
+            if (unit >= u'a' && unit <= u'z') unit = static_cast<char16_t>(unit - u'a' + u'A');
+            continue;
+        }
+        const wint_t upper = towupper_l(unit, unicode);
+        if (upper <= 0xFFFF) unit = static_cast<char16_t>(upper);
+    }
+    return text;
+}
+
+// The simulation's windows are all top-level.
+bool SimPlatform::anyWindowTitle(const TitleTest& test) {
+    ++windowEnumerations;
+    for (const auto& entry : windows_) {
+        const SimWindow& window = entry.second;
+        if (window.destroyed) continue;
+        const std::u16string title = window.wideTitle.empty() ? fromCodePage950(window.title) : window.wideTitle;
+        if (test.matches(foldTitle(title))) return true;
+    }
+    return false;
+}
+
+}  // namespace platform::sim
