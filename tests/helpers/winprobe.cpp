@@ -1,5 +1,6 @@
 // The Wine tests' hands and eyes inside Windows. Texts are passed as hex bytes, so titles in
-// code page 950 cross the command line intact.
+// code page 950 cross the command line intact; "w" and UTF-16LE hex bytes give a title with
+// characters that code page 950 lacks (for "find" and "hold").
 //   winprobe find HEX_TITLE                      -> "found STYLE EXSTYLE VISIBLE PID" or "none"
 //   winprobe rect HEX_TITLE [CONTROL]             -> "LEFT TOP RIGHT BOTTOM" on the screen
 //   winprobe owner HEX_TITLE                      -> the owner window's title as hex, or "none"
@@ -51,6 +52,26 @@ BOOL CALLBACK countTitle(HWND window, LPARAM parameter) {
     return TRUE;
 }
 
+// A window that keeps a UTF-16 title as it is (an ANSI window would store it converted).
+HWND makeWideWindow(const std::wstring& title) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"WinprobeHoldWide";
+    RegisterClassW(&windowClass);
+    return CreateWindowExW(0, L"WinprobeHoldWide", title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 300, 80,
+                           nullptr, nullptr, windowClass.hInstance, nullptr);
+}
+
+std::wstring wideText(const std::string& utf16le) {
+    std::wstring text;
+    for (std::size_t at = 0; at + 1 < utf16le.size(); at += 2) {
+        text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(utf16le[at]) |
+                                            static_cast<unsigned char>(utf16le[at + 1]) << 8));
+    }
+    return text;
+}
+
 HWND makeWindow(const char* title, DWORD style, HWND parent = nullptr) {
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = DefWindowProcA;
@@ -85,8 +106,8 @@ int holdGuardFixture(const std::string& ready, const char* stopFile, int others)
     return 0;
 }
 
-int hold(const std::string& title, const char* stopFile) {
-    HWND window = makeWindow(title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+int hold(const std::string& title, bool wide, const char* stopFile) {
+    HWND window = wide ? makeWideWindow(wideText(title)) : makeWindow(title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE);
     if (window == nullptr) return 2;
     std::printf("holding\n");
     std::fflush(stdout);
@@ -123,9 +144,10 @@ int main(int argc, char** argv) {
         if (named != nullptr) SetThreadDesktop(named);
     }
     const std::string verb = argv[1];
-    const std::string text = fromHex(argv[2]);
+    const bool wide = argv[2][0] == 'w';
+    const std::string text = fromHex(argv[2] + (wide ? 1 : 0));
     if (verb == "run") return run(text);
-    if (verb == "hold" && argc == 4) return hold(text, argv[3]);
+    if (verb == "hold" && argc == 4) return hold(text, wide, argv[3]);
     if (verb == "windows" && argc == 5) return holdGuardFixture(text, argv[3], static_cast<int>(number(argv[4])));
     if (verb == "count") {
         Count count{text.c_str(), 0};
@@ -136,7 +158,7 @@ int main(int argc, char** argv) {
     if (verb == "taskbar-created") {
         return PostMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0) ? 0 : 2;
     }
-    HWND window = FindWindowA(nullptr, text.c_str());
+    HWND window = wide ? FindWindowW(nullptr, wideText(text).c_str()) : FindWindowA(nullptr, text.c_str());
     if (verb == "untray" && argc == 4 && window != nullptr) {
         NOTIFYICONDATAA icon{};
         icon.cbSize = NOTIFYICONDATAA_V2_SIZE;

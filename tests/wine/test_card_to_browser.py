@@ -151,6 +151,23 @@ class CardToBrowser(KrevWithCardScript):
         self.assert_window_holds_the_opening_back("台灣銀行網路ATM - Microsoft Internet Explorer")
         self.assertEqual(self.pages(), [PORTAL])
 
+    def test_a_rows_page_in_edge_chrome_and_firefox_holds_the_opening_back_each_alone(self):
+        """Each window opens before the previous one closes, so that every one holds alone."""
+        self.registered()
+        self.start_krev()
+        holding = self.hold_window("轉帳 和另外 2 個頁面 - 個人 - Microsoft\u200b Edge")
+        self.insert()
+        for title in ("餘額查詢 - Google Chrome", "登出 \u2014 Mozilla Firefox"):
+            time.sleep(2.0)
+            self.assertEqual(self.pages(), [])
+            previous, holding = holding, self.hold_window(title)
+            open(previous, "w").close()
+        time.sleep(2.0)
+        self.assertEqual(self.pages(), [])
+        open(holding, "w").close()
+        self.assertTrue(wait_until(lambda: self.pages()))
+        self.assertEqual(self.pages(), [PORTAL])
+
     def test_a_title_differing_only_in_letter_case_holds_the_opening_back_too(self):
         self.assert_window_holds_the_opening_back("WEBATM - microsoft INTERNET explorer")
 

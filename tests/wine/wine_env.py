@@ -43,8 +43,12 @@ def windows_path(path):
 
 
 def hex_of(text):
+    """Text for winprobe: code page 950 bytes, or "w" and UTF-16 for text that code page 950 lacks."""
     if isinstance(text, str):
-        text = text.encode("cp950")
+        try:
+            text = text.encode("cp950")
+        except UnicodeEncodeError:
+            return "w" + text.encode("utf-16-le").hex()
     return text.hex()
 
 
