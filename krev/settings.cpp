@@ -6,12 +6,12 @@ namespace {
 constexpr unsigned kCapacity = 255;
 }
 
-std::string read(platform::Platform& platform, const char* section, const char* key) {
-    return platform.readProfileString(section, key, "", kCapacity, kFile);
+std::string read(platform::Files& files, const char* section, const char* key) {
+    return files.readProfileString(section, key, "", kCapacity, kFile);
 }
 
-void write(platform::Platform& platform, const char* section, const char* key, const char* value) {
-    platform.writeProfileString(section, key, value, kFile);
+void write(platform::Files& files, const char* section, const char* key, const char* value) {
+    files.writeProfileString(section, key, value, kFile);
 }
 
 }  // namespace settings

@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace settings {
 
@@ -14,7 +14,7 @@ constexpr char kCheckKey[] = "Check";
 constexpr char kRegistered[] = "OK";
 
 // Empty when the file, section or key is missing; cut to 254 bytes.
-std::string read(platform::Platform& platform, const char* section, const char* key);
-void write(platform::Platform& platform, const char* section, const char* key, const char* value);
+std::string read(platform::Files& files, const char* section, const char* key);
+void write(platform::Files& files, const char* section, const char* key, const char* value);
 
 }  // namespace settings

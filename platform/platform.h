@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/files.h"
 #include "platform/process_starter.h"
 
 namespace platform {
@@ -170,7 +171,7 @@ inline bool isMenuOrAccelerator(unsigned code) { return code == kMenuCommand || 
 // Ids of the menu-item state that menuItemId reports for an item that opens a sub-menu.
 constexpr unsigned kSubMenuItem = 0xFFFFFFFFu;
 
-class Platform : public ProcessStarter, public WindowTitles {
+class Platform : public ProcessStarter, public WindowTitles, public Files, public Folders {
 public:
     virtual ~Platform() = default;
 
@@ -233,16 +234,7 @@ public:
     // The program's file name without folder and extension.
     virtual std::string applicationName() = 0;
 
-    // Profile (INI) files: missing files, sections and keys read as `fallback`; a value is cut
-    // to capacity - 1 bytes. The writer creates the file, section and key as needed.
-    virtual std::string readProfileString(const char* section, const char* key, const char* fallback,
-                                          unsigned capacity, const char* file) = 0;
-    virtual bool writeProfileString(const char* section, const char* key, const char* value, const char* file) = 0;
-
-    // Files.
-    virtual bool fileExists(const char* path) = 0;
-    virtual bool deleteFile(const char* path) = 0;
-    // nullptr when the file cannot be opened.
+    // Text files. nullptr when the file cannot be opened.
     virtual std::unique_ptr<TextFile> openTextFile(const char* path) = 0;
 
     // Timers of a window; each tick reaches DialogEvents::onTimer.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <sstream>
@@ -97,13 +98,15 @@ private:
 
 }  // namespace
 
-std::string SimPlatform::pathOf(const std::string& relative) const {
-    std::string name = relative;
-    if (name.rfind(".\\", 0) == 0) name.erase(0, 2);
+std::string SimPlatform::pathOf(const std::string& path) const {
+    const std::string windows = path.size() >= 2 && path[1] == ':' ? path : workingFolder_ + "\\" + path;
+    std::string name = windows.substr(0, 1) + windows.substr(2);
     for (char& c : name) {
         if (c == '\\') c = '/';
     }
-    return folder_ + "/" + name;
+    std::string host = std::filesystem::path(root_ + "/" + name).lexically_normal().string();
+    if (host.size() > 1 && host.back() == '/') host.pop_back();
+    return host;
 }
 
 void SimPlatform::writeFile(const std::string& relative, const std::string& content) {

@@ -62,7 +62,9 @@ SimPlatform::SimPlatform() {
     char pattern[] = "/tmp/krev-sim-XXXXXX";
     const char* made = mkdtemp(pattern);
     if (made == nullptr) throw std::runtime_error("no temporary folder for the simulation");
-    folder_ = made;
+    root_ = made;
+    std::filesystem::create_directories(pathOf(workingFolder_));
+    std::filesystem::create_directories(pathOf(environment["APPDATA"]));  // every profile has it
 }
 
 SimPlatform::~SimPlatform() {
@@ -70,7 +72,7 @@ SimPlatform::~SimPlatform() {
         if (thread->thread.joinable()) thread->thread.detach();
     }
     std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
+    std::filesystem::remove_all(root_, ignored);
 }
 
 long long SimPlatform::now() {

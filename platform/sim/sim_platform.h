@@ -96,7 +96,13 @@ struct RawReport {
     std::vector<std::uint32_t> words;
 };
 
-class SimPlatform : public Platform {
+struct SecurityCall {
+    std::string call;  // "privilege", "create", "owner" or "rights"
+    std::string path;
+    std::string sddl;  // the privilege's name for "privilege"
+};
+
+class SimPlatform : public Platform, public FileSecurity {
 public:
     SimPlatform();
     ~SimPlatform() override;
@@ -154,10 +160,17 @@ public:
     std::map<std::string, int> comboSelections;
     std::vector<std::string> fileOpenAttempts;
     std::string applicationFileName = "Krev";
+    std::string programFolderPath = "C:\\KREV";
+    std::map<std::string, std::string> environment{{"APPDATA", "C:\\Users\\Lin\\AppData\\Roaming"}};
+    std::set<std::string> readOnlyFolders;  // where this process may create no file
+    std::vector<SecurityCall> securityCalls;
+    std::set<std::string> failSecurityOn;   // paths whose owner or rights cannot be set
 
-    // The working directory: a real temporary folder, removed with the simulation.
-    const std::string& folder() const { return folder_; }
-    std::string pathOf(const std::string& relative) const;
+    // Files live below a real temporary folder, removed with the simulation: "C:\\KREV\\x" is
+    // <root>/C/KREV/x. The working directory starts as the program folder, C:\\KREV.
+    std::string folder() const { return pathOf("."); }
+    // A path of the simulated machine (full, or relative to the working directory) on the host.
+    std::string pathOf(const std::string& path) const;
     void writeFile(const std::string& relative, const std::string& content);
     std::string readFile(const std::string& relative) const;
     // A file that appears at a given virtual time (written by another process).
@@ -255,6 +268,20 @@ public:
     bool fileExists(const char* path) override;
     bool deleteFile(const char* path) override;
     std::unique_ptr<TextFile> openTextFile(const char* path) override;
+    PathState pathState(const std::string& path) override;
+    bool listFolder(const std::string& folder, std::vector<std::string>& names) override;
+    bool createFolder(const std::string& path) override;
+    bool copyNewFile(const std::string& from, const std::string& to) override;
+    bool removeFile(const std::string& path) override;
+    std::string environmentVariable(const char* name) override;
+    std::string programFolder() override { return programFolderPath; }
+    std::string workingFolder() override { return workingFolder_; }
+    bool setWorkingFolder(const std::string& path) override;
+    bool canCreateFilesIn(const std::string& folder) override;
+    bool enablePrivilege(const char* name) override;
+    bool createSecuredFolder(const std::string& path, const char* sddl) override;
+    bool setOwner(const std::string& path, const char* sddl) override;
+    bool setProtectedRights(const std::string& path, const char* sddl) override;
     static std::string comboKey(WindowHandle dialog, unsigned control);
 
     std::string readerList;  // what SC_GetReaderList writes, at most 65025 bytes
@@ -317,7 +344,9 @@ private:
         long long atMs;
     };
     void writePendingFiles();
-    std::string folder_;
+    bool recordSecurityCall(const char* call, const std::string& path, const char* sddl);
+    std::string root_;
+    std::string workingFolder_ = "C:\\KREV";
     std::vector<PendingFile> pendingFiles_;
     std::vector<std::string> undeletable_;
 };

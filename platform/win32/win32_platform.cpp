@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "outside/sc/sc_api.h"
+#include "platform/win32/files_win32.h"
 #include "platform/win32/process_starter_win32.h"
 #include "platform/win32/window_titles_win32.h"
 
@@ -332,24 +333,38 @@ std::string Win32Platform::applicationName() {
 
 std::string Win32Platform::readProfileString(const char* section, const char* key, const char* fallback,
                                              unsigned capacity, const char* file) {
-    std::vector<char> value(capacity + 1, '\0');
-    GetPrivateProfileStringA(section, key, fallback, value.data(), capacity, file);
-    return std::string(value.data());
+    return win32::readProfileString(section, key, fallback, capacity, file);
 }
 
 bool Win32Platform::writeProfileString(const char* section, const char* key, const char* value, const char* file) {
-    return WritePrivateProfileStringA(section, key, value, file) != FALSE;
+    return win32::writeProfileString(section, key, value, file);
 }
 
-bool Win32Platform::fileExists(const char* path) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(path, &found);
-    if (search == INVALID_HANDLE_VALUE) return false;
-    FindClose(search);
-    return true;
+bool Win32Platform::fileExists(const char* path) { return win32::fileExists(path); }
+
+bool Win32Platform::deleteFile(const char* path) { return win32::deleteFile(path); }
+
+PathState Win32Platform::pathState(const std::string& path) { return win32::pathState(path); }
+
+bool Win32Platform::listFolder(const std::string& folder, std::vector<std::string>& names) {
+    return win32::listFolder(folder, names);
 }
 
-bool Win32Platform::deleteFile(const char* path) { return DeleteFileA(path) != FALSE; }
+bool Win32Platform::createFolder(const std::string& path) { return win32::createFolder(path); }
+
+bool Win32Platform::copyNewFile(const std::string& from, const std::string& to) { return win32::copyNewFile(from, to); }
+
+bool Win32Platform::removeFile(const std::string& path) { return win32::removeFile(path); }
+
+std::string Win32Platform::environmentVariable(const char* name) { return win32::environmentVariable(name); }
+
+std::string Win32Platform::programFolder() { return win32::programFolder(); }
+
+std::string Win32Platform::workingFolder() { return win32::workingFolder(); }
+
+bool Win32Platform::setWorkingFolder(const std::string& path) { return win32::setWorkingFolder(path); }
+
+bool Win32Platform::canCreateFilesIn(const std::string& folder) { return win32::canCreateFilesIn(folder); }
 
 std::unique_ptr<TextFile> Win32Platform::openTextFile(const char* path) {
     FILE* file = std::fopen(path, "r");
