@@ -1,11 +1,15 @@
 #include "krev/app.h"
 
 #include "krev/res/resource.h"
+#include "krev/user_folder.h"
 #include "krev/web_pages.h"
 
 CKrevSystemTrayApp::~CKrevSystemTrayApp() { delete dialog_; }
 
 bool CKrevSystemTrayApp::InitInstance() {
+    // Started by hand in its own program folder, which only administrators change, Krev could
+    // keep no setting there: it works in the user's own folder, as the shortcuts start it.
+    user_folder::leaveReadOnlyProgramFolder(platform_);
     // A window with the main dialog's caption means an earlier instance runs: ask the closer
     // to end it, and go on without waiting.
     if (platform_.findWindow(KREV_ABOUT_CAPTION) != 0) platform_.startProgram("CloseKREV.exe", platform::kShowHide);

@@ -1,4 +1,5 @@
 // Start-up of Krev, its hidden main dialog, and the way it ends.
+#include "krev/settings.h"
 #include "krev_fixture.h"
 
 using platform::NotifyAction;
@@ -50,6 +51,19 @@ TEST_F(KrevFixture, AnEarlierInstanceIsAskedToCloseOnceHiddenBeforeTheNewWindowE
     ASSERT_FALSE(sim.notifyCalls.empty());
     EXPECT_EQ(sim.windowLookups, 1);
     EXPECT_NE(app->dialog(), nullptr);
+}
+
+TEST_F(KrevFixture, StartedInItsReadOnlyProgramFolderKrevWorksInTheUsersOwnFolder) {
+    sim.writeFile("DefaultCheck.htm", "check");
+    startKrev();
+    EXPECT_EQ(sim.workingFolder(), "C:\\KREV") << "a writable working folder is kept";
+    app.reset();
+    sim.readOnlyFolders = {"c:\\krev"};
+    startKrev();
+    EXPECT_EQ(sim.workingFolder(), "C:\\Users\\Lin\\AppData\\Roaming\\Vyx");
+    EXPECT_EQ(sim.readFile(".\\DefaultCheck.htm"), "check");
+    settings::write(sim, "Register", "Check", "OK");
+    EXPECT_EQ(sim.readFile("C:\\Users\\Lin\\AppData\\Roaming\\Vyx\\Reader.ini"), "[Register]\r\nCheck=OK\r\n");
 }
 
 TEST_F(KrevFixture, AnEarlierInstanceIsRecognisedWhateverTheCaseOfItsTitle) {

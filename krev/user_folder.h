@@ -1,0 +1,35 @@
+// Each user's own working folder, "%APPDATA%\Vyx": that user's Reader.ini and Ver.chk, and the
+// DefaultCheck.htm through which Farrow finds the browser. The program folder is the
+// administrators'; no user writes there.
+#pragma once
+#include <string>
+
+#include "platform/files.h"
+
+namespace user_folder {
+
+constexpr char kName[] = "Vyx";
+constexpr char kDefaultCheck[] = "DefaultCheck.htm";
+constexpr char kSettings[] = "Reader.ini";
+// In the program folder: the settings that an upgrade kept from the earlier install's shared
+// Reader.ini, the start of every user's own Reader.ini.
+constexpr char kStartingSettings[] = "StartingReader.ini";
+
+// "%APPDATA%\Vyx"; empty when the variable is not set.
+std::string path(platform::Folders& folders);
+
+// Makes the user's folder when it is missing and gives it, from the program folder, what it
+// lacks: DefaultCheck.htm, and the starting settings as Reader.ini. Never overwrites a file of
+// the user's. False when there is no folder to work in.
+bool prepare(platform::Folders& folders, const std::string& programFolder);
+
+// Where this user's Krev works: the user's folder, prepared; the program folder when there is
+// no user's folder to be had (Krev then moves out of it by itself where it can).
+std::string folderToWorkIn(platform::Folders& folders, const std::string& programFolder);
+
+// Krev started in its own program folder, where it may create no file (a double-click on
+// Krev.exe in Explorer), could keep no setting: it works in the user's folder instead, prepared
+// as at logon. True when it moved there.
+bool leaveReadOnlyProgramFolder(platform::Folders& folders);
+
+}  // namespace user_folder
