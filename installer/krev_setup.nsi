@@ -1,9 +1,17 @@
-﻿; The Vyx installer: puts Krev and the programs it calls into C:\KREV, where PortalLaunch looks
-; for \KREV\DefaultCheck.htm and Krev keeps Reader.ini and Ver.chk, and starts Krev with Windows.
+﻿; The Vyx installer: puts Krev and the programs it calls into C:\KREV (where PortalLaunch looks
+; for \KREV\DefaultCheck.htm), and starts Krev at every user's logon in that user's own working
+; folder, %APPDATA%\Vyx, which holds the user's Reader.ini and Ver.chk.
 ; An administrator's install for the whole machine: the entry under HKLM, the shortcuts for all
-; users, and C:\KREV's rights narrowed so that no user can replace what another user's logon runs.
+; users, the program folder owned by Administrators and changed by no user, and each user's
+; folder prepared at their next logon (Active Setup).
 ;   makensis -DTARGET=x86-unicode -DPROGRAMS=<dist/win32> -DOUTFILE=<KrevSetup.exe> krev_setup.nsi
 ; The same script with TARGET=amd64-unicode and the x86_64 programs is the one the Wine tests run.
+;
+; Exit codes of the installer and the uninstaller: 0 done; 2 a Krev did not end, nothing was
+; changed; 3 not an administrator; 4 the program folder is a file or a link that leads elsewhere;
+; 5 the program folder holds what is not Vyx's; 6 the program folder's owner or rights could not
+; be set (4 to 6: nothing was extracted); 7 the uninstaller could not remove everything (what is
+; left is listed, and the entry stays while a file of ours is left).
 
 Unicode true
 Target ${TARGET}
@@ -12,21 +20,16 @@ ManifestSupportedOS all
 !include MUI2.nsh
 !include FileFunc.nsh
 !include LogicLib.nsh
+!include "${GENERATED}\installed_files.nsh"
 
-; PRODUCT, PUBLISHER and VERSION come from the build, as every program's version resource does.
+; PRODUCT, PUBLISHER, VERSION and VERSION_COMMAS come from the build, as every program's version
+; resource does.
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
+; Windows runs StubPath once for each user at their logon, before the Startup items, whenever
+; Version is newer than the one it ran for that user.
+!define ACTIVE_SETUP_KEY "Software\Microsoft\Active Setup\Installed Components\${PRODUCT}"
 !define ABOUT_CAPTION "About Vyx"
 !define ID_EXIT 57665
-; Rights, as security descriptors (SDDL). The folder: SYSTEM and Administrators have it whole,
-; users may list it and create files in it (Krev deletes Ver.chk before Pellit.dll writes it
-; anew), and every file created in it later may be read and written by users but run by no one,
-; its owner included (OWNER RIGHTS keeps the owner from granting itself more): a DLL planted
-; beside Krev is never loaded. Each installed file: users read and run it, only SYSTEM and
-; Administrators change it. Both protected from what C:\ would pass on.
-!define FOLDER_RIGHTS "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)(A;;0x2;;;BU)(A;OIIO;0x13019f;;;SY)(A;OIIO;0x13019f;;;BA)(A;OIIO;0x13019f;;;BU)(A;OIIO;0x13019f;;;OW)"
-!define PROGRAM_RIGHTS "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)"
-!define SE_FILE_OBJECT 1
-!define DACL_PROTECTED 0x80000004
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -99,39 +102,71 @@ FunctionEnd
 !insertmacro RequireAdministrator "" "安裝 Vyx 需要系統管理員權限。請以系統管理員身分重新執行安裝程式。"
 !insertmacro RequireAdministrator "un" "移除 Vyx 需要系統管理員權限。請以系統管理員身分重新執行。"
 
-; Sets a file's or folder's rights from an SDDL text, replacing what it inherited.
-!macro SetRights PATH SDDL
-    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "${SDDL}", i 1, *p .r1, p 0) i .r0'
+; The program folder owned by Administrators, with only their and SYSTEM's rights to change it:
+; SetupKREV.exe (the installer's own copy) checks and secures the folder and everything in it.
+; Run before any file is extracted, and again after, for each extracted file. It refuses a
+; folder that is a link or holds what is not ours, and stops at the first call that fails;
+; then the install ends here, with its exit code, before it changes anything more.
+Function SecureProgramFolder
+    Push $0
+    Push $1
+    Push $2
+    Push $3
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\SetupKREV.exe" "${PROGRAMS}\SetupKREV.exe"
+    Delete "$PLUGINSDIR\refused.txt"
+    ClearErrors
+    ExecWait '"$PLUGINSDIR\SetupKREV.exe" /machine "$INSTDIR" "$PLUGINSDIR\refused.txt"' $0
+    ${If} ${Errors}
+        StrCpy $0 6
+    ${EndIf}
     ${If} $0 != 0
-        System::Call 'advapi32::GetSecurityDescriptorDacl(p r1, *i .r2, *p .r3, *i .r4) i .r0'
-        System::Call 'advapi32::SetNamedSecurityInfoW(w "${PATH}", i ${SE_FILE_OBJECT}, i ${DACL_PROTECTED}, p 0, p 0, p r3, p 0) i .r0'
-        System::Call 'kernel32::LocalFree(p r1)'
+        StrCpy $1 ""
+        ClearErrors
+        FileOpen $2 "$PLUGINSDIR\refused.txt" r
+        ${IfNot} ${Errors}
+            ${Do}
+                FileReadUTF16LE $2 $3
+                ${If} ${Errors}
+                    ${ExitDo}
+                ${EndIf}
+                StrCpy $1 "$1$3"
+            ${Loop}
+            FileClose $2
+        ${EndIf}
+        ${If} $0 == 4
+            MessageBox MB_OK|MB_ICONSTOP "「$INSTDIR」是檔案，或是指向別處的連結，安裝程式不會使用它。請移除它後再安裝。" /SD IDOK
+        ${ElseIf} $0 == 5
+            MessageBox MB_OK|MB_ICONSTOP "「$INSTDIR」中有不屬於 Vyx 的項目，安裝程式不會使用這個資料夾：$\r$\n$1$\r$\n請確認並移走它們後再安裝。" /SD IDOK
+        ${Else}
+            MessageBox MB_OK|MB_ICONSTOP "無法設定「$INSTDIR」的擁有者或權限，安裝已停止：$\r$\n$1" /SD IDOK
+        ${EndIf}
+        SetErrorLevel $0
+        Quit
+    ${EndIf}
+    Pop $3
+    Pop $2
+    Pop $1
+    Pop $0
+FunctionEnd
+
+; A file of ours that the uninstaller could not remove is listed in $R9.
+!macro RemoveOurFile PATH
+    Delete "${PATH}"
+    ${If} ${FileExists} "${PATH}"
+        StrCpy $R9 "$R9$\r$\n${PATH}"
     ${EndIf}
 !macroend
 
 Section "Vyx"
     Call EndRunningKrev
+    Call SecureProgramFolder
     SetOutPath "$INSTDIR"
-    !insertmacro SetRights "$INSTDIR" "${FOLDER_RIGHTS}"
     SetOverwrite on
-    File "${PROGRAMS}\Krev.exe"
-    File "${PROGRAMS}\Farrow.exe"
-    File "${PROGRAMS}\PortalLaunch.exe"
-    File "${PROGRAMS}\SC.dll"
-    File "${PROGRAMS}\Pellit.dll"
-    File "${PROGRAMS}\Go.dll"
-    File "${PROGRAMS}\CloseKREV.exe"
+    !insertmacro ExtractPrograms
     File "DefaultCheck.htm"
     WriteUninstaller "$INSTDIR\Uninstall.exe"
-    !insertmacro SetRights "$INSTDIR\Krev.exe" "${PROGRAM_RIGHTS}"
-    !insertmacro SetRights "$INSTDIR\Farrow.exe" "${PROGRAM_RIGHTS}"
-    !insertmacro SetRights "$INSTDIR\PortalLaunch.exe" "${PROGRAM_RIGHTS}"
-    !insertmacro SetRights "$INSTDIR\SC.dll" "${PROGRAM_RIGHTS}"
-    !insertmacro SetRights "$INSTDIR\Pellit.dll" "${PROGRAM_RIGHTS}"
-    !insertmacro SetRights "$INSTDIR\Go.dll" "${PROGRAM_RIGHTS}"
-    !insertmacro SetRights "$INSTDIR\CloseKREV.exe" "${PROGRAM_RIGHTS}"
-    !insertmacro SetRights "$INSTDIR\DefaultCheck.htm" "${PROGRAM_RIGHTS}"
-    !insertmacro SetRights "$INSTDIR\Uninstall.exe" "${PROGRAM_RIGHTS}"
+    Call SecureProgramFolder
 
     ; The installing user's leftovers of an earlier per-user install: its entry and shortcuts
     ; would show Vyx twice and start a second Krev at logon.
@@ -141,11 +176,18 @@ Section "Vyx"
     DeleteRegKey HKCU "${UNINSTALL_KEY}"
     SetShellVarContext all
 
-    ; For all users. Shortcuts take the output folder as their working directory: Krev finds
-    ; its files there.
-    CreateShortCut "$SMSTARTUP\${PRODUCT}.lnk" "$INSTDIR\Krev.exe"
+    ; Every other user's working folder is prepared at their next logon; the installing user's now.
+    WriteRegStr HKLM "${ACTIVE_SETUP_KEY}" "" "${PRODUCT}"
+    WriteRegStr HKLM "${ACTIVE_SETUP_KEY}" "StubPath" '"$INSTDIR\SetupKREV.exe" /user'
+    WriteRegStr HKLM "${ACTIVE_SETUP_KEY}" "Version" "${VERSION_COMMAS}"
+    WriteRegDWORD HKLM "${ACTIVE_SETUP_KEY}" "IsInstalled" 1
+    ExecWait '"$INSTDIR\SetupKREV.exe" /user'
+
+    ; For all users. Krev starts through SetupKREV.exe, which prepares the user's folder (also
+    ; when the user removed it) and starts Krev there.
+    CreateShortCut "$SMSTARTUP\${PRODUCT}.lnk" "$INSTDIR\SetupKREV.exe" "/start" "$INSTDIR\Krev.exe" 0
     CreateDirectory "$SMPROGRAMS\${PRODUCT}"
-    CreateShortCut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\Krev.exe"
+    CreateShortCut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\SetupKREV.exe" "/start" "$INSTDIR\Krev.exe" 0
     CreateShortCut "$SMPROGRAMS\${PRODUCT}\${PRODUCT} 入口網站.lnk" "$INSTDIR\PortalLaunch.exe"
     CreateShortCut "$SMPROGRAMS\${PRODUCT}\移除 ${PRODUCT}.lnk" "$INSTDIR\Uninstall.exe"
 
@@ -163,33 +205,51 @@ Section "Vyx"
     IntFmt $0 "0x%08X" $0
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 
-    ; Started from its folder, as the Startup shortcut starts it.
-    Exec '"$INSTDIR\Krev.exe"'
+    ; Started as the Startup shortcut starts it.
+    Exec '"$INSTDIR\SetupKREV.exe" /start'
 SectionEnd
 
 Section "Uninstall"
-    ; Nothing is removed while a Krev runs from here: entry and shortcuts stay with the files.
+    ; Nothing is removed while a Krev runs from here.
     Call un.EndRunningKrev
-    ; Shortcuts and the entry first: none of them may point at a removed program.
+    ; Nothing may start what is being removed.
     Delete "$SMSTARTUP\${PRODUCT}.lnk"
     Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"
     Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT} 入口網站.lnk"
     Delete "$SMPROGRAMS\${PRODUCT}\移除 ${PRODUCT}.lnk"
     RMDir "$SMPROGRAMS\${PRODUCT}"
-    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    DeleteRegKey HKLM "${ACTIVE_SETUP_KEY}"
 
-    Delete "$INSTDIR\Krev.exe"
-    Delete "$INSTDIR\Farrow.exe"
-    Delete "$INSTDIR\PortalLaunch.exe"
-    Delete "$INSTDIR\SC.dll"
-    Delete "$INSTDIR\Pellit.dll"
-    Delete "$INSTDIR\Go.dll"
-    Delete "$INSTDIR\CloseKREV.exe"
-    Delete "$INSTDIR\DefaultCheck.htm"
-    Delete "$INSTDIR\Reader.ini"
-    Delete "$INSTDIR\Ver.chk"
-    Delete "$INSTDIR\Ver.chk.part"
-    Delete "$INSTDIR\Uninstall.exe"
-    ; Only when nothing else is left in it.
-    RMDir "$INSTDIR"
+    StrCpy $R9 ""
+    !insertmacro RemovePrograms
+    !insertmacro RemoveOurFile "$INSTDIR\StartingReader.ini"
+    ; An earlier install's shared settings.
+    !insertmacro RemoveOurFile "$INSTDIR\Reader.ini"
+    !insertmacro RemoveOurFile "$INSTDIR\Ver.chk"
+    !insertmacro RemoveOurFile "$INSTDIR\Ver.chk.part"
+
+    ; The uninstalling user's own folder. Other users' folders stay in their profiles.
+    SetShellVarContext current
+    !insertmacro RemoveOurFile "$APPDATA\${PRODUCT}\Reader.ini"
+    !insertmacro RemoveOurFile "$APPDATA\${PRODUCT}\Ver.chk"
+    !insertmacro RemoveOurFile "$APPDATA\${PRODUCT}\Ver.chk.part"
+    !insertmacro RemoveOurFile "$APPDATA\${PRODUCT}\DefaultCheck.htm"
+    RMDir "$APPDATA\${PRODUCT}"
+    DeleteRegKey HKCU "${ACTIVE_SETUP_KEY}"
+    SetShellVarContext all
+
+    ; The entry and the uninstaller stay while a file of ours is left, so that it can be removed
+    ; later.
+    ${If} $R9 == ""
+        Delete "$INSTDIR\Uninstall.exe"
+        RMDir "$INSTDIR"
+        DeleteRegKey HKLM "${UNINSTALL_KEY}"
+        ${If} ${FileExists} "$INSTDIR\*.*"
+            StrCpy $R9 "$\r$\n$INSTDIR"
+        ${EndIf}
+    ${EndIf}
+    ${If} $R9 != ""
+        MessageBox MB_OK|MB_ICONEXCLAMATION "Vyx 無法移除以下項目（它們可能正被使用，或資料夾中還有別的檔案）：$R9" /SD IDOK
+        SetErrorLevel 7
+    ${EndIf}
 SectionEnd

@@ -13,11 +13,12 @@ SYSTEM_DLLS = {"KERNEL32.dll", "msvcrt.dll", "USER32.dll", "SHELL32.dll", "GDI32
                "ole32.dll", "WinSCard.dll", "PSAPI.DLL", "COMCTL32.DLL"}
 DESCRIPTIONS = {"Krev.exe": "Vyx 讀卡機監控程式", "Farrow.exe": "Vyx 網頁開啟程式", "PortalLaunch.exe": "Vyx 入口網站開啟程式",
                 "Runlatch.exe": "Vyx 光碟自動執行程式", "Pellit.dll": "Vyx 版本檢查程式", "Go.dll": "Vyx 客戶服務郵件程式",
-                "CloseKREV.exe": "Vyx 程式結束工具", "SC.dll": "Vyx 讀卡機函式庫"}
+                "CloseKREV.exe": "Vyx 程式結束工具", "SetupKREV.exe": "Vyx 安裝輔助程式", "SC.dll": "Vyx 讀卡機函式庫"}
 SUPPORTED_OS = ("e2011457-1546-43c5-a5fe-008deee3d3f0", "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
                 "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38", "1f676c76-80e1-4239-95bb-83d0f6d0da78",
                 "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a")
-PROGRAMS = ("Krev.exe", "Farrow.exe", "PortalLaunch.exe", "Runlatch.exe", "Pellit.dll", "Go.dll", "CloseKREV.exe")
+PROGRAMS = ("Krev.exe", "Farrow.exe", "PortalLaunch.exe", "Runlatch.exe", "Pellit.dll", "Go.dll", "CloseKREV.exe",
+            "SetupKREV.exe")
 
 
 def objdump(program):
@@ -46,9 +47,11 @@ XP_CHECK_HEADER = """#define WINVER 0x0501
 #define _WIN32_IE 0x0600
 #define PSAPI_VERSION 1
 #include <windows.h>
+#include <aclapi.h>
 #include <commctrl.h>
 #include <objbase.h>
 #include <psapi.h>
+#include <sddl.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 #include <wininet.h>

@@ -1,6 +1,7 @@
 """The installer, the uninstaller and the product CD under Wine, into the run's prefix, in which
 nothing is installed before: the shipped i686 installer and CD where the kernel runs 32-bit code,
 otherwise the x86_64 build of the same NSIS script with the x86_64 programs."""
+import getpass
 import glob
 import os
 import re
@@ -16,6 +17,8 @@ from wine_env import PORTAL, Recording, wait_until, windows_path, write_card_scr
 
 WM_COMMAND = 0x111
 ID_EXIT = 57665
+ID_SELECT_READER = 32783
+CB_SETCURSEL = 0x14E
 SETUP = wine_env.SETUP
 CD_IMAGE = wine_env.CD_IMAGE
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vyx"
@@ -24,7 +27,10 @@ REGISTRY_VIEW = ["/reg:32"] if wine_env.SHIPPED else ["/reg:64"]
 VERSION_BOX = "Krev"  # the version check's message box, captioned with the program's name
 HELD_MESSAGE = "Krev is held by its version message box"
 INSTALLED = ["CloseKREV.exe", "DefaultCheck.htm", "Farrow.exe", "Go.dll", "Krev.exe", "Pellit.dll", "PortalLaunch.exe",
-             "SC.dll", "Uninstall.exe"]
+             "SC.dll", "SetupKREV.exe", "Uninstall.exe"]
+ACTIVE_SETUP_KEY = "HKLM\\Software\\Microsoft\\Active Setup\\Installed Components\\Vyx"
+ADMINISTRATORS, SYSTEM, USERS = "S-1-5-32-544", "S-1-5-18", "S-1-5-32-545"
+SHARED_SETTINGS = b"[Reader]\r\nSelect=Quenby USB Reader\r\n[Register]\r\nCheck=OK\r\n"
 SCREENSHOTS = os.path.join(wine_env.ROOT, "build", "screenshots")
 
 
@@ -34,6 +40,13 @@ class Installer(unittest.TestCase):
         cls.wine = wine_env.machine()
         cls.drive_c = os.path.join(cls.wine.env["WINEPREFIX"], "drive_c")
         cls.krev_folder = os.path.join(cls.drive_c, "KREV")
+        cls.user_folder = cls.user_folder_of(cls.wine)
+
+    @staticmethod
+    def user_folder_of(machine):
+        """%APPDATA%\\Vyx of the prefix's user (Wine names the user as the Unix one)."""
+        return os.path.join(machine.env["WINEPREFIX"], "drive_c", "users", getpass.getuser(), "AppData", "Roaming",
+                            "Vyx")
 
     def setUp(self):
         self.assertFalse(os.path.exists(self.krev_folder), "something is installed already")
@@ -45,9 +58,11 @@ class Installer(unittest.TestCase):
         for pid in self.krev_pids():
             os.kill(pid, 9)
         shutil.rmtree(self.krev_folder, ignore_errors=True)
+        shutil.rmtree(self.user_folder, ignore_errors=True)
         for link in self.shortcuts():
             os.remove(link)
-        self.wine_command("reg", "delete", UNINSTALL_KEY, "/f", *REGISTRY_VIEW)
+        for key in (UNINSTALL_KEY, ACTIVE_SETUP_KEY):
+            self.wine_command("reg", "delete", key, "/f", *REGISTRY_VIEW)
 
     def wine_command(self, *args, timeout=120):
         """Runs a Wine command to its end; returns its exit code and what it printed. The output goes
@@ -94,52 +109,60 @@ class Installer(unittest.TestCase):
         self.assertEqual(code, 0)
 
     def traced_install(self):
-        """A silent install with Wine's trace of the security calls: Wine keeps no rights of
-        files (it reads back the same made-up ones whatever was set), so what the installer set
-        is read from the calls it made. Returns [(sddl, path)] in the order they were applied."""
+        """A silent install with Wine's traces of the security and file calls: Wine keeps no rights
+        of files (it reads back the same made-up ones whatever was set), so what the installer set
+        is read from the calls it made. Returns, in order, ("owner" or "rights", path, SDDL) for
+        each descriptor applied and ("write", path, None) for each file written into C:\\KREV."""
         with tempfile.TemporaryFile() as trace:
             code = subprocess.run([wine_env.WINE, SETUP, "/S"], cwd=self.folder, stdin=subprocess.DEVNULL,
                                   stdout=subprocess.DEVNULL, stderr=trace, timeout=120,
-                                  env=self.wine.program_env(self.folder, WINEDEBUG="-all,trace+advapi,trace+security")
+                                  env=self.wine.program_env(self.folder,
+                                                            WINEDEBUG="-all,trace+advapi,trace+security,trace+file")
                                   ).returncode
             trace.seek(0)
             lines = trace.read().decode("utf-8", "replace")
         self.assertEqual(code, 0)
-        applied, sddl = [], None
+        events, sddl = [], None
         for line in lines.splitlines():
             made = re.search(r'ConvertStringSecurityDescriptorToSecurityDescriptorW L"([^"]*)"', line)
             if made:
                 sddl = made.group(1)
-            # 0x80000004: the DACL, protected from what the parent folder would pass on.
-            set_on = re.search(r'SetNamedSecurityInfoW L"([^"]*)" 1 -2147483644 ', line)
-            if set_on:
-                applied.append((sddl, set_on.group(1).replace("\\\\", "\\")))
-        return applied
+            # 1: the owner; 0x80000004: the rights, protected from what the parent would pass on.
+            applied = re.search(r'SetNamedSecurityInfoW L"([^"]*)" 1 (1|-2147483644) ', line)
+            if applied:
+                events.append(("owner" if applied.group(2) == "1" else "rights", applied.group(1).replace("\\\\", "\\"),
+                               sddl))
+            written = re.search(r'NtCreateFile .*name=L"\\\\\?\?\\\\(C:\\\\KREV\\\\[^"]+)".* disp=5 ', line)
+            if written:
+                events.append(("write", written.group(1).replace("\\\\", "\\"), None))
+        return events
 
-    def assert_narrowed_rights(self, applied):
-        """The folder first, then each installed file: users run the programs and change none, may
-        create files in the folder, and nothing created there later can be run by anyone."""
-        execute, write_dac = 0x20, 0x40000
-        changes = 0x2 | 0x4 | 0x10 | 0x100 | 0x10000 | 0x40000 | 0x80000
-        aces = lambda sddl: [ace.split(";") for ace in re.findall(r"\(([^)]*)\)", sddl)]
-        mask = lambda ace: 0x1F01FF if ace[2] == "FA" else int(ace[2], 16)
-        paths = [path for _, path in applied]
-        self.assertEqual(paths[:1] + sorted(paths[1:]), ["C:\\KREV"] + ["C:\\KREV\\" + name for name in INSTALLED],
-                         "the rights were not set on the folder and then on each installed file")
-        folder = applied[0][0]
-        self.assertTrue(folder.startswith("D:P"), folder)
-        inherited = [ace for ace in aces(folder) if "OI" in ace[1]]
-        self.assertTrue(inherited)
-        for ace in inherited:
-            self.assertEqual(mask(ace) & (execute | write_dac), 0, "files created later could be run: %s" % ace)
-        self.assertIn(["A", "", "0x2", "", "", "BU"], aces(folder), "users cannot create Ver.chk")
-        self.assertIn("OW", [ace[5] for ace in inherited], "a file's owner could grant itself more")
-        for sddl, path in applied[1:]:
-            self.assertTrue(sddl.startswith("D:P"), path)
-            users = [ace for ace in aces(sddl) if ace[5] in ("BU", "WD", "AU")]
-            self.assertEqual(len(users), 1, path)
-            self.assertEqual(mask(users[0]) & changes, 0, "users may change %s" % path)
-            self.assertEqual(mask(users[0]) & execute, execute, "users may not run %s" % path)
+    def assert_program_folder_secured(self, events, earlier=()):
+        """Owner, then rights, on the folder, then on each file that was in it, all before the first
+        file is written into it; after the last, on each installed file. Every descriptor: owned
+        by Administrators, SYSTEM and Administrators in full, users read and run, nothing else,
+        SIDs by number (XP lacks some aliases)."""
+        writes = [at for at, event in enumerate(events) if event[0] == "write"]
+        self.assertTrue(writes, "nothing was written into C:\\KREV")
+        before = [event[:2] for event in events[:writes[0]]]
+        after = [event[:2] for event in events[writes[-1] + 1:]]
+        self.assertEqual(before[:2], [("owner", "C:\\KREV"), ("rights", "C:\\KREV")])
+        for names, applied in ((earlier, before), (INSTALLED, after)):
+            for name in names:
+                path = "C:\\KREV\\" + name
+                self.assertIn(("owner", path), applied)
+                self.assertLess(applied.index(("owner", path)), applied.index(("rights", path)))
+        for kind, path, sddl in events:
+            if kind == "write":
+                continue
+            self.assertTrue(sddl.startswith("O:%sD:P(" % ADMINISTRATORS), (path, sddl))
+            aces = [ace.split(";") for ace in re.findall(r"\(([^)]*)\)", sddl)]
+            self.assertEqual({ace[5]: (ace[0], ace[2]) for ace in aces},
+                             {SYSTEM: ("A", "FA"), ADMINISTRATORS: ("A", "FA"), USERS: ("A", "0x1200a9")}, path)
+
+    def settings_of(self, folder):
+        with open(os.path.join(folder, "Reader.ini"), "rb") as settings:
+            return settings.read()
 
     def krev_windows(self):
         return int(self.wine.probe("count", "About Vyx"))
@@ -154,20 +177,25 @@ class Installer(unittest.TestCase):
                        if os.path.basename(path).lower() == "startup"][0]
         with open(os.path.join(own_startup, "Vyx.lnk"), "wb") as earlier:
             earlier.write(b"an earlier per-user install's shortcut")
-        self.assert_narrowed_rights(self.traced_install())
+        self.assert_program_folder_secured(self.traced_install())
         code, _ = self.wine_command("reg", "query", UNINSTALL_KEY.replace("HKLM", "HKCU"))
         self.assertNotEqual(code, 0, "the earlier per-user entry is left")
         self.assertEqual(sorted(os.listdir(self.krev_folder)), INSTALLED)
         menu = self.start_menu()
-        expected = {os.path.join("Startup", "Vyx.lnk"): "Krev.exe", os.path.join("Vyx", "Vyx.lnk"): "Krev.exe",
-                    os.path.join("Vyx", "Vyx 入口網站.lnk"): "PortalLaunch.exe",
-                    os.path.join("Vyx", "移除 Vyx.lnk"): "Uninstall.exe"}
+        # Krev is started through SetupKREV.exe, which prepares the user's own folder first.
+        expected = {os.path.join("Startup", "Vyx.lnk"): "SetupKREV.exe /start",
+                    os.path.join("Vyx", "Vyx.lnk"): "SetupKREV.exe /start",
+                    os.path.join("Vyx", "Vyx 入口網站.lnk"): "PortalLaunch.exe ",
+                    os.path.join("Vyx", "移除 Vyx.lnk"): "Uninstall.exe "}
         found = {os.path.relpath(path, menu).lower(): path for path in self.shortcuts()}
         self.assertEqual(sorted(found), sorted(link.lower() for link in expected))
-        for link, program in expected.items():
+        for link, command in expected.items():
             read = shell_link.read(found[link.lower()])
-            self.assertEqual(read["target"].lower(), ("C:\\KREV\\" + program).lower(), link)
+            self.assertEqual((read["target"] + " " + read["arguments"]).lower(), ("C:\\KREV\\" + command).lower(), link)
             self.assertEqual(read["working_dir"].lower(), "c:\\krev", link)
+        code, stub = self.wine_command("reg", "query", ACTIVE_SETUP_KEY, *REGISTRY_VIEW)
+        self.assertIn('StubPath    REG_SZ    "C:\\KREV\\SetupKREV.exe" /user', stub)
+        self.assertIn("Version    REG_SZ    3,2,0,1", stub)
         self.assertEqual(self.shortcuts(all_users=False), [], "shortcuts went to the user's own Start menu")
         entry = self.uninstall_entry()
         self.assertIsNotNone(entry, "no uninstall entry under HKLM")
@@ -183,21 +211,22 @@ class Installer(unittest.TestCase):
 
         self.assertTrue(wait_until(lambda: self.krev_windows() == 1), "the installer starts Krev at its end")
 
-        # Krev started by its Startup shortcut runs in C:\KREV: a card opens the portal page and
-        # C:\KREV\Reader.ini gets the registration flag. (The scriptable card library stands in.)
+        # Krev started by its Startup shortcut runs in the user's own folder: a card opens the
+        # portal page and the user's Reader.ini gets the registration flag. (The scriptable card
+        # library stands in.)
         self.wine.probe("send", "About Vyx", WM_COMMAND, ID_EXIT, 0)
         self.assertTrue(wait_until(lambda: not self.krev_pids()))
         shutil.copy(os.path.join(wine_env.HELPERS, "scripted", "SC.dll"), self.krev_folder)
         self.wine_command("start", "/unix", found[os.path.join("startup", "vyx.lnk")])
         self.assertTrue(wait_until(lambda: self.krev_pids() and self.krev_windows() == 1))
-        self.assertEqual(os.readlink("/proc/%d/cwd" % self.krev_pids()[0]), self.krev_folder)
+        self.assertEqual(os.readlink("/proc/%d/cwd" % self.krev_pids()[0]), self.user_folder)
         time.sleep(1.0)
         write_card_script(self.folder, ["present Quenby USB Reader"])
         browser = lambda: [e["command"].split(b'" ', 1)[1].decode("cp950") for e in self.log.entries()
                            if e["program"].lower().endswith("browser.exe")]
         self.assertTrue(wait_until(browser))
         self.assertEqual(browser()[0], PORTAL)
-        settings = os.path.join(self.krev_folder, "Reader.ini")
+        settings = os.path.join(self.user_folder, "Reader.ini")
         self.assertTrue(wait_until(lambda: os.path.exists(settings)))
         with open(settings, "rb") as ini:
             self.assertEqual(ini.read(), b"[Register]\r\nCheck=OK\r\n")
@@ -240,8 +269,86 @@ class Installer(unittest.TestCase):
         self.assertEqual(self.shortcuts(), [])
         self.assertFalse(os.path.exists(os.path.join(menu, "Vyx")))
         self.assertIsNone(self.uninstall_entry(), "the uninstall entry is left")
+        self.assertFalse(os.path.exists(self.user_folder), "the user's own folder is left")
+        self.assertNotEqual(self.wine_command("reg", "query", ACTIVE_SETUP_KEY, *REGISTRY_VIEW)[0], 0)
         self.assertTrue(wait_until(lambda: not self.krev_pids()))
         self.assertEqual(self.krev_windows(), 0)
+
+    def test_an_upgrade_keeps_the_shared_settings_for_every_user_and_then_each_user_keeps_their_own(self):
+        # The earlier layout: the programs and one Reader.ini for everybody in C:\\KREV.
+        earlier = ["CloseKREV.exe", "Farrow.exe", "Go.dll", "Krev.exe", "Pellit.dll", "PortalLaunch.exe", "SC.dll"]
+        os.makedirs(self.krev_folder)
+        for name in earlier:
+            shutil.copy(os.path.join(wine_env.DIST, name), self.krev_folder)
+        for name, content in (("Reader.ini", SHARED_SETTINGS), ("Ver.chk", b"VersionCheck000=003.002.000.001\n")):
+            with open(os.path.join(self.krev_folder, name), "wb") as left:
+                left.write(content)
+        self.assert_program_folder_secured(self.traced_install(), earlier=earlier + ["Reader.ini", "Ver.chk"])
+        self.assertEqual(sorted(os.listdir(self.krev_folder)), sorted(INSTALLED + ["StartingReader.ini"]))
+        self.assertEqual(self.settings_of(self.user_folder), SHARED_SETTINGS, "the installing user's settings")
+        self.assertTrue(wait_until(lambda: self.krev_windows() == 1))
+        self.wine.probe("send", "About Vyx", WM_COMMAND, ID_EXIT, 0)
+        self.assertTrue(wait_until(lambda: not self.krev_pids()))
+
+        # A second user of the machine: a prefix of their own, whose C:\\KREV is this one's. Their
+        # logon runs the per-user set-up as Windows would, before the Startup items.
+        other = wine_env.WineMachine(display_of=self.wine)
+        self.addCleanup(other.close)
+        os.symlink(self.krev_folder, os.path.join(other.env["WINEPREFIX"], "drive_c", "KREV"))
+        stub = re.search(r"StubPath    REG_SZ    (.*)", self.wine_command("reg", "query", ACTIVE_SETUP_KEY,
+                                                                             *REGISTRY_VIEW)[1]).group(1).strip()
+        self.assertEqual(other.probe("run", stub), "exit 0")
+        other_folder = self.user_folder_of(other)
+        self.assertEqual(self.settings_of(other_folder), SHARED_SETTINGS, "the other user's starting settings")
+        self.assertTrue(os.path.exists(os.path.join(other_folder, "DefaultCheck.htm")))
+
+        # Each user's Krev from the all-users Startup shortcut, in their own folder; the other
+        # user chooses another reader; a card opens the portal page for each.
+        shutil.copy(os.path.join(wine_env.HELPERS, "scripted", "SC.dll"), self.krev_folder)
+        programs = sorted(os.listdir(self.krev_folder))
+        startup = [path for path in self.shortcuts() if os.path.basename(os.path.dirname(path)).lower() == "startup"]
+        users = [(self.wine, self.folder, self.user_folder), (other, other.run_folder("user", programs=()), other_folder)]
+        for machine, run, _ in users:
+            write_card_script(run, ["empty Quenby USB Reader", "empty 晶片讀卡機 02"])
+            subprocess.run([wine_env.WINE, "start", "/unix", startup[0]], env=machine.program_env(run),
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        for machine, _, folder in users:
+            pids = lambda: wine_env.prefix_pids(machine.env["WINEPREFIX"], "Krev.exe")
+            self.assertTrue(wait_until(lambda: pids() and machine.find_window("About Vyx")))
+            self.assertEqual(os.readlink("/proc/%d/cwd" % pids()[0]), folder)
+        time.sleep(1.0)
+        dialog = "Vyx - Select Reader"
+        other.probe("post", "About Vyx", WM_COMMAND, ID_SELECT_READER, 0)
+        self.assertTrue(wait_until(lambda: (other.find_window(dialog) or (0, 0, False))[2]))
+        other.probe("item", dialog, 1008, CB_SETCURSEL, 1, 0)
+        other.probe("post", dialog, WM_COMMAND, 1, 0)
+        for machine, run, _ in users:
+            write_card_script(run, ["present Quenby USB Reader", "empty 晶片讀卡機 02"])
+        for machine, run, _ in users:
+            log = Recording(os.path.join(run, "record.log"))
+            self.assertTrue(wait_until(lambda: any(e["command"].endswith(PORTAL.encode()) for e in log.entries())))
+        self.assertEqual(self.settings_of(self.user_folder), SHARED_SETTINGS)
+        self.assertEqual(self.settings_of(other_folder), "[Reader]\r\nSelect=晶片讀卡機 02\r\n[Register]\r\nCheck=OK\r\n"
+                         .encode("cp950"))
+        self.assertEqual(sorted(os.listdir(self.krev_folder)), programs, "a user's Krev wrote into C:\\KREV")
+        for machine, _, _ in users:
+            machine.probe("send", "About Vyx", WM_COMMAND, ID_EXIT, 0)
+
+    def test_a_link_or_a_folder_holding_what_is_not_ours_at_c_krev_is_refused_and_left_as_it_is(self):
+        elsewhere = os.path.join(self.folder, "elsewhere")
+        os.makedirs(elsewhere)
+        os.symlink(elsewhere, self.krev_folder)
+        try:
+            self.assertEqual(self.wine_command(SETUP, "/S")[0], 4)
+        finally:
+            os.remove(self.krev_folder)
+        self.assertEqual(os.listdir(elsewhere), [])
+        os.makedirs(self.krev_folder)
+        with open(os.path.join(self.krev_folder, "winscard.dll"), "wb") as planted:
+            planted.write(b"a user's DLL")
+        self.assertEqual(self.wine_command(SETUP, "/S")[0], 5)
+        self.assertEqual(os.listdir(self.krev_folder), ["winscard.dll"])
+        self.assertIsNone(self.uninstall_entry())
 
     def test_the_cd_starts_the_installer_and_its_portal_launcher_finds_a_browser_before_any_install(self):
         cd = os.path.join(self.folder, "cd")

@@ -154,9 +154,13 @@ class Screen:
 
 
 class WineMachine:
-    def __init__(self):
+    """A prefix of its own; with `display_of`, on that machine's display (another user of the same
+    desktop session, as far as Wine can show one)."""
+
+    def __init__(self, display_of=None):
         self.root = tempfile.mkdtemp(prefix="krev-wine-")
         self.xvfb = None
+        self.display_of = display_of
         self.processes = []
         try:
             self._set_up()
@@ -165,7 +169,10 @@ class WineMachine:
             raise
 
     def _set_up(self):
-        self.xvfb, self.display = start_xvfb(range(90, 140))
+        if self.display_of is None:
+            self.xvfb, self.display = start_xvfb(range(90, 140))
+        else:
+            self.display = self.display_of.display
         self.env = dict(os.environ, WINEPREFIX=os.path.join(self.root, "prefix"), WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=", LANG="zh_TW.UTF-8", LC_ALL="zh_TW.UTF-8",
                         DISPLAY=self.display)
