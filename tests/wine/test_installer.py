@@ -97,9 +97,12 @@ class Installer(unittest.TestCase):
         shutil.copy(os.path.join(wine_env.HELPERS, "scripted", "SC.dll"), self.krev_folder)
         os.remove(os.path.join(self.krev_folder, "Pellit.dll"))
         write_card_script(self.folder, ["empty Quenby USB Reader"])
-        self.wine.start("C:\\KREV\\Krev.exe", self.folder)  # as installed: CloseKREV knows it by its path
+        reports = os.path.join(self.folder, "sc.log")
+        # As installed: CloseKREV knows it by its path.
+        self.wine.start("C:\\KREV\\Krev.exe", self.folder, SC_LOG=windows_path(reports))
         self.assertTrue(wait_until(lambda: self.krev_windows() == 1))
-        time.sleep(1.0)
+        # The card goes in only once the poller has seen the reader empty.
+        self.assertTrue(wait_until(lambda: os.path.exists(reports) and " 12" in open(reports).read()))
         write_card_script(self.folder, ["present Quenby USB Reader"])
         box = wait_until(lambda: self.wine.find_window(VERSION_BOX), timeout=40)
         self.assertTrue(box and box[2], "the version check's message box never appeared")
