@@ -21,7 +21,10 @@ add_library(SC SHARED outside/sc/pcsc_sc.cpp outside/sc/reader_report.cpp)
 target_link_libraries(SC PRIVATE PkgConfig::PCSC)
 set_target_properties(SC PROPERTIES CXX_VISIBILITY_PRESET hidden)
 file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
-add_executable(unit_tests ${UNIT_TEST_SOURCES} outside/sc/reader_report.cpp outside/pellit/version_digest.cpp)
+# The card library's source is in the unit tests too, on a card service that they script.
+add_executable(unit_tests ${UNIT_TEST_SOURCES} outside/sc/reader_report.cpp outside/sc/pcsc_sc.cpp
+    outside/pellit/version_digest.cpp)
+target_include_directories(unit_tests PRIVATE ${PCSC_INCLUDE_DIRS})
 target_link_libraries(unit_tests PRIVATE sim_platform GTest::gtest GTest::gtest_main Threads::Threads)
 gtest_discover_tests(unit_tests)
 

@@ -9,6 +9,7 @@
 
 #include <winscard.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -122,7 +123,10 @@ LONG listReaders(std::vector<ReaderName>& names) {
         // The list grew between the two calls: ask again.
         if (result == static_cast<LONG>(SCARD_E_INSUFFICIENT_BUFFER)) continue;
         if (result != SCARD_S_SUCCESS) return result;
-        for (const NameChar* name = text.data(); *name != NameChar() && name < text.data() + text.size();
+        // The bound first: a list that the service hands back without its closing zero must not be
+        // read past its end. Each name ends within the buffer, which holds one zero more.
+        const NameChar* const end = text.data() + std::min<std::size_t>(size, text.size() - 1);
+        for (const NameChar* name = text.data(); name < end && *name != NameChar();
              name += std::char_traits<NameChar>::length(name) + 1) {
             names.emplace_back(name);
         }

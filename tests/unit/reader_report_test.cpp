@@ -1,9 +1,13 @@
 // What the card library reports: changed bits against the last report, at most ten readers.
 #include <gtest/gtest.h>
 
+#include <winscard.h>
+
 #include <cstring>
+#include <vector>
 
 #include "outside/sc/reader_report.h"
+#include "outside/sc/sc_api.h"
 
 using reader_report::ChangeTracker;
 using reader_report::Reader;
@@ -65,4 +69,34 @@ TEST(ReaderReport, NamesThatDoNotFitTheBufferAreLeftOutAndTheListStaysZeroEnded)
     char buffer[12];
     reader_report::writeReaderList({"ABCD", "EFGH", "IJKL"}, buffer, sizeof buffer);
     EXPECT_STREQ(buffer, "ABCD,EFGH,");
+}
+
+// The card library's own source, on a card service scripted here that hands back its reader
+// list without the closing zeros (AddressSanitizer reports a read past it).
+extern "C" {
+LONG SCardEstablishContext(DWORD, LPCVOID, LPCVOID, LPSCARDCONTEXT context) {
+    *context = 1;
+    return SCARD_S_SUCCESS;
+}
+LONG SCardReleaseContext(SCARDCONTEXT) { return SCARD_S_SUCCESS; }
+LONG SCardListReaders(SCARDCONTEXT, LPCSTR, LPSTR readers, LPDWORD size) {
+    static const char kUnended[] = {'R', 'e', 'a', 'd', 'e', 'r', ' ', 'A', '\0', 'R', 'e', 'a', 'd', 'e', 'r', ' ', 'B'};
+    if (readers != nullptr) std::memcpy(readers, kUnended, sizeof kUnended);
+    *size = sizeof kUnended;
+    return SCARD_S_SUCCESS;
+}
+LONG SCardGetStatusChange(SCARDCONTEXT, DWORD, SCARD_READERSTATE* states, DWORD count) {
+    for (DWORD reader = 0; reader < count; ++reader) states[reader].dwEventState = SCARD_STATE_EMPTY;
+    return SCARD_S_SUCCESS;
+}
+}
+
+TEST(ReaderReport, AReaderListWithoutItsClosingZeroIsReadUpToItsEndAndNoFurther) {
+    std::vector<char> list(kScReaderListSize, '\0');
+    EXPECT_EQ(SC_GetReaderList(kScAccess, list.data()), 0);
+    EXPECT_STREQ(list.data(), "Reader A,Reader B,");
+    ScWord count = 0;
+    ScWord states[10] = {};
+    EXPECT_EQ(SC_GetState(kScAccess, &count, states), 0);
+    EXPECT_EQ(count, 2u);
 }
