@@ -5,8 +5,9 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // The working directory may be a drive whose disc was taken out: the start then fails
-    // quietly instead of raising the system's "no disk" box.
+    // quietly instead of raising the system's "no disk" box. The program started (the
+    // installer) gets Windows' default error mode, not this one.
     SetErrorMode(SEM_FAILCRITICALERRORS);
-    platform::win32::Win32ProcessStarter system;
+    platform::win32::Win32ProcessStarter system(true);
     return runAutorunStarter(system);
 }

@@ -5,16 +5,66 @@
 
 namespace platform::win32 {
 
+namespace {
+
+// Windows 7 and later keep an error mode per thread; XP and Vista only the process's.
+struct ThreadErrorMode {
+    DWORD(WINAPI* get)();
+    BOOL(WINAPI* set)(DWORD mode, LPDWORD previous);
+};
+
+template <typename Call>
+Call kernelCall(const char* name) {
+    return reinterpret_cast<Call>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
+}
+
+const ThreadErrorMode& threadErrorMode() {
+    static const ThreadErrorMode calls{kernelCall<decltype(ThreadErrorMode::get)>("GetThreadErrorMode"),
+                                       kernelCall<decltype(ThreadErrorMode::set)>("SetThreadErrorMode")};
+    return calls;
+}
+
+}  // namespace
+
 void findExecutable(const char* file, char (&result)[kMaxPath]) {
     // Cleared first, so a failed lookup always leaves it empty.
     result[0] = '\0';
     // A lookup on an empty drive (a card-reader slot, a DVD drive) fails quietly instead of
-    // raising the system's "no disk" box; the error mode is restored for what follows.
-    const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+    // raising the system's "no disk" box. Only this thread's mode changes where Windows has one
+    // per thread; elsewhere the flag is added to the process's mode, never put in its place.
+    const ThreadErrorMode& thread = threadErrorMode();
+    if (thread.get != nullptr && thread.set != nullptr) {
+        DWORD previous = 0;
+        const bool set = thread.set(thread.get() | SEM_FAILCRITICALERRORS, &previous) != FALSE;
+        FindExecutableA(file, nullptr, result);
+        if (set) thread.set(previous, nullptr);
+        return;
+    }
+    const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS);
+    SetErrorMode(previous | SEM_FAILCRITICALERRORS);
     FindExecutableA(file, nullptr, result);
-    SetErrorMode(previousMode);
+    SetErrorMode(previous);
 }
 
 void startProgram(const char* commandLine, int showState) { WinExec(commandLine, static_cast<UINT>(showState)); }
+
+// WinExec passes this process's error mode on; CreateProcess can start with the default one.
+void startProgramWithDefaultErrorMode(const char* commandLine, int showState) {
+    const int length = lstrlenA(commandLine);
+    char* line = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(length) + 1));
+    if (line == nullptr) return;
+    lstrcpyA(line, commandLine);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(showState);
+    PROCESS_INFORMATION process{};
+    if (CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup,
+                       &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    HeapFree(GetProcessHeap(), 0, line);
+}
 
 }  // namespace platform::win32

@@ -5,11 +5,24 @@ namespace platform::win32 {
 
 void findExecutable(const char* file, char (&result)[kMaxPath]);
 void startProgram(const char* commandLine, int showState);
+// As startProgram, but the program gets Windows' default error mode, not this process's.
+void startProgramWithDefaultErrorMode(const char* commandLine, int showState);
 
 class Win32ProcessStarter final : public ProcessStarter {
 public:
+    // `defaultErrorMode`: started programs do not inherit the error mode that this one set.
+    explicit Win32ProcessStarter(bool defaultErrorMode = false) : defaultErrorMode_(defaultErrorMode) {}
     void findExecutable(const char* file, char (&result)[kMaxPath]) override { win32::findExecutable(file, result); }
-    void startProgram(const char* commandLine, int showState) override { win32::startProgram(commandLine, showState); }
+    void startProgram(const char* commandLine, int showState) override {
+        if (defaultErrorMode_) {
+            startProgramWithDefaultErrorMode(commandLine, showState);
+        } else {
+            win32::startProgram(commandLine, showState);
+        }
+    }
+
+private:
+    bool defaultErrorMode_;
 };
 
 }  // namespace platform::win32

@@ -72,6 +72,12 @@ class PortalLaunchUnderWine(unittest.TestCase):
         self.assertEqual(self.launch(), ["C", "D"])
         self.assertEqual(self.browser_commands(1), [self.expected_command()])
 
+    def test_the_drive_lookup_changes_no_other_threads_error_mode(self):
+        check = subprocess.run([wine_env.WINE, os.path.join(wine_env.HELPERS, "error_mode_check.exe")],
+                               cwd=self.folder, env=self.wine.program_env(self.folder), stdin=subprocess.DEVNULL,
+                               capture_output=True, timeout=60)
+        self.assertEqual((check.returncode, check.stdout.decode().strip()), (0, "differing 0"))
+
     def test_without_a_folder_nothing_starts_and_the_exit_code_is_zero(self):
         self.assertEqual(self.launch(), ["C", "D", "E", "F", "G"])
         self.assertEqual(self.browser_commands(0), [])
@@ -84,18 +90,26 @@ class RunlatchUnderWine(unittest.TestCase):
                                            default_check=False)
         self.log = Recording(os.path.join(self.folder, "record.log"))
 
-    def run_latch(self, working_directory):
+    def run_latch(self, working_directory, **extra):
+        """Runs Runlatch with arguments it must ignore; returns what Wine printed."""
         result = subprocess.run([wine_env.WINE, os.path.join(self.folder, "Runlatch.exe"), "an", "argument"],
-                                cwd=working_directory, env=self.wine.program_env(self.folder),
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                cwd=working_directory, env=self.wine.program_env(self.folder, **extra),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                                 timeout=60)
         self.assertEqual(result.returncode, 0)
+        return result.stderr.decode("utf-8", "replace")
 
     def test_starts_autorun_from_the_working_directory_once_shown_without_arguments(self):
         working = os.path.join(self.folder, "cd")
         os.makedirs(working)
         shutil.copy(os.path.join(self.wine.helpers, "recorder.exe"), os.path.join(working, "autorun.exe"))
-        self.run_latch(working)
+        # The relay trace shows the call that starts it. Wine passes no error mode on to a new
+        # process; Windows passes Runlatch's own unless the call asks for the default one.
+        calls = self.run_latch(working, WINEDEBUG="-all,+relay")
+        start = re.search(r'Call KERNEL32\.CreateProcessA\([0-9a-f]+,[0-9a-f]+ "\.\\\\autorun\.exe",'
+                          r'(?:[0-9a-f]+,){3}([0-9a-f]+),', calls)
+        self.assertIsNotNone(start, "autorun.exe was not started through CreateProcessA")
+        self.assertTrue(int(start.group(1), 16) & 0x04000000, "autorun.exe gets Runlatch's error mode")
         self.assertTrue(wine_env.wait_until(self.log.entries))
         time.sleep(0.5)
         starts = self.log.entries()
