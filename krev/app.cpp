@@ -7,6 +7,9 @@
 CKrevSystemTrayApp::~CKrevSystemTrayApp() { delete dialog_; }
 
 bool CKrevSystemTrayApp::InitInstance() {
+    // The SYSTEM account (a deployment tool's install, a service) has no user's notification
+    // area and no user to open pages for: nothing to wait for.
+    if (platform_.runsAsLocalSystem()) return false;
     // Started by hand in its own program folder, which only administrators change, Krev could
     // keep no setting there: it works in the user's own folder, as the shortcuts start it.
     user_folder::leaveReadOnlyProgramFolder(platform_);
@@ -14,23 +17,20 @@ bool CKrevSystemTrayApp::InitInstance() {
     // to end it, and go on without waiting.
     if (platform_.findWindow(KREV_ABOUT_CAPTION) != 0) platform_.startProgram("CloseKREV.exe", platform::kShowHide);
 
+    // The main dialog, "About Vyx", exists before the icon: during a slow logon a second Krev
+    // finds it, and the message loop answers every message. The poller and timer 1 run from the
+    // dialog's initialisation, icon or not: a card is served while the shell is still loading.
     dialog_ = new CKrevSystemTrayDlg(platform_, *this);
-    const platform::IconHandle icon = platform_.loadIcon(IDR_MAINFRAME);
-    // At a slow logon the shell may not take icons yet: Krev waits for it, within a bound,
-    // rather than be gone for the day.
-    bool added = dialog_->tray.AddIcon(WM_TRAY_NOTIFY, "Vyx", icon, IDR_TRAY_MENU);
-    for (unsigned waited = 0; !added && waited < kShellWaitMs; waited += kShellRetryMs) {
-        platform_.sleep(kShellRetryMs);
-        added = dialog_->tray.AddIcon(WM_TRAY_NOTIFY, "Vyx", icon, IDR_TRAY_MENU);
-    }
-    if (!added) {
-        delete dialog_;
-        dialog_ = nullptr;
-        return false;
-    }
     dialog_->Create();
     platform_.setMainWindow(dialog_->handle());
     platform_.showWindow(dialog_->handle(), platform::kShowHide);
+    const platform::IconHandle icon = platform_.loadIcon(IDR_MAINFRAME);
+    const platform::WindowHandle dialog = dialog_->handle();
+    if (!dialog_->tray.AddIconWhenShellReady(WM_TRAY_NOTIFY, "Vyx", icon, IDR_TRAY_MENU, kShellWaitMs,
+                                             [this, dialog] { platform_.postCommand(dialog, ID_EXIT); })) {
+        OnExit();
+        return false;
+    }
     platform_.runMessageLoop();
     return false;
 }

@@ -4,9 +4,8 @@
 #include "krev/main_dialog.h"
 
 constexpr unsigned WM_TRAY_NOTIFY = 0x0400 + 111;
-// How long start-up waits for the shell to take the tray icon, asking once a second.
+// How long Krev waits for the shell to take the tray icon (kShellRetryMs apart) before it ends.
 constexpr unsigned kShellWaitMs = 5 * 60 * 1000;
-constexpr unsigned kShellRetryMs = 1000;
 
 class CKrevSystemTrayApp : public CommandTarget {
 public:
@@ -15,8 +14,8 @@ public:
     CKrevSystemTrayApp(const CKrevSystemTrayApp&) = delete;
     CKrevSystemTrayApp& operator=(const CKrevSystemTrayApp&) = delete;
 
-    // Starts the program and runs its event loop; false once the loop has ended, or when the
-    // tray icon could not be added within kShellWaitMs.
+    // Starts the program and runs its event loop; false once the loop has ended. As the SYSTEM
+    // account it ends at once; when the shell takes no icon within kShellWaitMs it ends too.
     bool InitInstance();
     bool OnCommand(unsigned id) override;
 

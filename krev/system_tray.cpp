@@ -12,6 +12,8 @@ constexpr char kTrayWindowTitle[] = "CSystemTray Dummy Window";
 // The record's size in the form whose tip holds 128 bytes; the platform sizes the real record.
 constexpr std::uint32_t kRecordSize = 488;
 constexpr unsigned kOpenDelayMs = 50;
+// The tray window's own timer; the main dialog's timer 1 is another window's.
+constexpr unsigned kShellRetryTimer = 1;
 }  // namespace
 
 int OpenWebPage(platform::Platform& platform, const char* address) {
@@ -45,6 +47,34 @@ bool CSystemTray::AddIcon(unsigned callbackMessage, const char* tip, platform::I
     return addToShell();
 }
 
+bool CSystemTray::AddIconWhenShellReady(unsigned callbackMessage, const char* tip, platform::IconHandle icon,
+                                        unsigned id, unsigned boundMs, std::function<void()> gaveUp) {
+    if (AddIcon(callbackMessage, tip, icon, id)) return true;
+    if (window_ == 0) return false;
+    waitingForShell_ = true;
+    waitStartedAt_ = platform_.tickCount();
+    waitBoundMs_ = boundMs;
+    gaveUp_ = std::move(gaveUp);
+    platform_.setTimer(window_, kShellRetryTimer, kShellRetryMs);
+    return true;
+}
+
+// The bound is the time that has passed, the shell's own slow answers included.
+void CSystemTray::retryAdd() {
+    if (addToShell()) {
+        stopWaiting();
+        return;
+    }
+    if (platform_.tickCount() - waitStartedAt_ < waitBoundMs_) return;
+    stopWaiting();
+    if (gaveUp_) gaveUp_();
+}
+
+void CSystemTray::stopWaiting() {
+    waitingForShell_ = false;
+    platform_.killTimer(window_, kShellRetryTimer);
+}
+
 // A busy shell may add the icon and still report a time-out: the icon is then there to modify.
 bool CSystemTray::addToShell() {
     record_.flags = platform::kNifMessage | platform::kNifIcon | platform::kNifTip;
@@ -60,10 +90,14 @@ bool CSystemTray::ChangeIcon(std::uint16_t iconId) {
 
 std::intptr_t CSystemTray::WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
     if (message == record_.callbackMessage) return HandleIconMessage(wParam, lParam);
-    // A new taskbar (the shell restarted) has none of the old icons: ours goes back with its
-    // current picture and tip.
+    if (message == platform::kWmTimer && wParam == kShellRetryTimer) {
+        if (waitingForShell_) retryAdd();
+        return 0;
+    }
+    // A new taskbar (the shell restarted, or came up at last) has none of the old icons: ours
+    // goes back with its current picture and tip.
     if (taskbarCreated_ != 0 && message == taskbarCreated_) {
-        if (record_.window != 0) addToShell();
+        if (record_.window != 0 && addToShell() && waitingForShell_) stopWaiting();
         return 0;
     }
     return platform_.defaultWindowProc(window_, message, wParam, lParam);

@@ -18,6 +18,12 @@ public:
     CSystemTray& operator=(const CSystemTray&) = delete;
 
     bool AddIcon(unsigned callbackMessage, const char* tip, platform::IconHandle icon, unsigned id);
+    // As AddIcon; while the shell takes no icon yet (a slow logon) it is asked again every
+    // kShellRetryMs from a timer of the tray window, so the message loop runs meanwhile, until
+    // `boundMs` have passed; then `gaveUp` runs. False when not even the tray window exists.
+    bool AddIconWhenShellReady(unsigned callbackMessage, const char* tip, platform::IconHandle icon, unsigned id,
+                               unsigned boundMs, std::function<void()> gaveUp);
+    bool waitingForShell() const { return waitingForShell_; }
     bool ChangeIcon(std::uint16_t iconId);
     std::intptr_t WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
     virtual std::intptr_t HandleIconMessage(std::uintptr_t wParam, std::intptr_t lParam);
@@ -32,10 +38,18 @@ public:
 private:
     bool showPopupMenu();
     bool addToShell();
+    void retryAdd();
+    void stopWaiting();
 
     platform::Platform& platform_;
     unsigned taskbarCreated_;
     platform::WindowHandle window_ = 0;
     platform::NotifyIconRecord record_{};
     int menuDepth_ = 0;
+    bool waitingForShell_ = false;
+    std::uint32_t waitStartedAt_ = 0;
+    unsigned waitBoundMs_ = 0;
+    std::function<void()> gaveUp_;
 };
+
+constexpr unsigned kShellRetryMs = 1000;

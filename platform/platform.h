@@ -83,6 +83,7 @@ enum Message : unsigned {
     kWmRButtonDown = 0x0204,
     kWmRButtonUp = 0x0205,
     kWmRButtonDblClk = 0x0206,
+    kWmTimer = 0x0113,
     kWmUser = 0x0400,
 };
 
@@ -177,6 +178,12 @@ public:
 
     // Time.
     virtual void sleep(unsigned milliseconds) = 0;
+    // Milliseconds since some start, wrapping after 49.7 days: for measuring spans.
+    virtual std::uint32_t tickCount() = 0;
+
+    // True when this process runs as the SYSTEM account (a service's, or a deployment tool's),
+    // which has no user's desktop to show an icon on.
+    virtual bool runsAsLocalSystem() = 0;
 
     // Windows.
     virtual WindowHandle findWindow(const char* title) = 0;

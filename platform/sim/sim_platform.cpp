@@ -120,6 +120,7 @@ void SimPlatform::runFor(unsigned milliseconds) {
         next->second.due = now() + next->second.period;
         SimWindow& target = windows_.at(key.first);
         if (target.dialog != nullptr) target.dialog->onTimer(key.second);
+        if (target.procedure != nullptr) target.procedure->WindowProc(kWmTimer, key.second, 0);
         // A handler that overran its period finds one tick waiting when it returns.
         auto timer = timers_.find(key);
         if (timer != timers_.end() && timer->second.due < now()) timer->second.due = now();
@@ -267,6 +268,7 @@ void SimPlatform::setTimer(WindowHandle window, unsigned id, unsigned millisecon
 void SimPlatform::killTimer(WindowHandle window, unsigned id) { timers_.erase({window, id}); }
 
 bool SimPlatform::notifyIcon(NotifyAction action, const NotifyIconRecord& record) {
+    if (shellCallMs != 0) sleep(shellCallMs);
     const auto key = std::make_pair(record.window, record.id);
     const bool known = shellIcons.count(key) != 0;
     bool accepted = false;

@@ -184,6 +184,8 @@ public:
     bool quitPosted = false;
     bool refuseIcons = false;
     long long shellReadyAtMs = 0;  // before this virtual time the shell refuses every icon
+    unsigned shellCallMs = 0;      // how long each call to the shell's notification area takes
+    bool localSystem = false;      // the process runs as the SYSTEM account
     int beeps = 0;                 // warning beeps of the default dialog processing
     bool refuseHiddenWindows = false;
     bool refuseThreads = false;
@@ -201,6 +203,8 @@ public:
     void findExecutable(const char* file, char (&result)[kMaxPath]) override;
     void startProgram(const char* commandLine, int showState) override;
     void sleep(unsigned milliseconds) override;
+    std::uint32_t tickCount() override { return static_cast<std::uint32_t>(now()); }
+    bool runsAsLocalSystem() override { return localSystem; }
     WindowHandle findWindow(const char* title) override;
     std::u16string foldAnsiTitle(const char* text) override;
     std::u16string foldTitle(std::u16string text) override;

@@ -137,6 +137,30 @@ void Win32Platform::startProgram(const char* commandLine, int showState) { win32
 
 void Win32Platform::sleep(unsigned milliseconds) { Sleep(milliseconds); }
 
+std::uint32_t Win32Platform::tickCount() { return GetTickCount(); }
+
+// The token's user is LocalSystem (S-1-5-18). On Windows XP the first user's session is also
+// session 0, so the session number alone would not tell.
+bool Win32Platform::runsAsLocalSystem() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    union {
+        TOKEN_USER user;
+        BYTE room[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    } owner{};
+    DWORD size = 0;
+    const bool known = GetTokenInformation(token, TokenUser, &owner, sizeof owner, &size) != FALSE;
+    CloseHandle(token);
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    PSID system = nullptr;
+    if (!known || !AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system)) {
+        return false;
+    }
+    const bool isSystem = EqualSid(owner.user.User.Sid, system) != FALSE;
+    FreeSid(system);
+    return isSystem;
+}
+
 WindowHandle Win32Platform::findWindow(const char* title) { return toHandle(FindWindowA(nullptr, title)); }
 
 std::u16string Win32Platform::foldAnsiTitle(const char* text) { return win32::foldAnsiTitle(text); }

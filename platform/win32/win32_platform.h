@@ -15,6 +15,8 @@ public:
     void findExecutable(const char* file, char (&result)[kMaxPath]) override;
     void startProgram(const char* commandLine, int showState) override;
     void sleep(unsigned milliseconds) override;
+    std::uint32_t tickCount() override;
+    bool runsAsLocalSystem() override;
 
     WindowHandle findWindow(const char* title) override;
     std::u16string foldAnsiTitle(const char* text) override;

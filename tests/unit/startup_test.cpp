@@ -72,28 +72,53 @@ TEST_F(KrevFixture, AnEarlierInstanceIsRecognisedWhateverTheCaseOfItsTitle) {
     EXPECT_EQ(startedCommands(), std::vector<std::string>{"CloseKREV.exe"});
 }
 
-TEST_F(KrevFixture, WhenTheIconCannotBeAddedNothingElseIsCreated) {
+TEST_F(KrevFixture, AShellThatNeverTakesTheIconEndsKrevOnceTheBoundHasPassedInElapsedTime) {
     sim.refuseIcons = true;
-    app = std::make_unique<CKrevSystemTrayApp>(sim);
-    EXPECT_FALSE(app->InitInstance());
-    // It asked once a second for the bound, and then gave up.
-    EXPECT_GE(sim.now(), kShellWaitMs);
-    EXPECT_LE(sim.now(), kShellWaitMs + kShellRetryMs);
-    EXPECT_EQ(app->dialog(), nullptr);
-    EXPECT_EQ(sim.findWindow("About Vyx"), 0u);
-    EXPECT_EQ(sim.liveThreads(), 0);
-    EXPECT_FALSE(sim.messageLoopRan);
-    EXPECT_EQ(sim.findWindow("CSystemTray Dummy Window"), 0u);  // its window went with it
-}
-
-TEST_F(KrevFixture, AShellThatTakesIconsOnlyLateInTheLogonStillGetsTheIcon) {
-    sim.shellReadyAtMs = 40000;
+    sim.shellCallMs = 4000;  // a shell that answers each call only after its time-out
     startKrev();
     ASSERT_NE(app->dialog(), nullptr);
+    sim.runFor(kShellWaitMs - 20000);
+    ASSERT_NE(app->dialog(), nullptr) << "gave up before the bound";
+    sim.runFor(40000);
+    EXPECT_EQ(app->dialog(), nullptr) << "the wait counted retries, not the time that passed";
+    EXPECT_TRUE(sim.quitPosted);
+    EXPECT_EQ(sim.liveThreads(), 0);
+    EXPECT_EQ(sim.findWindow("About Vyx"), 0u);
+    EXPECT_EQ(sim.findWindow("CSystemTray Dummy Window"), 0u);
+}
+
+TEST_F(KrevFixture, DuringASlowLogonKrevIsWholeAndFindableAndTheIconComesWhenTheShellTakesIt) {
+    sim.shellReadyAtMs = 40000;
+    sim.scheduleReaders(0, {false});
+    sim.scheduleReaders(5000, {true});
+    settings::write(sim, "Register", "Check", "OK");
+    startKrev();
+    EXPECT_TRUE(sim.messageLoopRan) << "the message loop runs during the wait";
+    EXPECT_EQ(sim.now(), 0) << "no sleep on the user-interface thread";
+    sim.runFor(20000);
+    EXPECT_TRUE(sim.shellIcons.empty());
+    // What a second Krev asks first: the window is there to be found.
+    EXPECT_EQ(sim.findWindow(KREV_ABOUT_CAPTION), mainWindow());
+    // The poller and the timer ran as usual: the card was served.
+    ASSERT_FALSE(startedCommands().empty());
+    EXPECT_EQ(startedCommands()[0], "Farrow.exe http://www.quenby.example/portal/index.htm");
+    sim.runFor(21000);
     EXPECT_EQ(sim.shellIcons.size(), 1u);
-    EXPECT_TRUE(sim.timerRunning(mainWindow(), 1));
-    EXPECT_EQ(sim.liveThreads(), 1);
-    EXPECT_GE(sim.now(), 40000);
+    EXPECT_FALSE(sim.timerRunning(trayWindow(), 1)) << "the shell was asked again after it took the icon";
+    EXPECT_NE(app->dialog(), nullptr);
+}
+
+TEST_F(KrevFixture, AsTheSystemAccountKrevEndsAtOnceWithNothingMade) {
+    sim.localSystem = true;
+    sim.openWindow(KREV_ABOUT_CAPTION);  // a user's Krev, which it must not end
+    app = std::make_unique<CKrevSystemTrayApp>(sim);
+    EXPECT_FALSE(app->InitInstance());
+    EXPECT_EQ(app->dialog(), nullptr);
+    EXPECT_TRUE(sim.notifyCalls.empty());
+    EXPECT_TRUE(sim.starts.empty());
+    EXPECT_EQ(sim.liveThreads(), 0);
+    EXPECT_FALSE(sim.messageLoopRan);
+    EXPECT_EQ(sim.now(), 0);
 }
 
 TEST_F(KrevFixture, ExitStopsThePollerBeforeRemovingTheIconAndThenDestroysTheWindow) {
