@@ -113,7 +113,8 @@ krev_launcher(Go outside/go/mail_starter.cpp)
 target_link_libraries(Go PRIVATE ole32)
 krev_marks(Go Go.dll APP "Vyx 客戶服務郵件程式")
 set_target_properties(Pellit Go PROPERTIES SUFFIX ".dll")
-krev_launcher(CloseKREV outside/closekrev/instance_closer.cpp)
+krev_launcher(CloseKREV outside/closekrev/instance_closer.cpp outside/closekrev/installed_closer.cpp
+    platform/win32/processes_win32.cpp)
 target_link_libraries(CloseKREV PRIVATE psapi)
 krev_marks(CloseKREV CloseKREV.exe APP "Vyx 程式結束工具")
 
@@ -121,7 +122,7 @@ krev_marks(CloseKREV CloseKREV.exe APP "Vyx 程式結束工具")
 add_executable(SetupKREV installer/setupkrev/win32_main.cpp installer/setupkrev/program_folder.cpp
     krev/user_folder.cpp krev/settings.cpp platform/win32/files_win32.cpp platform/win32/file_security_win32.cpp)
 target_compile_options(SetupKREV PRIVATE -Os)
-target_link_libraries(SetupKREV PRIVATE advapi32 shell32)
+target_link_libraries(SetupKREV PRIVATE advapi32 shell32 userenv)
 target_link_options(SetupKREV PRIVATE ${WINDOWS_PROGRAM_LINK_OPTIONS} -s)
 krev_deliverable(SetupKREV)
 krev_marks(SetupKREV SetupKREV.exe APP "Vyx 安裝輔助程式")

@@ -1,0 +1,51 @@
+// Running programs, as the installer's closer asks about them. No C++ library in it: CloseKREV
+// is a C-style program.
+#pragma once
+
+namespace platform {
+
+using ProcessId = unsigned long;
+
+// A file or folder as the file system identifies it (its volume and its index there), whatever
+// path spelled it: a short 8.3 name, another letter case.
+struct FileIdentity {
+    unsigned long volume;
+    unsigned long indexHigh;
+    unsigned long indexLow;
+};
+
+inline bool operator==(const FileIdentity& left, const FileIdentity& right) {
+    return left.volume == right.volume && left.indexHigh == right.indexHigh && left.indexLow == right.indexLow;
+}
+
+using ProcessVisitor = void (*)(void* context, ProcessId id, const char* programName);
+
+class Processes {
+public:
+    // Lets an administrator's process open other users' processes: the debug privilege, which
+    // an elevated administrator's token holds but disabled.
+    virtual bool enableDebugPrivilege() = 0;
+    // False when nothing is at `path`.
+    virtual bool fileIdentity(const char* path, FileIdentity& identity) = 0;
+    // The file's short (8.3) name, or empty when it has none.
+    virtual void shortName(const char* path, char* name, unsigned capacity) = 0;
+    virtual ProcessId currentProcess() = 0;
+    // The process that started this one.
+    virtual ProcessId parentProcess() = 0;
+    // Calls `visit` for every running process, with its program's file name as the system's
+    // process list gives it.
+    virtual void forEachProcess(ProcessVisitor visit, void* context) = 0;
+    // The identity of the folder that holds the process's program; false when the process
+    // cannot be opened or asked.
+    virtual bool programFolder(ProcessId id, FileIdentity& folder) = 0;
+    // Posts a command to each top-level window of the process with that title; how many got it.
+    virtual int postCommand(ProcessId id, const char* windowTitle, unsigned command) = 0;
+    virtual void terminate(ProcessId id) = 0;
+    virtual void sleep(unsigned milliseconds) = 0;
+    virtual unsigned long tickCount() = 0;
+
+protected:
+    ~Processes() = default;
+};
+
+}  // namespace platform

@@ -1,0 +1,48 @@
+// Running programs for the closer's tests: each with the folder its program lies in, whether
+// this process may ask about it, and whether it answers Exit.
+#pragma once
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/processes.h"
+
+namespace platform::sim {
+
+struct SimProcess {
+    ProcessId id;
+    std::string name;     // as the process list shows it (a short name when started so)
+    std::string folder;   // where its program lies, in any spelling that folders maps
+    bool otherUser;       // asked about only with the debug privilege
+    bool hasAboutWindow;  // a Krev whose window this desktop reaches
+    bool endsOnExit;      // false: Exit waits for a message box
+    // What happened to it.
+    int exitsPosted = 0;
+    bool terminated = false;
+    bool running = true;
+};
+
+class SimProcesses final : public Processes {
+public:
+    std::vector<SimProcess> processes;
+    std::map<std::string, unsigned long> folders;      // path -> index: two spellings, one folder
+    std::map<std::string, std::string> shortNames;     // path -> short name
+    bool debugPrivilege = false;
+    unsigned long now = 0;
+
+    SimProcess& process(ProcessId id);
+
+    bool enableDebugPrivilege() override;
+    bool fileIdentity(const char* path, FileIdentity& identity) override;
+    void shortName(const char* path, char* name, unsigned capacity) override;
+    ProcessId currentProcess() override { return 1; }
+    ProcessId parentProcess() override { return 2; }
+    void forEachProcess(ProcessVisitor visit, void* context) override;
+    bool programFolder(ProcessId id, FileIdentity& folder) override;
+    int postCommand(ProcessId id, const char* windowTitle, unsigned command) override;
+    void terminate(ProcessId id) override;
+    void sleep(unsigned milliseconds) override { now += milliseconds; }
+    unsigned long tickCount() override { return now; }
+};
+
+}  // namespace platform::sim
