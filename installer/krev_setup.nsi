@@ -47,6 +47,11 @@ VIAddVersionKey /LANG=1028 "ProductVersion" "${VERSION}"
 !define MUI_ICON "${PICTURES}\card_red.ico"
 !define MUI_UNICON "${PICTURES}\card_red.ico"
 !define MUI_FINISHPAGE_NOAUTOCLOSE
+; Krev is started by the finish page's choice, as the logged-on user; a silent install starts
+; none (Krev starts at the next logon).
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_TEXT "啟動 Vyx"
+!define MUI_FINISHPAGE_RUN_FUNCTION StartKrevAsTheUser
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
@@ -205,9 +210,14 @@ Section "Vyx"
     IntFmt $0 "0x%08X" $0
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 
-    ; Started as the Startup shortcut starts it.
-    Exec '"$INSTDIR\SetupKREV.exe" /start'
 SectionEnd
+
+; Not as this elevated installer (every card would open the browser elevated, and Explorer's
+; messages could not reach Krev): as the user who is logged on, with that user's own rights and
+; folder.
+Function StartKrevAsTheUser
+    Exec '"$INSTDIR\SetupKREV.exe" /start-as-user'
+FunctionEnd
 
 Section "Uninstall"
     ; Nothing is removed while a Krev runs from here.

@@ -10,8 +10,13 @@
 //   /start  (the Startup and Start-menu shortcuts): prepares the user's folder as /user does
 //       (also when the user removed it), then starts Krev in it. Exit code 0, 1 when Krev could
 //       not be started.
+//   /start-as-user  (the installer's finish page, which runs elevated): starts "/start" as the
+//       user who is logged on, with the shell's own token, so that Krev runs with that user's
+//       ordinary rights and environment. Without a shell to take it from, nothing starts (Krev
+//       starts at the next logon): exit code 1.
 #include <windows.h>
 #include <shellapi.h>
+#include <userenv.h>
 
 #include <string>
 
@@ -47,6 +52,57 @@ bool startKrev(const std::string& programFolder, const std::string& workingFolde
     return true;
 }
 
+using CreateWithToken = BOOL(WINAPI*)(HANDLE token, DWORD logonFlags, LPCWSTR program, LPWSTR commandLine,
+                                      DWORD creationFlags, LPVOID environment, LPCWSTR folder,
+                                      LPSTARTUPINFOW startup, LPPROCESS_INFORMATION process);
+
+// The logged-on user's own token: the shell's (Explorer's), found through its desktop window or
+// its taskbar.
+HANDLE shellUserToken() {
+    HWND shell = GetShellWindow();
+    if (shell == nullptr) shell = FindWindowW(L"Shell_TrayWnd", nullptr);
+    if (shell == nullptr) return nullptr;
+    DWORD id = 0;
+    GetWindowThreadProcessId(shell, &id);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id);
+    if (process == nullptr) return nullptr;
+    HANDLE token = nullptr;
+    HANDLE primary = nullptr;
+    if (OpenProcessToken(process, TOKEN_DUPLICATE | TOKEN_QUERY, &token)) {
+        DuplicateTokenEx(token, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, &primary);
+        CloseHandle(token);
+    }
+    CloseHandle(process);
+    return primary;
+}
+
+bool startAsShellUser(const std::string& programFolder) {
+    const std::wstring program = platform::win32::wideFromUtf8(programFolder + "\\SetupKREV.exe");
+    std::wstring line = L"\"" + program + L"\" /start";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const auto create = reinterpret_cast<CreateWithToken>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "CreateProcessWithTokenW")));
+    bool started = false;
+    if (create == nullptr) {
+        // Windows XP has neither the call nor an elevated installer: this is the user's own token.
+        started = CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                 &process) != FALSE;
+    } else if (HANDLE token = shellUserToken()) {
+        void* environment = nullptr;
+        const bool ownEnvironment = CreateEnvironmentBlock(&environment, token, FALSE) != FALSE;
+        started = create(token, 0, program.c_str(), &line[0], ownEnvironment ? CREATE_UNICODE_ENVIRONMENT : 0,
+                         ownEnvironment ? environment : nullptr, nullptr, &startup, &process) != FALSE;
+        if (ownEnvironment) DestroyEnvironmentBlock(environment);
+        CloseHandle(token);
+    }
+    if (!started) return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -60,6 +116,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     } else if (lstrcmpiW(arguments[1], L"/start") == 0 && count == 2) {
         const std::string program = files.programFolder();
         code = startKrev(program, user_folder::folderToWorkIn(files, program)) ? 0 : 1;
+    } else if (lstrcmpiW(arguments[1], L"/start-as-user") == 0 && count == 2) {
+        code = startAsShellUser(files.programFolder()) ? 0 : 1;
     } else if (lstrcmpiW(arguments[1], L"/machine") == 0 && (count == 3 || count == 4)) {
         std::string folder = platform::win32::utf8FromWide(arguments[2]);
         while (folder.size() > 3 && folder.back() == '\\') folder.pop_back();

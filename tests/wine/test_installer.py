@@ -212,13 +212,12 @@ class Installer(unittest.TestCase):
         on_disk = sum(os.path.getsize(os.path.join(self.krev_folder, name)) for name in INSTALLED) // 1024
         self.assertLess(abs(size - on_disk), 16, "EstimatedSize is the installed size in KiB")
 
-        self.assertTrue(wait_until(lambda: self.krev_windows() == 1), "the installer starts Krev at its end")
+        time.sleep(2.0)
+        self.assertEqual(self.krev_pids(), [], "a silent install started Krev (it starts at the next logon)")
 
         # Krev started by its Startup shortcut runs in the user's own folder: a card opens the
         # portal page and the user's Reader.ini gets the registration flag. (The scriptable card
         # library stands in.)
-        self.wine.probe("send", "About Vyx", WM_COMMAND, ID_EXIT, 0)
-        self.assertTrue(wait_until(lambda: not self.krev_pids()))
         shutil.copy(os.path.join(wine_env.HELPERS, "scripted", "SC.dll"), self.krev_folder)
         self.wine_command("start", "/unix", found[os.path.join("startup", "vyx.lnk")])
         self.assertTrue(wait_until(lambda: self.krev_pids() and self.krev_windows() == 1))
@@ -234,19 +233,26 @@ class Installer(unittest.TestCase):
         with open(settings, "rb") as ini:
             self.assertEqual(ini.read(), b"[Register]\r\nCheck=OK\r\n")
 
-        # Installing again over the running Krev: it is ended, its files replaced, one Krev runs.
+        # Installing again over the running Krev and a Pellit.dll still fetching from C:\\KREV (a
+        # stand-in that holds a window): both are ended, every file is replaced, none is started.
+        self.assertTrue(wait_until(lambda: os.path.exists(os.path.join(self.user_folder, "Ver.chk"))),
+                        "Krev's version check did not end")
+        shutil.copy(os.path.join(self.wine.helpers, "winprobe.exe"), os.path.join(self.krev_folder, "Pellit.dll"))
+        fetching = self.wine.start("C:\\KREV\\Pellit.dll", self.folder,
+                                   args=["hold", wine_env.hex_of("fetching"), windows_path(self.folder + "/stop")])
+        self.assertTrue(wait_until(lambda: self.wine.find_window("fetching")))
         self.install()
-        self.assertTrue(wait_until(lambda: self.krev_windows() == 1 and len(self.krev_pids()) == 1))
-        time.sleep(2.0)
-        self.assertEqual((self.krev_windows(), len(self.krev_pids())), (1, 1))
+        self.assertIsNotNone(fetching.poll(), "Pellit.dll still runs")
+        with open(os.path.join(self.krev_folder, "Pellit.dll"), "rb") as installed, \
+                open(os.path.join(wine_env.DIST, "Pellit.dll"), "rb") as shipped:
+            self.assertEqual(installed.read(), shipped.read(), "Pellit.dll was not replaced")
+        self.assertTrue(wait_until(lambda: not self.krev_pids()))
         with open(settings, "rb") as ini:
             self.assertEqual(ini.read(), b"[Register]\r\nCheck=OK\r\n", "Reader.ini was not kept")
 
         # Krev held by its version message box defers Exit: a silent upgrade and a silent
         # uninstall stop with a non-zero code and change nothing (Pellit.dll stays missing, the
         # entry and the shortcuts stay); once the box is closed, Krev ends and the upgrade runs.
-        self.wine.probe("send", "About Vyx", WM_COMMAND, ID_EXIT, 0)
-        self.assertTrue(wait_until(lambda: not self.krev_pids()))
         self.hold_krev_in_its_version_message_box()
         files = sorted(os.listdir(self.krev_folder))
         code, _ = self.wine_command(SETUP, "/S")
@@ -262,7 +268,6 @@ class Installer(unittest.TestCase):
         self.assertTrue(wait_until(lambda: not self.krev_pids()), "Krev did not end after its box")
         self.install()
         self.assertTrue(os.path.exists(os.path.join(self.krev_folder, "Pellit.dll")))
-        self.assertTrue(wait_until(lambda: self.krev_windows() == 1 and len(self.krev_pids()) == 1))
 
         # A silent uninstall ends Krev and leaves nothing of ours.
         code, _ = self.wine_command(os.path.join(self.krev_folder, "Uninstall.exe"), "/S")
@@ -289,9 +294,6 @@ class Installer(unittest.TestCase):
         self.assert_program_folder_secured(self.traced_install(), earlier=earlier + ["Reader.ini", "Ver.chk"])
         self.assertEqual(sorted(os.listdir(self.krev_folder)), sorted(INSTALLED + ["StartingReader.ini"]))
         self.assertEqual(self.settings_of(self.user_folder), SHARED_SETTINGS, "the installing user's settings")
-        self.assertTrue(wait_until(lambda: self.krev_windows() == 1))
-        self.wine.probe("send", "About Vyx", WM_COMMAND, ID_EXIT, 0)
-        self.assertTrue(wait_until(lambda: not self.krev_pids()))
 
         # A second user of the machine: a prefix of their own, whose C:\\KREV is this one's. Their
         # logon runs the per-user set-up as Windows would, before the Startup items.
@@ -336,6 +338,32 @@ class Installer(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.krev_folder)), programs, "a user's Krev wrote into C:\\KREV")
         for machine, _, _ in users:
             machine.probe("send", "About Vyx", WM_COMMAND, ID_EXIT, 0)
+
+    def test_the_finish_page_starts_krev_as_the_logged_on_user_in_their_own_folder(self):
+        """Wine has no elevation: what it shows is that the start goes through the token of the
+        shell's process, with that user's environment, and that Krev runs in the user's folder."""
+        self.wine.desktop = "shell"
+        try:
+            self.wine.start_in_desktop(SETUP, self.folder, WINEDEBUG="-all,fixme+advapi")
+            page = lambda: (self.wine.find_window("Vyx 安裝") or (0, 0, False))[2]
+            self.assertTrue(wait_until(page, timeout=60), "the installer's first page did not show")
+            # The keyboard, as a user would: NSIS acts on its buttons, not on commands sent to it.
+            self.wine.key("Return")  # Next: the files are installed
+            self.assertTrue(wait_until(lambda: self.uninstall_entry() is not None, timeout=60))
+            time.sleep(2.0)
+            self.wine.key("Return")  # Next: the finish page, "啟動 Vyx" ticked
+            time.sleep(2.0)
+            self.assertEqual(self.krev_pids(), [], "Krev started before the finish page's choice")
+            self.wine.key("Return")  # Finish
+            self.assertTrue(wait_until(self.krev_pids, timeout=30), "the finish page started no Krev")
+            self.assertEqual(os.readlink("/proc/%d/cwd" % self.krev_pids()[0]), self.user_folder)
+            with open(os.path.join(self.folder, os.path.basename(SETUP) + ".out"), "rb") as out:
+                started = [line for line in out.read().decode("utf-8", "replace").splitlines()
+                           if "CreateProcessWithTokenW" in line]
+            self.assertEqual(len(started), 1, "not started with the shell user's token")
+            self.assertIn('"C:\\\\KREV\\\\SetupKREV.exe\\" /start"', started[0])
+        finally:
+            self.wine.desktop = None  # Krev, the desktop's last program, is ended by tearDown
 
     def test_a_link_or_a_folder_holding_what_is_not_ours_at_c_krev_is_refused_and_left_as_it_is(self):
         elsewhere = os.path.join(self.folder, "elsewhere")
