@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing (the trixie root with Wine 10 included), builds
 # everything, runs the unit tests, the end-to-end tests under Wine 8 and the real card chain
-# under Wine 10.
+# under Wine 10, then says in one line what passed, failed and was skipped. Every suite runs
+# even when one before it failed; the exit code is not 0 when any failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/trixie_root.sh
 bash scripts/build.sh
-echo "== Unit tests (native, simulated platform)"
-ctest --test-dir build/native --output-on-failure
+logs=build/test-logs
+rm -rf "$logs"
+mkdir -p "$logs"
+status=0
+echo "== Unit tests (native, simulated platform) and the card library against pcscd"
+ctest --test-dir build/native --output-on-failure 2>&1 | tee "$logs/unit.log" || status=1
 echo "== End-to-end tests (Wine in Xvfb)"
-python3 tests/wine/run_wine_tests.py
+python3 tests/wine/run_wine_tests.py 2>&1 | tee "$logs/wine.log" || status=1
 echo "== Real card chain (Wine 10 in the trixie root, our PC/SC SC.dll, pcscd, vpcd)"
-python3 tests/realchain/run_real_chain_tests.py
+python3 tests/realchain/run_real_chain_tests.py 2>&1 | tee "$logs/realchain.log" || status=1
+python3 scripts/test_summary.py "$logs"
+exit "$status"

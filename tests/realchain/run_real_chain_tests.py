@@ -17,7 +17,8 @@ def main():
         real_chain.close_chain()
     failed = len(result.failures) + len(result.errors)
     print("These tests ran %s." % real_chain.wine_env.PROGRAMS_RUN)
-    print("realchain: %d passed, %d failed" % (result.testsRun - failed - len(result.skipped), failed))
+    print("realchain: %d passed, %d failed, %d skipped" % (result.testsRun - failed - len(result.skipped), failed,
+                                                    len(result.skipped)))
     return 0 if result.wasSuccessful() else 1
 
 

@@ -18,7 +18,8 @@ def main():
         wine_env.close_machine()
     failed = len(result.failures) + len(result.errors)
     print("These tests ran %s." % wine_env.PROGRAMS_RUN)
-    print("wine: %d passed, %d failed" % (result.testsRun - failed - len(result.skipped), failed))
+    print("wine: %d passed, %d failed, %d skipped" % (result.testsRun - failed - len(result.skipped), failed,
+                                                    len(result.skipped)))
     return 0 if result.wasSuccessful() else 1
 
 
