@@ -18,10 +18,10 @@ Call kernelCall(const char* name) {
     return reinterpret_cast<Call>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
 }
 
-const ThreadErrorMode& threadErrorMode() {
-    static const ThreadErrorMode calls{kernelCall<decltype(ThreadErrorMode::get)>("GetThreadErrorMode"),
-                                       kernelCall<decltype(ThreadErrorMode::set)>("SetThreadErrorMode")};
-    return calls;
+// Asked at each lookup: a local static would bring the C++ runtime's guards into the launchers.
+ThreadErrorMode threadErrorMode() {
+    return ThreadErrorMode{kernelCall<decltype(ThreadErrorMode::get)>("GetThreadErrorMode"),
+                           kernelCall<decltype(ThreadErrorMode::set)>("SetThreadErrorMode")};
 }
 
 }  // namespace
@@ -32,7 +32,7 @@ void findExecutable(const char* file, char (&result)[kMaxPath]) {
     // A lookup on an empty drive (a card-reader slot, a DVD drive) fails quietly instead of
     // raising the system's "no disk" box. Only this thread's mode changes where Windows has one
     // per thread; elsewhere the flag is added to the process's mode, never put in its place.
-    const ThreadErrorMode& thread = threadErrorMode();
+    const ThreadErrorMode thread = threadErrorMode();
     if (thread.get != nullptr && thread.set != nullptr) {
         DWORD previous = 0;
         const bool set = thread.set(thread.get() | SEM_FAILCRITICALERRORS, &previous) != FALSE;
