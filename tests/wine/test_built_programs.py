@@ -10,7 +10,7 @@ import wine_env
 
 DIST32 = os.path.join(wine_env.ROOT, "dist", "win32")
 SYSTEM_DLLS = {"KERNEL32.dll", "msvcrt.dll", "USER32.dll", "SHELL32.dll", "GDI32.dll", "ADVAPI32.dll", "WININET.DLL",
-               "ole32.dll", "WinSCard.dll", "PSAPI.DLL", "COMCTL32.DLL"}
+               "ole32.dll", "WinSCard.dll", "PSAPI.DLL", "COMCTL32.DLL", "USERENV.dll"}
 DESCRIPTIONS = {"Krev.exe": "Vyx 讀卡機監控程式", "Farrow.exe": "Vyx 網頁開啟程式", "PortalLaunch.exe": "Vyx 入口網站開啟程式",
                 "Runlatch.exe": "Vyx 光碟自動執行程式", "Pellit.dll": "Vyx 版本檢查程式", "Go.dll": "Vyx 客戶服務郵件程式",
                 "CloseKREV.exe": "Vyx 程式結束工具", "SetupKREV.exe": "Vyx 安裝輔助程式", "SC.dll": "Vyx 讀卡機函式庫"}
@@ -54,6 +54,7 @@ XP_CHECK_HEADER = """#define WINVER 0x0501
 #include <sddl.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
+#include <userenv.h>
 #include <wininet.h>
 #include <winscard.h>
 """
