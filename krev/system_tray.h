@@ -23,7 +23,6 @@ public:
     // `boundMs` have passed; then `gaveUp` runs. False when not even the tray window exists.
     bool AddIconWhenShellReady(unsigned callbackMessage, const char* tip, platform::IconHandle icon, unsigned id,
                                unsigned boundMs, std::function<void()> gaveUp);
-    bool waitingForShell() const { return waitingForShell_; }
     bool ChangeIcon(std::uint16_t iconId);
     std::intptr_t WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
     virtual std::intptr_t HandleIconMessage(std::uintptr_t wParam, std::intptr_t lParam);
