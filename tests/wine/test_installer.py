@@ -365,7 +365,7 @@ class Installer(unittest.TestCase):
         finally:
             self.wine.desktop = None  # Krev, the desktop's last program, is ended by tearDown
 
-    def test_a_link_or_a_folder_holding_what_is_not_ours_at_c_krev_is_refused_and_left_as_it_is(self):
+    def test_a_link_what_is_not_ours_or_a_failing_rights_call_at_c_krev_stops_the_install_unchanged(self):
         elsewhere = os.path.join(self.folder, "elsewhere")
         os.makedirs(elsewhere)
         os.symlink(elsewhere, self.krev_folder)
@@ -380,6 +380,28 @@ class Installer(unittest.TestCase):
         self.assertEqual(self.wine_command(SETUP, "/S")[0], 5)
         self.assertEqual(os.listdir(self.krev_folder), ["winscard.dll"])
         self.assertIsNone(self.uninstall_entry())
+
+        # An earlier install whose Krev.exe cannot take its new rights (immutable here, so that
+        # Wine's chmod fails as the call would on Windows): exit code 6, after the folder's own
+        # rights and before any file is extracted; every earlier file keeps what it held.
+        os.remove(os.path.join(self.krev_folder, "winscard.dll"))
+        earlier = {name: b"the earlier " + name.encode() for name in ("Farrow.exe", "Krev.exe", "SC.dll")}
+        for name, content in earlier.items():
+            with open(os.path.join(self.krev_folder, name), "wb") as left:
+                left.write(content)
+        held = os.path.join(self.krev_folder, "Krev.exe")
+        subprocess.run(["chattr", "+i", held], check=True)
+        try:
+            self.assertEqual(self.wine_command(SETUP, "/S")[0], 6)
+        finally:
+            subprocess.run(["chattr", "-i", held], check=True)
+        found = {}
+        for name in os.listdir(self.krev_folder):
+            with open(os.path.join(self.krev_folder, name), "rb") as left:
+                found[name] = left.read()
+        self.assertEqual(found, earlier, "the install went on after a rights call failed")
+        self.assertIsNone(self.uninstall_entry())
+        self.assertEqual(self.shortcuts(), [])
 
     def test_the_cd_starts_the_installer_and_its_portal_launcher_finds_a_browser_before_any_install(self):
         cd = os.path.join(self.folder, "cd")
