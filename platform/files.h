@@ -26,6 +26,9 @@ struct PathState {
     bool exists;
     bool folder;
     bool reparsePoint;  // a junction or a symbolic link: it leads elsewhere
+    // A file with more names than this one (a hard link), or whose names could not be counted:
+    // its data may be another file's, elsewhere, which changing it would change too.
+    bool otherNames;
 };
 
 // Folders and files by full path, in UTF-8: a user's profile may be named in characters that

@@ -36,13 +36,15 @@ bool ours(const std::string& name) {
     return sameName(user_folder::kStartingSettings, name);
 }
 
-// The entries that are not ours, or not plain files; false when the folder cannot be listed.
+// The entries that are not ours, or not plain files of their own (a hard link named as one of
+// ours is another file, which securing and replacing it would change); false when the folder
+// cannot be listed.
 bool foreignEntries(platform::Folders& folders, const std::string& folder, std::vector<std::string>& entries,
                     std::vector<std::string>& foreign) {
     if (!folders.listFolder(folder, entries)) return false;
     for (const std::string& name : entries) {
         const platform::PathState state = folders.pathState(folder + "\\" + name);
-        if (!ours(name) || state.folder || state.reparsePoint) foreign.push_back(name);
+        if (!ours(name) || state.folder || state.reparsePoint || state.otherNames) foreign.push_back(name);
     }
     return true;
 }

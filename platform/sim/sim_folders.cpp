@@ -13,10 +13,11 @@ namespace fs = std::filesystem;
 
 PathState SimPlatform::pathState(const std::string& path) {
     struct stat link;
-    if (lstat(pathOf(path).c_str(), &link) != 0) return PathState{false, false, false};
+    if (lstat(pathOf(path).c_str(), &link) != 0) return PathState{false, false, false, false};
     // A symbolic link stands for a junction: it leads elsewhere.
-    if (S_ISLNK(link.st_mode)) return PathState{true, fs::is_directory(pathOf(path)), true};
-    return PathState{true, S_ISDIR(link.st_mode), false};
+    if (S_ISLNK(link.st_mode)) return PathState{true, fs::is_directory(pathOf(path)), true, false};
+    const bool folder = S_ISDIR(link.st_mode);
+    return PathState{true, folder, false, !folder && link.st_nlink != 1};
 }
 
 bool SimPlatform::listFolder(const std::string& folder, std::vector<std::string>& names) {

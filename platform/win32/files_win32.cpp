@@ -44,9 +44,21 @@ bool fileExists(const char* path) {
 bool deleteFile(const char* path) { return DeleteFileA(path) != FALSE; }
 
 PathState pathState(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(wideFromUtf8(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return PathState{false, false, false};
-    return PathState{true, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0};
+    const std::wstring name = wideFromUtf8(path);
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return PathState{false, false, false, false};
+    PathState state{true, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0,
+                    false};
+    if (state.folder || state.reparsePoint) return state;
+    // The link itself, not what it leads to; reading attributes needs no right on the file.
+    const HANDLE file = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION information{};
+    state.otherNames = file == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file, &information) ||
+                       information.nNumberOfLinks != 1;
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return state;
 }
 
 bool listFolder(const std::string& folder, std::vector<std::string>& names) {

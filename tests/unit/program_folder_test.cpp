@@ -78,6 +78,14 @@ TEST_F(ProgramFolder, ALinkAFileOrWhatIsNotOursIsRefusedBeforeAnythingChanges) {
     EXPECT_EQ(planted.names, (std::vector<std::string>{"Sub", "winscard.dll"}));
     EXPECT_TRUE(calls().empty());
     EXPECT_EQ(program_folder::exitCode(Outcome::foreignEntries), 5);
+
+    // A hard link named as one of ours is another file: securing or replacing it would change that.
+    std::filesystem::remove_all(sim.pathOf(kFolder));
+    install({"SC.dll"});
+    sim.writeFile("C:\\Elsewhere\\hosts", "a file of the system's");
+    std::filesystem::create_hard_link(sim.pathOf("C:\\Elsewhere\\hosts"), sim.pathOf("C:\\KREV\\Krev.exe"));
+    EXPECT_EQ(secure().names, std::vector<std::string>{"Krev.exe"});
+    EXPECT_TRUE(calls().empty());
 }
 
 TEST_F(ProgramFolder, AFailingCallStopsEverythingAfterIt) {

@@ -380,11 +380,19 @@ class Installer(unittest.TestCase):
         self.assertEqual(self.wine_command(SETUP, "/S")[0], 5)
         self.assertEqual(os.listdir(self.krev_folder), ["winscard.dll"])
         self.assertIsNone(self.uninstall_entry())
+        # A hard link named as one of ours, to a file elsewhere: refused, and that file unchanged.
+        os.remove(os.path.join(self.krev_folder, "winscard.dll"))
+        with open(os.path.join(elsewhere, "hosts"), "wb") as system_file:
+            system_file.write(b"a file of the system's")
+        os.link(os.path.join(elsewhere, "hosts"), os.path.join(self.krev_folder, "Krev.exe"))
+        self.assertEqual(self.wine_command(SETUP, "/S")[0], 5)
+        os.remove(os.path.join(self.krev_folder, "Krev.exe"))
+        with open(os.path.join(elsewhere, "hosts"), "rb") as linked:
+            self.assertEqual(linked.read(), b"a file of the system's")
 
         # An earlier install whose Krev.exe cannot take its new rights (immutable here, so that
         # Wine's chmod fails as the call would on Windows): exit code 6, after the folder's own
         # rights and before any file is extracted; every earlier file keeps what it held.
-        os.remove(os.path.join(self.krev_folder, "winscard.dll"))
         earlier = {name: b"the earlier " + name.encode() for name in ("Farrow.exe", "Krev.exe", "SC.dll")}
         for name, content in earlier.items():
             with open(os.path.join(self.krev_folder, name), "wb") as left:
