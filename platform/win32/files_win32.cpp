@@ -50,7 +50,8 @@ PathState pathState(const std::string& path) {
     PathState state{true, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0,
                     false};
     if (state.folder || state.reparsePoint) return state;
-    // The link itself, not what it leads to; reading attributes needs no right on the file.
+    // The entry itself, never what it leads to; reading its attributes needs only the right to
+    // list the folder.
     const HANDLE file = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
