@@ -20,13 +20,25 @@ inline bool operator==(const FileIdentity& left, const FileIdentity& right) {
 
 using ProcessVisitor = void (*)(void* context, ProcessId id, const char* programName);
 
+enum class FolderLookup {
+    missing,
+    link,  // a junction or a symbolic link: the folder it leads to is not this one
+    folder,
+};
+
+enum class ProgramLookup {
+    processUnknown,  // the process could not be opened or asked
+    folderUnknown,   // its program's folder could not be opened: not a folder this process can see
+    found,
+};
+
 class Processes {
 public:
     // Lets an administrator's process open other users' processes: the debug privilege, which
     // an elevated administrator's token holds but disabled.
     virtual bool enableDebugPrivilege() = 0;
-    // False when nothing is at `path`.
-    virtual bool fileIdentity(const char* path, FileIdentity& identity) = 0;
+    // The folder at `path` itself, never what a link there leads to.
+    virtual FolderLookup folderIdentity(const char* path, FileIdentity& identity) = 0;
     // The file's short (8.3) name, or empty when it has none.
     virtual void shortName(const char* path, char* name, unsigned capacity) = 0;
     virtual ProcessId currentProcess() = 0;
@@ -35,9 +47,12 @@ public:
     // Calls `visit` for every running process, with its program's file name as the system's
     // process list gives it.
     virtual void forEachProcess(ProcessVisitor visit, void* context) = 0;
-    // The identity of the folder that holds the process's program; false when the process
-    // cannot be opened or asked.
-    virtual bool programFolder(ProcessId id, FileIdentity& folder) = 0;
+    // The identity of the folder that holds the process's program.
+    virtual ProgramLookup programFolder(ProcessId id, FileIdentity& folder) = 0;
+    // Calls `visit` for every process that has one of the files open or loaded, as Windows'
+    // Restart Manager tells it, with the name it gives the process; false when there is none
+    // to ask (Windows XP) or it cannot answer.
+    virtual bool forEachHolder(const char* const* paths, int count, ProcessVisitor visit, void* context) = 0;
     // Posts a command to each top-level window of the process with that title; how many got it.
     virtual int postCommand(ProcessId id, const char* windowTitle, unsigned command) = 0;
     virtual void terminate(ProcessId id) = 0;

@@ -1,6 +1,7 @@
-// "CloseKREV.exe /installed <folder>", as the installer and the uninstaller start it before they
-// touch the folder's files: ends every program of ours whose file lies in <folder>, in every
-// session, and waits until none runs.
+// "CloseKREV.exe /installed <folder> [<report>]", as the installer and the uninstaller start it
+// before they touch the folder's files: ends every program of ours that runs from <folder>, in
+// every session, and waits until none runs. With a report, it first asks what else holds one of
+// our files there, and ends nothing when something does.
 #pragma once
 #include "platform/processes.h"
 
@@ -9,9 +10,18 @@ namespace installed_closer {
 constexpr unsigned kWaitMs = 10000;
 constexpr unsigned kLookAgainMs = 200;
 
-// 0 when none runs any more; 1 when one still does (a Krev defers Exit while its version
-// message box is open), or when a process named as one of ours cannot be asked where its
-// program lies.
-int endProgramsIn(platform::Processes& system, const char* folder);
+enum ExitCode {
+    kNoneRuns = 0,
+    kStillRuns = 1,     // a Krev defers Exit while its version message box is open, or a process
+                        // named as ours could not be opened (it may be ours)
+    kBadCommandLine = 2,
+    kHeldByOthers = 3,  // another program holds one of our files: nothing was ended
+};
+
+// Told the name of each other program that holds one of our files.
+using HolderReport = void (*)(void* context, const char* programName);
+
+// `report` may be null: then holders are not asked about.
+int endProgramsIn(platform::Processes& system, const char* folder, HolderReport report, void* context);
 
 }  // namespace installed_closer

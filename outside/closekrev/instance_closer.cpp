@@ -5,20 +5,23 @@
 // of the starting Krev itself, which may already be creating its own. Krev's exit stops its
 // poller and removes its icon. Exit code 0.
 //
-// "/installed <folder>", as the installer and the uninstaller start it before they touch the
-// folder's files: ends every program of ours that runs from <folder>, in every session, and
-// waits for the processes (installed_closer.h). Exit code 0 when none runs any more, 1 when one
-// still does, 2 for a command line it does not understand.
+// "/installed <folder> [<report>]", as the installer and the uninstaller start it before they
+// touch the folder's files: ends every program of ours that runs from <folder>, in every
+// session, and waits for the processes (installed_closer.h). With <report>, it first names there
+// (UTF-16, one to a line) each other program that holds one of our files, and then ends nothing.
+// Exit codes in installed_closer.h.
 #include <windows.h>
+#include <shellapi.h>
 
 #include "krev/res/resource.h"
 #include "outside/closekrev/installed_closer.h"
 #include "platform/command_line.h"
 #include "platform/win32/processes_win32.h"
+#include "platform/win32/system_library.h"
 
 namespace {
 
-constexpr char kInstalledOption[] = "/installed ";
+constexpr int kPathCapacity = MAX_PATH * 4;
 
 bool isAboutWindow(HWND window) {
     char title[64];
@@ -33,35 +36,58 @@ BOOL CALLBACK closeEarlierInstance(HWND window, LPARAM starter) {
     return TRUE;
 }
 
-// The folder from "/installed <folder>", quotes and trailing backslashes taken off; false when
-// the command line is not of that form or the folder is empty or too long.
-bool installedFolder(const char* arguments, char (&folder)[MAX_PATH]) {
-    const int optionLength = lstrlenA(kInstalledOption);
-    if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, arguments, optionLength, kInstalledOption, optionLength) !=
-        CSTR_EQUAL) {
-        return false;
-    }
-    const char* named = arguments + optionLength;
-    while (*named == ' ') ++named;
-    if (*named == '"') ++named;
-    int length = 0;
-    while (named[length] != '\0' && named[length] != '"') ++length;
-    while (length > 0 && (named[length - 1] == ' ' || named[length - 1] == '\\')) --length;
-    if (length == 0 || length >= MAX_PATH) return false;
-    lstrcpynA(folder, named, length + 1);
+// The folder in UTF-8, trailing blanks and backslashes taken off; false when it is empty or too
+// long.
+bool installedFolder(const wchar_t* named, char (&folder)[kPathCapacity]) {
+    int length = lstrlenW(named);
+    while (length > 0 && (named[length - 1] == L' ' || named[length - 1] == L'\\')) --length;
+    if (length == 0) return false;
+    const int written = WideCharToMultiByte(CP_UTF8, 0, named, length, folder, kPathCapacity - 1, nullptr, nullptr);
+    if (written <= 0) return false;
+    folder[written] = '\0';
     return true;
+}
+
+void reportHolder(void* context, const char* name) {
+    const HANDLE report = static_cast<HANDLE>(context);
+    wchar_t line[kPathCapacity];
+    int length = MultiByteToWideChar(CP_UTF8, 0, name, -1, line, kPathCapacity - 2);
+    if (length <= 0) return;
+    line[length - 1] = L'\r';
+    line[length] = L'\n';
+    DWORD written = 0;
+    WriteFile(report, line, static_cast<DWORD>((length + 1) * sizeof(wchar_t)), &written, nullptr);
+}
+
+int endInstalledPrograms(platform::win32::Win32Processes& system) {
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    char folder[kPathCapacity];
+    int code = installed_closer::kBadCommandLine;
+    if (arguments != nullptr && (count == 3 || count == 4) && lstrcmpiW(arguments[1], L"/installed") == 0 &&
+        installedFolder(arguments[2], folder)) {
+        HANDLE report = INVALID_HANDLE_VALUE;
+        if (count == 4) {
+            report = CreateFileW(arguments[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        }
+        if (count == 3 || report != INVALID_HANDLE_VALUE) {
+            code = installed_closer::endProgramsIn(system, folder, count == 4 ? reportHolder : nullptr, report);
+        }
+        if (report != INVALID_HANDLE_VALUE) CloseHandle(report);
+    }
+    if (arguments != nullptr) LocalFree(arguments);
+    return code;
 }
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // The installer runs this from its temporary folder.
+    platform::win32::searchSystemFolderOnly();
     platform::win32::Win32Processes system;
-    const char* arguments = command_line::tail(GetCommandLineA());
-    if (*arguments == '\0') {
+    if (*command_line::tail(GetCommandLineA()) == '\0') {
         EnumWindows(closeEarlierInstance, static_cast<LPARAM>(system.parentProcess()));
         return 0;
     }
-    char folder[MAX_PATH];
-    if (!installedFolder(arguments, folder)) return 2;
-    return installed_closer::endProgramsIn(system, folder);
+    return endInstalledPrograms(system);
 }

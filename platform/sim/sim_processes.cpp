@@ -17,11 +17,12 @@ bool SimProcesses::enableDebugPrivilege() {
     return true;
 }
 
-bool SimProcesses::fileIdentity(const char* path, FileIdentity& identity) {
+FolderLookup SimProcesses::folderIdentity(const char* path, FileIdentity& identity) {
+    if (links.count(path) != 0) return FolderLookup::link;
     auto found = folders.find(path);
-    if (found == folders.end()) return false;
+    if (found == folders.end()) return FolderLookup::missing;
     identity = FileIdentity{0x1234, 0, found->second};
-    return true;
+    return FolderLookup::folder;
 }
 
 void SimProcesses::shortName(const char* path, char* name, unsigned capacity) {
@@ -38,16 +39,33 @@ void SimProcesses::forEachProcess(ProcessVisitor visit, void* context) {
     }
 }
 
-bool SimProcesses::programFolder(ProcessId id, FileIdentity& folder) {
+ProgramLookup SimProcesses::programFolder(ProcessId id, FileIdentity& folder) {
     const SimProcess& asked = process(id);
-    if (asked.otherUser && !debugPrivilege) return false;
-    return fileIdentity(asked.folder.c_str(), folder);
+    if (asked.unopenable || (asked.otherUser && !debugPrivilege)) return ProgramLookup::processUnknown;
+    auto found = folders.find(asked.folder);
+    if (found == folders.end()) return ProgramLookup::folderUnknown;
+    folder = FileIdentity{0x1234, 0, found->second};
+    return ProgramLookup::found;
+}
+
+bool SimProcesses::forEachHolder(const char* const* paths, int count, ProcessVisitor visit, void* context) {
+    if (!restartManager) return false;
+    std::set<ProcessId> told;
+    for (int at = 0; at < count; ++at) {
+        auto held = holders.find(paths[at]);
+        if (held == holders.end()) continue;
+        for (ProcessId id : held->second) {
+            if (told.insert(id).second) visit(context, id, process(id).name.c_str());
+        }
+    }
+    return true;
 }
 
 int SimProcesses::postCommand(ProcessId id, const char* windowTitle, unsigned) {
     SimProcess& target = process(id);
     if (!target.hasAboutWindow || std::strcmp(windowTitle, "About Vyx") != 0) return 0;
     ++target.exitsPosted;
+    ++endedOrAsked;
     if (target.endsOnExit) target.running = false;
     return 1;
 }
@@ -55,6 +73,7 @@ int SimProcesses::postCommand(ProcessId id, const char* windowTitle, unsigned) {
 void SimProcesses::terminate(ProcessId id) {
     SimProcess& target = process(id);
     target.terminated = true;
+    ++endedOrAsked;
     target.running = false;
 }
 

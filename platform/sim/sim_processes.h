@@ -2,6 +2,7 @@
 // this process may ask about it, and whether it answers Exit.
 #pragma once
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,10 +13,12 @@ namespace platform::sim {
 struct SimProcess {
     ProcessId id;
     std::string name;     // as the process list shows it (a short name when started so)
-    std::string folder;   // where its program lies, in any spelling that folders maps
+    std::string folder;   // where its program lies, in any spelling that folders maps; a folder
+                          // not mapped is one that this process cannot open
     bool otherUser;       // asked about only with the debug privilege
     bool hasAboutWindow;  // a Krev whose window this desktop reaches
     bool endsOnExit;      // false: Exit waits for a message box
+    bool unopenable = false;  // not to be opened even with the debug privilege
     // What happened to it.
     int exitsPosted = 0;
     bool terminated = false;
@@ -27,18 +30,23 @@ public:
     std::vector<SimProcess> processes;
     std::map<std::string, unsigned long> folders;      // path -> index: two spellings, one folder
     std::map<std::string, std::string> shortNames;     // path -> short name
+    std::set<std::string> links;                       // paths that are links or junctions
+    std::map<std::string, std::vector<ProcessId>> holders;  // file path -> processes holding it
+    bool restartManager = true;                        // false: Windows XP, nothing to ask
+    int endedOrAsked = 0;                              // Exit posts and terminations, in all
     bool debugPrivilege = false;
     unsigned long now = 0;
 
     SimProcess& process(ProcessId id);
 
     bool enableDebugPrivilege() override;
-    bool fileIdentity(const char* path, FileIdentity& identity) override;
+    FolderLookup folderIdentity(const char* path, FileIdentity& identity) override;
     void shortName(const char* path, char* name, unsigned capacity) override;
     ProcessId currentProcess() override { return 1; }
     ProcessId parentProcess() override { return 2; }
     void forEachProcess(ProcessVisitor visit, void* context) override;
-    bool programFolder(ProcessId id, FileIdentity& folder) override;
+    ProgramLookup programFolder(ProcessId id, FileIdentity& folder) override;
+    bool forEachHolder(const char* const* paths, int count, ProcessVisitor visit, void* context) override;
     int postCommand(ProcessId id, const char* windowTitle, unsigned command) override;
     void terminate(ProcessId id) override;
     void sleep(unsigned milliseconds) override { now += milliseconds; }

@@ -1,39 +1,54 @@
-// PSAPI version 1: GetModuleFileNameExW from psapi.dll, which Windows XP has (version 2 names
-// kernel32's K32 functions of Windows 7).
-#define PSAPI_VERSION 1
 #include "platform/win32/processes_win32.h"
 
 #include <windows.h>
-#include <psapi.h>
+#include <restartmanager.h>
 #include <tlhelp32.h>
+
+#include "platform/win32/system_library.h"
 
 namespace platform::win32 {
 
 namespace {
 
 constexpr DWORD kPathCapacity = 32768;
+constexpr int kNameCapacity = 1024;
+constexpr UINT kHolderCapacity = 64;
 
-bool identityOf(HANDLE file, FileIdentity& identity) {
+// Paths come in UTF-8: a folder may be named in characters that the ANSI code page lacks.
+bool toWide(const char* text, wchar_t* wide, int capacity) {
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide, capacity) > 0;
+}
+
+bool toUtf8(const wchar_t* text, char* utf8, int capacity) {
+    return WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, capacity, nullptr, nullptr) > 0;
+}
+
+bool identityOf(HANDLE file, FileIdentity& identity, DWORD* attributes = nullptr) {
     if (file == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION information;
     const bool known = GetFileInformationByHandle(file, &information) != FALSE;
     CloseHandle(file);
-    if (known) identity = FileIdentity{information.dwVolumeSerialNumber, information.nFileIndexHigh,
-                                       information.nFileIndexLow};
-    return known;
+    if (!known) return false;
+    identity = FileIdentity{information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
+    if (attributes != nullptr) *attributes = information.dwFileAttributes;
+    return true;
 }
 
-HANDLE openForIdentity(const wchar_t* path) {
+// `reparsePoint`: the entry itself, never what it leads to.
+HANDLE openForIdentity(const wchar_t* path, bool reparsePoint) {
     return CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | (reparsePoint ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
+                       nullptr);
 }
 
 using QueryImageName = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPWSTR name, PDWORD size);
+using ModuleFileName = DWORD(WINAPI*)(HANDLE process, HMODULE module, LPWSTR name, DWORD size);
 
-// Windows Vista and later name any process's program with the least right; XP needs more.
+// Windows Vista and later name any process's program with the least right; XP needs more, and
+// psapi.dll, which is not a known DLL there.
 bool programPath(ProcessId id, wchar_t* path, DWORD capacity) {
     const auto query = reinterpret_cast<QueryImageName>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameW")));
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW")));
     if (query != nullptr) {
         HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
         if (process == nullptr) return false;
@@ -42,10 +57,12 @@ bool programPath(ProcessId id, wchar_t* path, DWORD capacity) {
         CloseHandle(process);
         return named;
     }
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
-    if (process == nullptr) return false;
-    const bool named = GetModuleFileNameExW(process, nullptr, path, capacity) != 0;
-    CloseHandle(process);
+    HMODULE psapi = loadSystemLibrary(L"psapi.dll");
+    const auto moduleName = psapi == nullptr ? nullptr : reinterpret_cast<ModuleFileName>(reinterpret_cast<void*>(
+        GetProcAddress(psapi, "GetModuleFileNameExW")));
+    HANDLE process = moduleName == nullptr ? nullptr : OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
+    const bool named = process != nullptr && moduleName(process, nullptr, path, capacity) != 0;
+    if (process != nullptr) CloseHandle(process);
     return named;
 }
 
@@ -68,37 +85,86 @@ BOOL CALLBACK postToWindow(HWND window, LPARAM parameter) {
     return TRUE;
 }
 
+// The program's file name as the process list gives it, which the Restart Manager's
+// description of a process is not.
+bool programFileName(DWORD id, char* name, int capacity) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !found; more = Process32NextW(snapshot, &entry)) {
+        found = entry.th32ProcessID == id && toUtf8(entry.szExeFile, name, capacity);
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+// Windows Vista's Restart Manager, from rstrtmgr.dll, which is not a known DLL.
+struct RestartManager {
+    using Start = DWORD(WINAPI*)(DWORD* session, DWORD flags, WCHAR* key);
+    using Register = DWORD(WINAPI*)(DWORD session, UINT files, LPCWSTR* names, UINT processes,
+                                    RM_UNIQUE_PROCESS* ids, UINT services, LPCWSTR* serviceNames);
+    using List = DWORD(WINAPI*)(DWORD session, UINT* needed, UINT* count, RM_PROCESS_INFO* processes, LPDWORD reasons);
+    using End = DWORD(WINAPI*)(DWORD session);
+    Start start = nullptr;
+    Register registerFiles = nullptr;
+    List list = nullptr;
+    End end = nullptr;
+
+    bool load() {
+        HMODULE library = loadSystemLibrary(L"rstrtmgr.dll");
+        if (library == nullptr) return false;
+        start = reinterpret_cast<Start>(reinterpret_cast<void*>(GetProcAddress(library, "RmStartSession")));
+        registerFiles = reinterpret_cast<Register>(reinterpret_cast<void*>(GetProcAddress(library, "RmRegisterResources")));
+        list = reinterpret_cast<List>(reinterpret_cast<void*>(GetProcAddress(library, "RmGetList")));
+        end = reinterpret_cast<End>(reinterpret_cast<void*>(GetProcAddress(library, "RmEndSession")));
+        return start != nullptr && registerFiles != nullptr && list != nullptr && end != nullptr;
+    }
+};
+
 }  // namespace
 
-bool Win32Processes::enableDebugPrivilege() {
+bool enablePrivilege(const wchar_t* name) {
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return false;
     TOKEN_PRIVILEGES privileges{};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    const bool enabled = LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &privileges.Privileges[0].Luid) &&
+    const bool enabled = LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid) &&
                          AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
                          GetLastError() == ERROR_SUCCESS;
     CloseHandle(token);
     return enabled;
 }
 
-bool Win32Processes::fileIdentity(const char* path, FileIdentity& identity) {
-    return identityOf(CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr),
-                      identity);
+bool Win32Processes::enableDebugPrivilege() { return enablePrivilege(L"SeDebugPrivilege"); }
+
+FolderLookup Win32Processes::folderIdentity(const char* path, FileIdentity& identity) {
+    wchar_t wide[MAX_PATH * 2];
+    if (!toWide(path, wide, MAX_PATH * 2)) return FolderLookup::missing;
+    // The path's own entry: a junction or link there is seen as one, not followed.
+    const DWORD named = GetFileAttributesW(wide);
+    if (named == INVALID_FILE_ATTRIBUTES) return FolderLookup::missing;
+    if ((named & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return FolderLookup::link;
+    DWORD attributes = 0;
+    if (!identityOf(openForIdentity(wide, true), identity, &attributes)) return FolderLookup::missing;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return FolderLookup::link;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FolderLookup::folder : FolderLookup::missing;
 }
 
 void Win32Processes::shortName(const char* path, char* name, unsigned capacity) {
     name[0] = '\0';
-    char shortPath[MAX_PATH];
-    const DWORD length = GetShortPathNameA(path, shortPath, sizeof shortPath);
-    if (length == 0 || length >= sizeof shortPath) return;
-    const char* last = shortPath;
-    for (const char* at = shortPath; *at != '\0'; ++at) {
-        if (*at == '\\') last = at + 1;
+    wchar_t wide[MAX_PATH * 2];
+    wchar_t shortPath[MAX_PATH];
+    if (!toWide(path, wide, MAX_PATH * 2)) return;
+    const DWORD length = GetShortPathNameW(wide, shortPath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return;
+    const wchar_t* last = shortPath;
+    for (const wchar_t* at = shortPath; *at != L'\0'; ++at) {
+        if (*at == L'\\') last = at + 1;
     }
-    lstrcpynA(name, last, static_cast<int>(capacity));
+    if (!toUtf8(last, name, static_cast<int>(capacity))) name[0] = '\0';
 }
 
 ProcessId Win32Processes::currentProcess() { return GetCurrentProcessId(); }
@@ -108,9 +174,9 @@ ProcessId Win32Processes::parentProcess() {
     DWORD parent = 0;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return 0;
-    PROCESSENTRY32 entry{};
+    PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
         if (entry.th32ProcessID == self) {
             parent = entry.th32ParentProcessID;
             break;
@@ -123,28 +189,68 @@ ProcessId Win32Processes::parentProcess() {
 void Win32Processes::forEachProcess(ProcessVisitor visit, void* context) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return;
-    PROCESSENTRY32 entry{};
+    PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-        visit(context, entry.th32ProcessID, entry.szExeFile);
+    char name[kNameCapacity];
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (toUtf8(entry.szExeFile, name, kNameCapacity)) visit(context, entry.th32ProcessID, name);
     }
     CloseHandle(snapshot);
 }
 
-bool Win32Processes::programFolder(ProcessId id, FileIdentity& folder) {
+ProgramLookup Win32Processes::programFolder(ProcessId id, FileIdentity& folder) {
     auto* path = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, kPathCapacity * sizeof(wchar_t)));
-    if (path == nullptr) return false;
-    bool known = programPath(id, path, kPathCapacity);
-    if (known) {
+    if (path == nullptr) return ProgramLookup::processUnknown;
+    ProgramLookup lookup = ProgramLookup::processUnknown;
+    if (programPath(id, path, kPathCapacity)) {
         wchar_t* name = nullptr;
         for (wchar_t* at = path; *at != L'\0'; ++at) {
             if (*at == L'\\') name = at;
         }
         if (name != nullptr) *name = L'\0';
-        known = name != nullptr && identityOf(openForIdentity(path), folder);
+        // Where the program lies, whatever path led there.
+        lookup = name != nullptr && identityOf(openForIdentity(path, false), folder) ? ProgramLookup::found
+                                                                                   : ProgramLookup::folderUnknown;
     }
     HeapFree(GetProcessHeap(), 0, path);
-    return known;
+    return lookup;
+}
+
+bool Win32Processes::forEachHolder(const char* const* paths, int count, ProcessVisitor visit, void* context) {
+    RestartManager manager;
+    if (count <= 0 || !manager.load()) return false;
+    auto* names = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, count * MAX_PATH * 2 * sizeof(wchar_t)));
+    auto* pointers = static_cast<LPCWSTR*>(HeapAlloc(GetProcessHeap(), 0, count * sizeof(LPCWSTR)));
+    auto* holders = static_cast<RM_PROCESS_INFO*>(HeapAlloc(GetProcessHeap(), 0, kHolderCapacity * sizeof(RM_PROCESS_INFO)));
+    DWORD session = 0;
+    WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+    bool asked = names != nullptr && pointers != nullptr && holders != nullptr &&
+                 manager.start(&session, 0, key) == ERROR_SUCCESS;
+    if (asked) {
+        UINT files = 0;
+        for (int at = 0; at < count; ++at) {
+            wchar_t* name = names + at * MAX_PATH * 2;
+            if (toWide(paths[at], name, MAX_PATH * 2)) pointers[files++] = name;
+        }
+        UINT needed = 0;
+        UINT listed = kHolderCapacity;
+        DWORD reasons = 0;
+        asked = manager.registerFiles(session, files, pointers, 0, nullptr, 0, nullptr) == ERROR_SUCCESS &&
+                manager.list(session, &needed, &listed, holders, &reasons) == ERROR_SUCCESS;
+        char name[kNameCapacity];
+        for (UINT at = 0; asked && at < listed; ++at) {
+            const DWORD id = holders[at].Process.dwProcessId;
+            if (!programFileName(id, name, kNameCapacity) && !toUtf8(holders[at].strAppName, name, kNameCapacity)) {
+                name[0] = '\0';
+            }
+            visit(context, id, name);
+        }
+        manager.end(session);
+    }
+    if (names != nullptr) HeapFree(GetProcessHeap(), 0, names);
+    if (pointers != nullptr) HeapFree(GetProcessHeap(), 0, pointers);
+    if (holders != nullptr) HeapFree(GetProcessHeap(), 0, holders);
+    return asked;
 }
 
 int Win32Processes::postCommand(ProcessId id, const char* windowTitle, unsigned command) {

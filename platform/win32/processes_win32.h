@@ -1,18 +1,23 @@
-// The closer's process calls on Windows, from Windows XP on.
+// The closer's process calls on Windows, from Windows XP on. Paths and names are UTF-8.
 #pragma once
 #include "platform/processes.h"
 
 namespace platform::win32 {
 
+// Enables a privilege that this process's token holds, such as "SeDebugPrivilege", which an
+// elevated administrator's token holds disabled.
+bool enablePrivilege(const wchar_t* name);
+
 class Win32Processes final : public Processes {
 public:
     bool enableDebugPrivilege() override;
-    bool fileIdentity(const char* path, FileIdentity& identity) override;
+    FolderLookup folderIdentity(const char* path, FileIdentity& identity) override;
     void shortName(const char* path, char* name, unsigned capacity) override;
     ProcessId currentProcess() override;
     ProcessId parentProcess() override;
     void forEachProcess(ProcessVisitor visit, void* context) override;
-    bool programFolder(ProcessId id, FileIdentity& folder) override;
+    ProgramLookup programFolder(ProcessId id, FileIdentity& folder) override;
+    bool forEachHolder(const char* const* paths, int count, ProcessVisitor visit, void* context) override;
     int postCommand(ProcessId id, const char* windowTitle, unsigned command) override;
     void terminate(ProcessId id) override;
     void sleep(unsigned milliseconds) override;

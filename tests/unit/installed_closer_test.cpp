@@ -1,6 +1,9 @@
 // The installer's closer: every program of ours that runs from the program folder ends, in any
-// session, or the closer says that one still runs.
+// session, and nothing else; or the closer says what still runs or holds our files.
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 #include "outside/closekrev/installed_closer.h"
 #include "platform/sim/sim_processes.h"
@@ -14,58 +17,99 @@ constexpr char kFolder[] = "C:\\Program Files\\Vyx";
 class InstalledCloser : public ::testing::Test {
 protected:
     InstalledCloser() {
-        system.folders = {{kFolder, 7}, {"C:\\PROGRA~1\\Vyx", 7}, {"D:\\Other", 8}};
+        system.folders = {{kFolder, 7}, {"C:\\PROGRA~1\\Vyx", 7}, {"D:\\Other", 8}, {"C:\\Windows", 9}};
         system.shortNames = {{std::string(kFolder) + "\\PortalLaunch.exe", "PORTAL~1.EXE"}};
     }
     void run(SimProcess process) { system.processes.push_back(process); }
-    int close() { return installed_closer::endProgramsIn(system, kFolder); }
+    int close(const char* folder = kFolder) { return installed_closer::endProgramsIn(system, folder, nullptr, nullptr); }
+    int closeAskingHolders() {
+        return installed_closer::endProgramsIn(
+            system, kFolder,
+            [](void* context, const char* name) { static_cast<std::vector<std::string>*>(context)->push_back(name); },
+            &holders);
+    }
 
     platform::sim::SimProcesses system;
+    std::vector<std::string> holders;
 };
 
 }  // namespace
 
-TEST_F(InstalledCloser, EveryProgramOfOursEndsInEverySessionAndAnotherFoldersIsLeft) {
+TEST_F(InstalledCloser, EveryProgramOfOursEndsInEverySessionAndNothingElse) {
     run({10, "Krev.exe", kFolder, false, true, true});           // this session: asked to exit
     run({11, "Krev.exe", kFolder, true, false, true});           // another user's session
     run({12, "Pellit.dll", kFolder, true, false, true});         // still fetching for another user
     run({13, "PORTAL~1.EXE", "C:\\PROGRA~1\\Vyx", false, false, true});  // started by its short path
     run({14, "Krev.exe", "D:\\Other", false, true, true});       // another folder's
+    run({15, "backup.exe", kFolder, true, false, true});         // not ours by name, though it lies here
     run({2, "Uninstall.exe", kFolder, false, false, true});      // the uninstaller that started it
-    EXPECT_EQ(close(), 0);
+    EXPECT_EQ(close(), installed_closer::kNoneRuns);
     EXPECT_TRUE(system.debugPrivilege);
     EXPECT_EQ(system.process(10).exitsPosted, 1);
     EXPECT_FALSE(system.process(10).terminated);
     for (platform::ProcessId ended : {11, 12, 13}) EXPECT_TRUE(system.process(ended).terminated) << ended;
-    for (platform::ProcessId left : {14, 2}) {
+    for (platform::ProcessId left : {14, 15, 2}) {
         EXPECT_TRUE(system.process(left).running) << left;
         EXPECT_EQ(system.process(left).exitsPosted, 0) << left;
     }
 }
 
-TEST_F(InstalledCloser, AProcessNamedAsOursThatCannotBeAskedCountsAsRunning) {
-    run({20, "notepad.exe", "C:\\Windows", true, false, true});
-    system.folders.erase("C:\\Windows");  // nothing to be told about it
-    EXPECT_EQ(close(), 0);
+TEST_F(InstalledCloser, OnlyAProcessThatCannotBeOpenedCountsAsRunningNotOneWhoseFolderCannot) {
+    // A copy of Krev.exe run from a folder that denies administrators, or from a drive mapped in
+    // another session: not our folder, and no reason to wait.
+    run({20, "Krev.exe", "\\\\server\\share", true, true, true});
+    run({21, "notepad.exe", "C:\\Windows", false, false, true});
+    system.process(21).unopenable = true;
+    EXPECT_EQ(close(), installed_closer::kNoneRuns);
     EXPECT_EQ(system.now, 0u) << "nothing of ours: no wait";
-    run({21, "PORTAL~1.EXE", "C:\\Elsewhere", false, false, true});
-    system.folders.erase("C:\\Elsewhere");
-    EXPECT_EQ(close(), 1);
+    EXPECT_EQ(system.endedOrAsked, 0);
+    // Named as ours and not to be opened at all: it may be ours.
+    run({22, "PORTAL~1.EXE", kFolder, false, false, true});
+    system.process(22).unopenable = true;
+    EXPECT_EQ(close(), installed_closer::kStillRuns);
     EXPECT_GE(system.now, installed_closer::kWaitMs);
-    EXPECT_FALSE(system.process(21).terminated);
+    EXPECT_FALSE(system.process(22).terminated);
 }
 
 TEST_F(InstalledCloser, AKrevHeldByItsMessageBoxIsWaitedForNeverEndedAndReported) {
     run({30, "Krev.exe", kFolder, false, true, false});
-    EXPECT_EQ(close(), 1);
+    EXPECT_EQ(close(), installed_closer::kStillRuns);
     EXPECT_GE(system.now, installed_closer::kWaitMs);
     EXPECT_LT(system.now, installed_closer::kWaitMs + 2 * installed_closer::kLookAgainMs);
     EXPECT_FALSE(system.process(30).terminated);
     EXPECT_TRUE(system.process(30).running);
 }
 
-TEST_F(InstalledCloser, AFolderThatIsNotThereRunsNothing) {
+TEST_F(InstalledCloser, AFolderThatIsMissingOrALinkEndsNothing) {
     run({40, "Krev.exe", kFolder, false, true, true});
-    EXPECT_EQ(installed_closer::endProgramsIn(system, "C:\\Nowhere"), 0);
-    EXPECT_TRUE(system.process(40).running);
+    run({41, "Krev.exe", "D:\\Other", false, true, true});
+    EXPECT_EQ(close("C:\\Nowhere"), installed_closer::kNoneRuns);
+    // A junction at C:\KREV that leads to D:\Other, where a program runs: nothing there is ours.
+    system.links.insert("C:\\KREV");
+    system.folders["C:\\KREV"] = 8;
+    EXPECT_EQ(close("C:\\KREV"), installed_closer::kNoneRuns);
+    EXPECT_EQ(system.endedOrAsked, 0);
+    EXPECT_FALSE(system.debugPrivilege);
+}
+
+TEST_F(InstalledCloser, AnotherProgramHoldingOurFilesIsNamedBeforeAnythingEnds) {
+    const std::string sc = std::string(kFolder) + "\\SC.dll";
+    run({50, "Krev.exe", kFolder, false, true, true});     // ours: it holds SC.dll and ends
+    run({51, "reader.exe", "D:\\Other", true, false, true});  // another user's program that loaded SC.dll
+    system.holders[sc] = {50};
+    EXPECT_EQ(closeAskingHolders(), installed_closer::kNoneRuns);
+    EXPECT_TRUE(holders.empty());
+    run({52, "Krev.exe", kFolder, false, true, true});
+    system.holders[sc] = {52, 51};
+    system.holders[std::string(kFolder) + "\\Farrow.exe"] = {51};
+    EXPECT_EQ(closeAskingHolders(), installed_closer::kHeldByOthers);
+    EXPECT_EQ(holders, std::vector<std::string>{"reader.exe"});
+    EXPECT_TRUE(system.process(52).running) << "ended although the install stops";
+    EXPECT_EQ(system.process(52).exitsPosted, 0);
+    // Windows XP has no Restart Manager: the programs of ours end, and what still holds a file is
+    // found when the files are opened.
+    system.restartManager = false;
+    holders.clear();
+    EXPECT_EQ(closeAskingHolders(), installed_closer::kNoneRuns);
+    EXPECT_FALSE(system.process(52).running);
 }
