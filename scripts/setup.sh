@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
           wine64 xvfb x11-utils imagemagick xdotool fonts-arphic-uming
-          pkg-config pcscd libpcsclite-dev vsmartcard-vpcd debootstrap procps nsis xorriso locales)
+          pkg-config pcscd libpcsclite-dev vsmartcard-vpcd debootstrap procps xorriso locales)
 # Where the kernel runs 32-bit code, the shipped i686 programs are the ones the tests run: Wine 8
 # needs its 32-bit half for them, and the card-service shim for Wine 10 is built with -m32.
 if bash scripts/runs_32bit.sh >/dev/null; then

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds the Debian trixie root that holds Wine 10, pcscd and vpcd for the real-chain tests
-# (Debian 12's Wine 8 has a stub winscard). The root lives outside the work tree, so that later
-# runs reuse it; it is built again when the package list below changes.
+# (Debian 12's Wine 8 has a stub winscard), and NSIS 3.11, which builds the installer (Debian 12's
+# 3.08 has the plug-ins folder flaw that 3.11 mends; scripts/makensis.sh runs it). The root lives
+# outside the work tree, so that later runs reuse it; it is built again when the package list
+# below changes.
 #   KREV_TRIXIE_ROOT   where the root lives (default /var/cache/krev/trixie-root)
 set -euo pipefail
 root=${KREV_TRIXIE_ROOT:-/var/cache/krev/trixie-root}
-packages=(wine wine64 libwine xvfb xauth fonts-arphic-uming pcscd vsmartcard-vpcd locales)
+packages=(wine wine64 libwine xvfb xauth fonts-arphic-uming pcscd vsmartcard-vpcd locales nsis)
 # Where the kernel runs 32-bit code, the root also runs the shipped i686 programs.
 if bash "$(dirname "$0")/runs_32bit.sh" >/dev/null; then
     packages+=(wine32:i386 libpcsclite1:i386)
