@@ -80,8 +80,9 @@ add_library(platform_text STATIC ${PLATFORM_TEXT_SOURCES})
 add_library(process_starter STATIC platform/win32/process_starter_win32.cpp)
 target_link_libraries(process_starter PUBLIC platform_text shell32)
 
+set(WIN32_FOLDER_SOURCES platform/win32/files_win32.cpp platform/win32/held_folder_win32.cpp)
 add_executable(Krev ${KREV_LOGIC_SOURCES} platform/win32/win32_platform.cpp platform/win32/window_titles_win32.cpp
-    platform/win32/files_win32.cpp krev/win32/winmain.cpp krev/res/krev.rc)
+    ${WIN32_FOLDER_SOURCES} krev/win32/winmain.cpp krev/res/krev.rc)
 add_dependencies(Krev pictures sc_import_library)
 target_link_libraries(Krev PRIVATE process_starter ${SC_IMPORT_LIBRARY} user32 gdi32 shell32)
 target_link_options(Krev PRIVATE ${WINDOWS_PROGRAM_LINK_OPTIONS} -s)
@@ -113,16 +114,18 @@ krev_launcher(Go outside/go/mail_starter.cpp)
 target_link_libraries(Go PRIVATE ole32)
 krev_marks(Go Go.dll APP "Vyx 客戶服務郵件程式")
 set_target_properties(Pellit Go PROPERTIES SUFFIX ".dll")
+# The installer runs CloseKREV.exe and SetupKREV.exe from its temporary folder: they import only
+# known DLLs and load any other system DLL by its full path (platform/win32/system_library.h).
 krev_launcher(CloseKREV outside/closekrev/instance_closer.cpp outside/closekrev/installed_closer.cpp
-    platform/win32/processes_win32.cpp)
-target_link_libraries(CloseKREV PRIVATE psapi)
+    platform/win32/processes_win32.cpp platform/win32/system_library.cpp)
 krev_marks(CloseKREV CloseKREV.exe APP "Vyx 程式結束工具")
 
-# The installer's helper: the program folder's owner and rights, and each user's working folder.
-add_executable(SetupKREV installer/setupkrev/win32_main.cpp installer/setupkrev/program_folder.cpp
-    krev/user_folder.cpp krev/settings.cpp platform/win32/files_win32.cpp platform/win32/file_security_win32.cpp)
+# The installer's helper: where the programs go, their all-or-nothing update, C:\KREV, each
+# user's working folder and Krev's start for the desktop's user.
+add_executable(SetupKREV installer/setupkrev/win32_main.cpp ${INSTALLER_HELPER_SOURCES} krev/user_folder.cpp
+    krev/settings.cpp ${WIN32_FOLDER_SOURCES} platform/win32/processes_win32.cpp platform/win32/system_library.cpp)
 target_compile_options(SetupKREV PRIVATE -Os)
-target_link_libraries(SetupKREV PRIVATE advapi32 shell32 userenv)
+target_link_libraries(SetupKREV PRIVATE advapi32 shell32)
 target_link_options(SetupKREV PRIVATE ${WINDOWS_PROGRAM_LINK_OPTIONS} -s)
 krev_deliverable(SetupKREV)
 krev_marks(SetupKREV SetupKREV.exe APP "Vyx 安裝輔助程式")
@@ -139,7 +142,17 @@ target_link_options(bare_loop PRIVATE -mwindows -static)
 # The installer (NSIS, Unicode, Traditional Chinese) and the product CD: dist/KrevSetup.exe and
 # dist/krev-cd.iso from the i686 programs; the x86_64 tree makes the same two from its programs
 # for the Wine tests (build/x86_64/KrevSetup.exe, build/x86_64/krev-cd.iso).
-find_program(MAKENSIS makensis REQUIRED)
+# NSIS 3.11 or later: before it, a user could race the plug-ins folder of an installer run as
+# SYSTEM (a deployment tool's install). Debian 12 has 3.08; the trixie root has 3.11.
+set(KREV_MAKENSIS ${CMAKE_SOURCE_DIR}/scripts/makensis.sh CACHE FILEPATH "makensis, 3.11 or later")
+execute_process(COMMAND ${KREV_MAKENSIS} -VERSION OUTPUT_VARIABLE NSIS_VERSION ERROR_QUIET
+                OUTPUT_STRIP_TRAILING_WHITESPACE)
+string(REGEX MATCH "[0-9]+\\.[0-9]+(\\.[0-9]+)?" NSIS_VERSION "${NSIS_VERSION}")
+if(NOT NSIS_VERSION OR NSIS_VERSION VERSION_LESS 3.11)
+    message(FATAL_ERROR "The installer needs makensis 3.11 or later; ${KREV_MAKENSIS} gives "
+                        "'${NSIS_VERSION}'. bash scripts/trixie_root.sh provides one.")
+endif()
+set(MAKENSIS ${KREV_MAKENSIS})
 find_program(XORRISO xorriso REQUIRED)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
     set(NSIS_TARGET x86-unicode)

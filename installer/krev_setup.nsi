@@ -1,17 +1,21 @@
-﻿; The Vyx installer: puts Krev and the programs it calls into C:\KREV (where PortalLaunch looks
-; for \KREV\DefaultCheck.htm), and starts Krev at every user's logon in that user's own working
-; folder, %APPDATA%\Vyx, which holds the user's Reader.ini and Ver.chk.
+﻿; The Vyx installer: puts Krev and the programs it calls into a folder of the product's name in
+; the machine's program-files folder, which only administrators change, and starts Krev at every
+; user's logon in that user's own working folder, %APPDATA%\Vyx (the user's Reader.ini and
+; Ver.chk). C:\KREV, where PortalLaunch looks for \KREV\DefaultCheck.htm, keeps only that file:
+; any user may create C:\KREV and make it lead anywhere, so it never holds a program, and the
+; installer's helper reaches it only through a handle that no link redirects.
 ; An administrator's install for the whole machine: the entry under HKLM, the shortcuts for all
-; users, the program folder owned by Administrators and changed by no user, and each user's
-; folder prepared at their next logon (Active Setup).
+; users, and each user's folder prepared at their next logon (Active Setup).
 ;   makensis -DTARGET=x86-unicode -DPROGRAMS=<dist/win32> -DOUTFILE=<KrevSetup.exe> krev_setup.nsi
-; The same script with TARGET=amd64-unicode and the x86_64 programs is the one the Wine tests run.
+; The same script with TARGET=amd64-unicode and the x86_64 programs is the one the Wine tests
+; run where the machine runs no 32-bit code.
 ;
-; Exit codes of the installer and the uninstaller: 0 done; 2 a Krev did not end, nothing was
-; changed; 3 not an administrator; 4 the program folder is a file or a link that leads elsewhere;
-; 5 the program folder holds what is not Vyx's; 6 the program folder's owner or rights could not
-; be set (4 to 6: nothing was extracted); 7 the uninstaller could not remove everything (what is
-; left is listed, and the entry stays while a file of ours is left).
+; Exit codes of the installer and the uninstaller: 0 done; 2 nothing was changed: a program of
+; ours did not end, another program holds a file of ours (it is named), or a file could not be
+; replaced and every replaced one was put back; 3 not an administrator; 4 /D= names a folder that
+; is not directly in the program-files folder, or a link; 6 a file could not be put back (it is
+; named); 7 the uninstaller could not remove everything (what is left is listed, and the entry
+; stays while a file of ours is left).
 
 Unicode true
 Target ${TARGET}
@@ -28,12 +32,18 @@ ManifestSupportedOS all
 ; Windows runs StubPath once for each user at their logon, before the Startup items, whenever
 ; Version is newer than the one it ran for that user.
 !define ACTIVE_SETUP_KEY "Software\Microsoft\Active Setup\Installed Components\${PRODUCT}"
-!define ABOUT_CAPTION "About Vyx"
-!define ID_EXIT 57665
+; Where earlier installs put the programs; now only DefaultCheck.htm.
+!define EARLIER_FOLDER "C:\KREV"
+!if "${TARGET}" == "amd64-unicode"
+    !define PROGRAM_FILES "$PROGRAMFILES64"
+!else
+    ; On 64-bit Windows, the 32-bit one, where 32-bit programs belong.
+    !define PROGRAM_FILES "$PROGRAMFILES"
+!endif
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
-InstallDir "C:\KREV"
+InstallDir "${PROGRAM_FILES}\${PRODUCT}"
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 VIProductVersion "${VERSION}"
@@ -47,8 +57,8 @@ VIAddVersionKey /LANG=1028 "ProductVersion" "${VERSION}"
 !define MUI_ICON "${PICTURES}\card_red.ico"
 !define MUI_UNICON "${PICTURES}\card_red.ico"
 !define MUI_FINISHPAGE_NOAUTOCLOSE
-; Krev is started by the finish page's choice, as the logged-on user; a silent install starts
-; none (Krev starts at the next logon).
+; Krev is started by the finish page's choice, for the user who owns the desktop; a silent
+; install starts none (Krev starts at the next logon).
 !define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_TEXT "啟動 Vyx"
 !define MUI_FINISHPAGE_RUN_FUNCTION StartKrevAsTheUser
@@ -59,26 +69,74 @@ VIAddVersionKey /LANG=1028 "ProductVersion" "${VERSION}"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "TradChinese"
 
-; A file that cannot be replaced or removed stops the run; it is never skipped.
+; A file that cannot be written stops the run; it is never skipped.
 AllowSkipFiles off
 
-; Ends every Krev started from $INSTDIR, in any session, and waits for the processes, so that no
-; file of ours is in use while it is replaced or removed: CloseKREV.exe (the installer's own copy)
-; does it. When one does not end (Krev defers Exit while its version message box is open), the
-; user is asked to retry; a silent run, or Cancel, ends with exit code 2 before anything changed.
-!macro EndRunningKrev UN MESSAGE
-Function ${UN}EndRunningKrev
-    Push $0
+; The helpers run from the installer's own temporary folder (no user can write there), never from
+; a folder that is being changed: CloseKREV.exe ends our programs, SetupKREV.exe does the rest.
+!macro Helpers UN
+Function ${UN}PrepareHelpers
     InitPluginsDir
     File "/oname=$PLUGINSDIR\CloseKREV.exe" "${PROGRAMS}\CloseKREV.exe"
+    File "/oname=$PLUGINSDIR\SetupKREV.exe" "${PROGRAMS}\SetupKREV.exe"
+FunctionEnd
+
+; The UTF-16 report that a helper wrote, one name to a line: into $R8.
+Function ${UN}ReadReport
+    Push $0
+    Push $1
+    StrCpy $R8 ""
+    ClearErrors
+    FileOpen $0 "$PLUGINSDIR\report.txt" r
+    ${IfNot} ${Errors}
+        ${Do}
+            FileReadUTF16LE $0 $1
+            ${If} ${Errors}
+                ${ExitDo}
+            ${EndIf}
+            StrCpy $R8 "$R8$1"
+        ${Loop}
+        FileClose $0
+    ${EndIf}
+    Pop $1
+    Pop $0
+FunctionEnd
+!macroend
+!insertmacro Helpers ""
+!insertmacro Helpers "un."
+
+; Runs a helper from the temporary folder with its report; the exit code into $0 (99 when it
+; could not run).
+!macro RunHelper UN PROGRAM ARGUMENTS
+    Delete "$PLUGINSDIR\report.txt"
+    ClearErrors
+    ExecWait '"$PLUGINSDIR\${PROGRAM}" ${ARGUMENTS}' $0
+    ${If} ${Errors}
+        StrCpy $0 99
+    ${EndIf}
+    Call ${UN}ReadReport
+!macroend
+
+; Every program of ours that runs from $INSTDIR ends, in any session, so that no file of ours is
+; in use while it is replaced or removed; first, while nothing is ended yet, CloseKREV.exe asks
+; what else holds one of our files there. When one does not end (Krev defers Exit while its
+; version message box is open) or another program holds a file, the user is asked to retry; a
+; silent run, or Cancel, ends with exit code 2 before anything changed.
+!macro EndRunningKrev UN VERB
+Function ${UN}EndRunningKrev
+    Push $0
     retry:
-        ClearErrors
-        ExecWait '"$PLUGINSDIR\CloseKREV.exe" /installed "$INSTDIR"' $0
-        IfErrors stillRunning
-        IntCmp $0 0 ended
-    stillRunning:
-        IfSilent stop
-        MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${MESSAGE}" /SD IDCANCEL IDRETRY retry
+        !insertmacro RunHelper "${UN}" CloseKREV.exe '/installed "$INSTDIR" "$PLUGINSDIR\report.txt"'
+        ${If} $0 == 0
+            Goto ended
+        ${ElseIf} $0 == 3
+            DetailPrint "Vyx 的檔案正被其他程式使用：$R8"
+            IfSilent stop
+            MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "以下程式正在使用 Vyx 的檔案，無法${VERB}它們：$\r$\n$R8$\r$\n請先結束這些程式，再按「重試」；按「取消」則不做任何變更。" /SD IDCANCEL IDRETRY retry
+        ${Else}
+            IfSilent stop
+            MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Vyx 仍在執行，無法${VERB}它的檔案。請先關閉 Vyx 開啟的訊息視窗，再按「重試」；按「取消」則不做任何變更。" /SD IDCANCEL IDRETRY retry
+        ${EndIf}
     stop:
         SetErrorLevel 2
         Quit
@@ -86,8 +144,8 @@ Function ${UN}EndRunningKrev
     Pop $0
 FunctionEnd
 !macroend
-!insertmacro EndRunningKrev "" "Vyx 仍在執行，無法更新它的檔案。請先關閉 Vyx 開啟的訊息視窗，再按「重試」；按「取消」則結束安裝，不做任何變更。"
-!insertmacro EndRunningKrev "un." "Vyx 仍在執行，無法移除它的檔案。請先關閉 Vyx 開啟的訊息視窗，再按「重試」；按「取消」則停止移除，不做任何變更。"
+!insertmacro EndRunningKrev "" "更新"
+!insertmacro EndRunningKrev "un." "移除"
 
 ; An administrator's install: a user without the rights is told so, and a silent run ends with 3.
 !macro RequireAdministrator UN MESSAGE
@@ -102,56 +160,65 @@ Function ${UN}.onInit
     SetErrorLevel 3
     Quit
     administrator:
+    !if "${UN}" == ""
+        Call KeepTheEarlierProgramFolder
+    !endif
 FunctionEnd
 !macroend
+
+; Without /D=, an upgrade stays in the folder of the install before it, unless that was C:\KREV.
+Function KeepTheEarlierProgramFolder
+    ${If} $INSTDIR != "${PROGRAM_FILES}\${PRODUCT}"
+        Return
+    ${EndIf}
+    ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $0 != ""
+    ${AndIf} $0 != "${EARLIER_FOLDER}"
+        StrCpy $INSTDIR $0
+    ${EndIf}
+FunctionEnd
 !insertmacro RequireAdministrator "" "安裝 Vyx 需要系統管理員權限。請以系統管理員身分重新執行安裝程式。"
 !insertmacro RequireAdministrator "un" "移除 Vyx 需要系統管理員權限。請以系統管理員身分重新執行。"
 
-; The program folder owned by Administrators, with only their and SYSTEM's rights to change it:
-; SetupKREV.exe (the installer's own copy) checks and secures the folder and everything in it.
-; Run before any file is extracted, and again after, for each extracted file. It refuses a
-; folder that is a link or holds what is not ours, and stops at the first call that fails;
-; then the install ends here, with its exit code, before it changes anything more.
-Function SecureProgramFolder
+; Only a folder of its own directly in the program-files folder, whose parents no user can
+; change: anything else stops the install with exit code 4 before anything is ended or changed.
+Function CheckProgramFolder
     Push $0
-    Push $1
-    Push $2
-    Push $3
-    InitPluginsDir
-    File "/oname=$PLUGINSDIR\SetupKREV.exe" "${PROGRAMS}\SetupKREV.exe"
-    Delete "$PLUGINSDIR\refused.txt"
-    ClearErrors
-    ExecWait '"$PLUGINSDIR\SetupKREV.exe" /machine "$INSTDIR" "$PLUGINSDIR\refused.txt"' $0
-    ${If} ${Errors}
-        StrCpy $0 6
-    ${EndIf}
+    !insertmacro RunHelper "" SetupKREV.exe '/check-folder "$INSTDIR"'
     ${If} $0 != 0
-        StrCpy $1 ""
-        ClearErrors
-        FileOpen $2 "$PLUGINSDIR\refused.txt" r
-        ${IfNot} ${Errors}
-            ${Do}
-                FileReadUTF16LE $2 $3
-                ${If} ${Errors}
-                    ${ExitDo}
-                ${EndIf}
-                StrCpy $1 "$1$3"
-            ${Loop}
-            FileClose $2
-        ${EndIf}
-        ${If} $0 == 4
-            MessageBox MB_OK|MB_ICONSTOP "「$INSTDIR」是檔案，或是指向別處的連結，安裝程式不會使用它。請移除它後再安裝。" /SD IDOK
-        ${ElseIf} $0 == 5
-            MessageBox MB_OK|MB_ICONSTOP "「$INSTDIR」中有不屬於 Vyx 的項目，安裝程式不會使用這個資料夾：$\r$\n$1$\r$\n請確認並移走它們後再安裝。" /SD IDOK
-        ${Else}
-            MessageBox MB_OK|MB_ICONSTOP "無法設定「$INSTDIR」的擁有者或權限，安裝已停止：$\r$\n$1" /SD IDOK
-        ${EndIf}
-        SetErrorLevel $0
+        MessageBox MB_OK|MB_ICONSTOP "安裝程式只會把 Vyx 放在「${PROGRAM_FILES}」中的資料夾，不會使用「$INSTDIR」。請不要指定資料夾，或指定「${PROGRAM_FILES}」中的資料夾。" /SD IDOK
+        SetErrorLevel 4
         Quit
     ${EndIf}
-    Pop $3
-    Pop $2
-    Pop $1
+    Pop $0
+FunctionEnd
+
+; The extracted version, in $INSTDIR\Update, replaces the earlier one all together, or not at all.
+Function UpdateProgramFolder
+    Push $0
+    !insertmacro RunHelper "" SetupKREV.exe '/update "$INSTDIR" "$PLUGINSDIR\report.txt"'
+    ${If} $0 == 6
+        MessageBox MB_OK|MB_ICONSTOP "無法更新 Vyx，且以下檔案無法還原為原來的版本，請重新安裝：$\r$\n$R8" /SD IDOK
+        SetErrorLevel 6
+        Quit
+    ${ElseIf} $0 != 0
+        MessageBox MB_OK|MB_ICONSTOP "無法更新 Vyx 的檔案，所有檔案都保持原來的版本，沒有做任何變更：$\r$\n$R8" /SD IDOK
+        SetErrorLevel 2
+        Quit
+    ${EndIf}
+    Pop $0
+FunctionEnd
+
+; C:\KREV: DefaultCheck.htm where it is missing, and nothing else of ours. A link or a junction
+; there is left alone, and said so in the log.
+Function KeepOnlyDataInTheEarlierFolder
+    Push $0
+    !insertmacro RunHelper "" SetupKREV.exe '/data-folder "$INSTDIR" "$PLUGINSDIR\report.txt"'
+    ${If} $0 == 1
+        DetailPrint "「${EARLIER_FOLDER}」是檔案，或是指向別處的連結：安裝程式沒有使用它，PortalLaunch 會在其他磁碟機尋找 DefaultCheck.htm。"
+    ${ElseIf} $0 != 0
+        DetailPrint "「${EARLIER_FOLDER}」中無法移除的舊檔案：$R8"
+    ${EndIf}
     Pop $0
 FunctionEnd
 
@@ -164,14 +231,22 @@ FunctionEnd
 !macroend
 
 Section "Vyx"
+    Call PrepareHelpers
+    Call CheckProgramFolder
     Call EndRunningKrev
-    Call SecureProgramFolder
-    SetOutPath "$INSTDIR"
+    ; An earlier install's programs in C:\KREV end too (a link there ends nothing); whatever of
+    ; them does not end keeps its files there, and nothing else depends on it.
+    ExecWait '"$PLUGINSDIR\CloseKREV.exe" /installed "${EARLIER_FOLDER}"'
+
+    ; The new version beside the earlier one, until it replaces it all together.
+    SetOutPath "$INSTDIR\Update"
     SetOverwrite on
     !insertmacro ExtractPrograms
     File "DefaultCheck.htm"
-    WriteUninstaller "$INSTDIR\Uninstall.exe"
-    Call SecureProgramFolder
+    WriteUninstaller "$INSTDIR\Update\Uninstall.exe"
+    SetOutPath "$INSTDIR"
+    Call UpdateProgramFolder
+    Call KeepOnlyDataInTheEarlierFolder
 
     ; The installing user's leftovers of an earlier per-user install: its entry and shortcuts
     ; would show Vyx twice and start a second Krev at logon.
@@ -188,8 +263,9 @@ Section "Vyx"
     WriteRegDWORD HKLM "${ACTIVE_SETUP_KEY}" "IsInstalled" 1
     ExecWait '"$INSTDIR\SetupKREV.exe" /user'
 
-    ; For all users. Krev starts through SetupKREV.exe, which prepares the user's folder (also
-    ; when the user removed it) and starts Krev there.
+    ; For all users (an earlier install's shortcuts of the same names are replaced). Krev starts
+    ; through SetupKREV.exe, which prepares the user's folder (also when the user removed it)
+    ; and starts Krev there.
     CreateShortCut "$SMSTARTUP\${PRODUCT}.lnk" "$INSTDIR\SetupKREV.exe" "/start" "$INSTDIR\Krev.exe" 0
     CreateDirectory "$SMPROGRAMS\${PRODUCT}"
     CreateShortCut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\SetupKREV.exe" "/start" "$INSTDIR\Krev.exe" 0
@@ -209,18 +285,18 @@ Section "Vyx"
     ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
     IntFmt $0 "0x%08X" $0
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
-
 SectionEnd
 
 ; Not as this elevated installer (every card would open the browser elevated, and Explorer's
-; messages could not reach Krev): as the user who is logged on, with that user's own rights and
-; folder.
+; messages could not reach Krev): as the user who owns the desktop, with that user's own rights
+; and folder, or not now.
 Function StartKrevAsTheUser
     Exec '"$INSTDIR\SetupKREV.exe" /start-as-user'
 FunctionEnd
 
 Section "Uninstall"
-    ; Nothing is removed while a Krev runs from here.
+    Call un.PrepareHelpers
+    ; Nothing is removed while a Krev runs from here or another program holds a file of ours.
     Call un.EndRunningKrev
     ; Nothing may start what is being removed.
     Delete "$SMSTARTUP\${PRODUCT}.lnk"
@@ -233,20 +309,20 @@ Section "Uninstall"
     StrCpy $R9 ""
     !insertmacro RemovePrograms
     !insertmacro RemoveOurFile "$INSTDIR\StartingReader.ini"
-    ; An earlier install's shared settings.
-    !insertmacro RemoveOurFile "$INSTDIR\Reader.ini"
-    !insertmacro RemoveOurFile "$INSTDIR\Ver.chk"
-    !insertmacro RemoveOurFile "$INSTDIR\Ver.chk.part"
 
-    ; The uninstalling user's own folder. Other users' folders stay in their profiles.
+    ; The uninstalling user's own folder (a link there is left alone), and C:\KREV's
+    ; DefaultCheck.htm. Other users' folders stay in their profiles.
     SetShellVarContext current
-    !insertmacro RemoveOurFile "$APPDATA\${PRODUCT}\Reader.ini"
-    !insertmacro RemoveOurFile "$APPDATA\${PRODUCT}\Ver.chk"
-    !insertmacro RemoveOurFile "$APPDATA\${PRODUCT}\Ver.chk.part"
-    !insertmacro RemoveOurFile "$APPDATA\${PRODUCT}\DefaultCheck.htm"
-    RMDir "$APPDATA\${PRODUCT}"
+    !insertmacro RunHelper "un." SetupKREV.exe '/remove-user "$PLUGINSDIR\report.txt"'
+    ${If} $0 != 0
+        StrCpy $R9 "$R9$\r$\n$R8"
+    ${EndIf}
     DeleteRegKey HKCU "${ACTIVE_SETUP_KEY}"
     SetShellVarContext all
+    !insertmacro RunHelper "un." SetupKREV.exe '/remove-data "$PLUGINSDIR\report.txt"'
+    ${If} $0 != 0
+        StrCpy $R9 "$R9$\r$\n$R8"
+    ${EndIf}
 
     ; The entry and the uninstaller stay while a file of ours is left, so that it can be removed
     ; later.

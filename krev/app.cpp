@@ -10,9 +10,9 @@ bool CKrevSystemTrayApp::InitInstance() {
     // The SYSTEM account (a deployment tool's install, a service) has no user's notification
     // area and no user to open pages for: nothing to wait for.
     if (platform_.runsAsLocalSystem()) return false;
-    // Started by hand in its own program folder, which only administrators change, Krev could
-    // keep no setting there: it works in the user's own folder, as the shortcuts start it.
-    user_folder::leaveReadOnlyProgramFolder(platform_);
+    // Started by hand in its own program folder, which is the administrators', Krev would keep
+    // its settings there (or none): it works in the user's own folder, as the shortcuts start it.
+    user_folder::leaveProgramFolder(platform_.folders());
     // A window with the main dialog's caption means an earlier instance runs: ask the closer
     // to end it, and go on without waiting.
     if (platform_.findWindow(KREV_ABOUT_CAPTION) != 0) platform_.startProgram("CloseKREV.exe", platform::kShowHide);

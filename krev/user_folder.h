@@ -3,6 +3,7 @@
 // administrators'; no user writes there.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
 
@@ -11,7 +12,7 @@ namespace user_folder {
 constexpr char kName[] = "Vyx";
 constexpr char kDefaultCheck[] = "DefaultCheck.htm";
 constexpr char kSettings[] = "Reader.ini";
-// In the program folder: the settings that an upgrade kept from the earlier install's shared
+// In the program folder: the settings that an upgrade kept from an earlier install's shared
 // Reader.ini, the start of every user's own Reader.ini.
 constexpr char kStartingSettings[] = "StartingReader.ini";
 
@@ -20,16 +21,21 @@ std::string path(platform::Folders& folders);
 
 // Makes the user's folder when it is missing and gives it, from the program folder, what it
 // lacks: DefaultCheck.htm, and the starting settings as Reader.ini. Never overwrites a file of
-// the user's. False when there is no folder to work in.
+// the user's, and never works through a link or junction at the folder's name (the installer
+// runs this elevated). False when there is no folder to work in.
 bool prepare(platform::Folders& folders, const std::string& programFolder);
 
 // Where this user's Krev works: the user's folder, prepared; the program folder when there is
 // no user's folder to be had (Krev then moves out of it by itself where it can).
 std::string folderToWorkIn(platform::Folders& folders, const std::string& programFolder);
 
-// Krev started in its own program folder, where it may create no file (a double-click on
-// Krev.exe in Explorer), could keep no setting: it works in the user's folder instead, prepared
-// as at logon. True when it moved there.
-bool leaveReadOnlyProgramFolder(platform::Folders& folders);
+// Krev started in its own program folder (a double-click on Krev.exe in Explorer) would keep its
+// settings there, where only administrators write: it works in the user's folder instead,
+// prepared as at logon. True when it moved there.
+bool leaveProgramFolder(platform::Folders& folders);
+
+// The uninstaller's part: the user's files of ours, and the folder when nothing else is in it.
+// A link or junction at the folder's name is left alone. The paths that could not be removed.
+std::vector<std::string> remove(platform::Folders& folders);
 
 }  // namespace user_folder

@@ -172,9 +172,12 @@ inline bool isMenuOrAccelerator(unsigned code) { return code == kMenuCommand || 
 // Ids of the menu-item state that menuItemId reports for an item that opens a sub-menu.
 constexpr unsigned kSubMenuItem = 0xFFFFFFFFu;
 
-class Platform : public ProcessStarter, public WindowTitles, public Files, public Folders {
+class Platform : public ProcessStarter, public WindowTitles, public Files {
 public:
     virtual ~Platform() = default;
+
+    // Folders by full path: the user's working folder.
+    virtual Folders& folders() = 0;
 
     // Time.
     virtual void sleep(unsigned milliseconds) = 0;

@@ -96,13 +96,7 @@ struct RawReport {
     std::vector<std::uint32_t> words;
 };
 
-struct SecurityCall {
-    std::string call;  // "privilege", "create", "owner" or "rights"
-    std::string path;
-    std::string sddl;  // the privilege's name for "privilege"
-};
-
-class SimPlatform : public Platform, public FileSecurity {
+class SimPlatform : public Platform, public Folders {
 public:
     SimPlatform();
     ~SimPlatform() override;
@@ -160,14 +154,16 @@ public:
     std::map<std::string, int> comboSelections;
     std::vector<std::string> fileOpenAttempts;
     std::string applicationFileName = "Krev";
-    std::string programFolderPath = "C:\\KREV";
+    std::string programFolderPath = "C:\\Program Files\\Vyx";
     std::map<std::string, std::string> environment{{"APPDATA", "C:\\Users\\Lin\\AppData\\Roaming"}};
-    std::set<std::string> readOnlyFolders;  // where this process may create no file
-    std::vector<SecurityCall> securityCalls;
-    std::set<std::string> failSecurityOn;   // paths whose owner or rights cannot be set
+    std::vector<std::string> programFiles{"C:\\Program Files"};
+    std::map<std::string, std::string> longNames;  // a short (8.3) path -> its long one
+    std::set<std::string> filesInUse;     // paths that another process holds open
+    std::set<std::string> failMovesOf;    // paths whose renames fail
+    std::vector<std::string> moves;       // "from -> to", in order
 
-    // Files live below a real temporary folder, removed with the simulation: "C:\\KREV\\x" is
-    // <root>/C/KREV/x. The working directory starts as the program folder, C:\\KREV.
+    // Files live below a real temporary folder, removed with the simulation: "C:\\Work\\x" is
+    // <root>/C/Work/x. The working directory starts as C:\\Work, the program folder is elsewhere.
     std::string folder() const { return pathOf("."); }
     // A path of the simulated machine (full, or relative to the working directory) on the host.
     std::string pathOf(const std::string& path) const;
@@ -272,20 +268,22 @@ public:
     bool fileExists(const char* path) override;
     bool deleteFile(const char* path) override;
     std::unique_ptr<TextFile> openTextFile(const char* path) override;
+    Folders& folders() override { return *this; }
     PathState pathState(const std::string& path) override;
+    std::unique_ptr<HeldFolder> holdFolder(const std::string& path, bool create, Hold& hold) override;
+    bool readFile(const std::string& path, std::size_t limit, std::string& bytes) override;
     bool listFolder(const std::string& folder, std::vector<std::string>& names) override;
     bool createFolder(const std::string& path) override;
-    bool copyNewFile(const std::string& from, const std::string& to) override;
+    bool removeFolder(const std::string& path) override;
     bool removeFile(const std::string& path) override;
+    bool moveFile(const std::string& from, const std::string& to) override;
+    bool isUnused(const std::string& path) override;
     std::string environmentVariable(const char* name) override;
     std::string programFolder() override { return programFolderPath; }
     std::string workingFolder() override { return workingFolder_; }
     bool setWorkingFolder(const std::string& path) override;
-    bool canCreateFilesIn(const std::string& folder) override;
-    bool enablePrivilege(const char* name) override;
-    bool createSecuredFolder(const std::string& path, const char* sddl) override;
-    bool setOwner(const std::string& path, const char* sddl) override;
-    bool setProtectedRights(const std::string& path, const char* sddl) override;
+    std::vector<std::string> programFilesFolders() override { return programFiles; }
+    std::string fullPath(const std::string& path) override;
     static std::string comboKey(WindowHandle dialog, unsigned control);
 
     std::string readerList;  // what SC_GetReaderList writes, at most 65025 bytes
@@ -348,9 +346,8 @@ private:
         long long atMs;
     };
     void writePendingFiles();
-    bool recordSecurityCall(const char* call, const std::string& path, const char* sddl);
     std::string root_;
-    std::string workingFolder_ = "C:\\KREV";
+    std::string workingFolder_ = "C:\\Work";
     std::vector<PendingFile> pendingFiles_;
     std::vector<std::string> undeletable_;
 };

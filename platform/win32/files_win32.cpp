@@ -1,6 +1,7 @@
 #include "platform/win32/files_win32.h"
 
 #include <windows.h>
+#include <shlobj.h>
 
 namespace platform::win32 {
 
@@ -43,7 +44,7 @@ bool fileExists(const char* path) {
 
 bool deleteFile(const char* path) { return DeleteFileA(path) != FALSE; }
 
-PathState pathState(const std::string& path) {
+PathState Win32Files::pathState(const std::string& path) {
     const std::wstring name = wideFromUtf8(path);
     const DWORD attributes = GetFileAttributesW(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return PathState{false, false, false, false};
@@ -62,7 +63,23 @@ PathState pathState(const std::string& path) {
     return state;
 }
 
-bool listFolder(const std::string& folder, std::vector<std::string>& names) {
+bool Win32Files::readFile(const std::string& path, std::size_t limit, std::string& bytes) {
+    const HANDLE file = CreateFileW(wideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size{};
+    bool read = GetFileSizeEx(file, &size) && size.QuadPart >= 0 && static_cast<unsigned long long>(size.QuadPart) <= limit;
+    if (read) {
+        bytes.assign(static_cast<std::size_t>(size.QuadPart), '\0');
+        DWORD got = 0;
+        read = bytes.empty() ||
+               (ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) && got == bytes.size());
+    }
+    CloseHandle(file);
+    return read;
+}
+
+bool Win32Files::listFolder(const std::string& folder, std::vector<std::string>& names) {
     names.clear();
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(wideFromUtf8(folder + "\\*").c_str(), &found);
@@ -76,23 +93,37 @@ bool listFolder(const std::string& folder, std::vector<std::string>& names) {
     return complete;
 }
 
-bool createFolder(const std::string& path) {
+bool Win32Files::createFolder(const std::string& path) {
     return CreateDirectoryW(wideFromUtf8(path).c_str(), nullptr) != FALSE || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
-bool copyNewFile(const std::string& from, const std::string& to) {
-    return CopyFileW(wideFromUtf8(from).c_str(), wideFromUtf8(to).c_str(), TRUE) != FALSE;
+bool Win32Files::removeFolder(const std::string& path) { return RemoveDirectoryW(wideFromUtf8(path).c_str()) != FALSE; }
+
+bool Win32Files::removeFile(const std::string& path) { return DeleteFileW(wideFromUtf8(path).c_str()) != FALSE; }
+
+// Never over an existing file, never to another volume (a copy would not be all or nothing).
+bool Win32Files::moveFile(const std::string& from, const std::string& to) {
+    return MoveFileExW(wideFromUtf8(from).c_str(), wideFromUtf8(to).c_str(), 0) != FALSE;
 }
 
-bool removeFile(const std::string& path) { return DeleteFileW(wideFromUtf8(path).c_str()) != FALSE; }
+bool Win32Files::isUnused(const std::string& path) {
+    const HANDLE file = CreateFileW(wideFromUtf8(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    CloseHandle(file);
+    return true;
+}
 
-std::string environmentVariable(const char* name) {
+std::string Win32Files::environmentVariable(const char* name) {
     wchar_t value[MAX_PATH * 2];
     const DWORD length = GetEnvironmentVariableW(wideFromUtf8(name).c_str(), value, MAX_PATH * 2);
     return length == 0 || length >= MAX_PATH * 2 ? std::string() : utf8FromWide(value);
 }
 
-std::string programFolder() {
+std::string Win32Files::programFolder() {
     wchar_t path[MAX_PATH * 2];
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
     if (length == 0 || length >= MAX_PATH * 2) return std::string();
@@ -101,21 +132,48 @@ std::string programFolder() {
     return utf8FromWide(path);
 }
 
-std::string workingFolder() {
+std::string Win32Files::workingFolder() {
     wchar_t path[MAX_PATH * 2];
     const DWORD length = GetCurrentDirectoryW(MAX_PATH * 2, path);
     return length == 0 || length >= MAX_PATH * 2 ? std::string() : utf8FromWide(path);
 }
 
-bool setWorkingFolder(const std::string& path) { return SetCurrentDirectoryW(wideFromUtf8(path).c_str()) != FALSE; }
+bool Win32Files::setWorkingFolder(const std::string& path) {
+    return SetCurrentDirectoryW(wideFromUtf8(path).c_str()) != FALSE;
+}
 
-// A unique file is made there and removed at once. Virtualisation, which would quietly redirect
-// the write, is off for our programs: their manifests ask for no elevation.
-bool canCreateFilesIn(const std::string& folder) {
-    wchar_t made[MAX_PATH * 2];
-    if (GetTempFileNameW(wideFromUtf8(folder).c_str(), L"vyx", 0, made) == 0) return false;
-    DeleteFileW(made);
-    return true;
+// From the registry, as the shell records them; not from environment variables, which the user
+// who started the process may have set.
+std::vector<std::string> Win32Files::programFilesFolders() {
+    std::vector<std::string> folders;
+    for (const int which : {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86}) {
+        wchar_t path[MAX_PATH];
+        if (SHGetFolderPathW(nullptr, which, nullptr, SHGFP_TYPE_CURRENT, path) == S_OK) {
+            folders.push_back(utf8FromWide(path));
+        }
+    }
+    return folders;
+}
+
+std::string Win32Files::fullPath(const std::string& path) {
+    const std::wstring named = wideFromUtf8(path);
+    wchar_t full[MAX_PATH * 2];
+    const DWORD length = GetFullPathNameW(named.c_str(), MAX_PATH * 2, full, nullptr);
+    if (named.empty() || length == 0 || length >= MAX_PATH * 2) return std::string();
+    std::wstring result(full);
+    while (result.size() > 3 && result.back() == L'\\') result.pop_back();
+    // Long names for what exists: the whole path, or else its folder.
+    wchar_t longer[MAX_PATH * 2];
+    DWORD made = GetLongPathNameW(result.c_str(), longer, MAX_PATH * 2);
+    if (made > 0 && made < MAX_PATH * 2) return utf8FromWide(longer);
+    const std::size_t separator = result.rfind(L'\\');
+    if (separator == std::wstring::npos || separator < 2) return utf8FromWide(result.c_str());
+    const std::wstring parent = result.substr(0, separator == 2 ? 3 : separator);
+    made = GetLongPathNameW(parent.c_str(), longer, MAX_PATH * 2);
+    if (made == 0 || made >= MAX_PATH * 2) return utf8FromWide(result.c_str());
+    std::wstring joined(longer);
+    if (joined.back() != L'\\') joined += L'\\';
+    return utf8FromWide((joined + result.substr(separator + 1)).c_str());
 }
 
 }  // namespace platform::win32

@@ -368,28 +368,6 @@ bool Win32Platform::fileExists(const char* path) { return win32::fileExists(path
 
 bool Win32Platform::deleteFile(const char* path) { return win32::deleteFile(path); }
 
-PathState Win32Platform::pathState(const std::string& path) { return win32::pathState(path); }
-
-bool Win32Platform::listFolder(const std::string& folder, std::vector<std::string>& names) {
-    return win32::listFolder(folder, names);
-}
-
-bool Win32Platform::createFolder(const std::string& path) { return win32::createFolder(path); }
-
-bool Win32Platform::copyNewFile(const std::string& from, const std::string& to) { return win32::copyNewFile(from, to); }
-
-bool Win32Platform::removeFile(const std::string& path) { return win32::removeFile(path); }
-
-std::string Win32Platform::environmentVariable(const char* name) { return win32::environmentVariable(name); }
-
-std::string Win32Platform::programFolder() { return win32::programFolder(); }
-
-std::string Win32Platform::workingFolder() { return win32::workingFolder(); }
-
-bool Win32Platform::setWorkingFolder(const std::string& path) { return win32::setWorkingFolder(path); }
-
-bool Win32Platform::canCreateFilesIn(const std::string& folder) { return win32::canCreateFilesIn(folder); }
-
 std::unique_ptr<TextFile> Win32Platform::openTextFile(const char* path) {
     FILE* file = std::fopen(path, "r");
     if (file == nullptr) return nullptr;

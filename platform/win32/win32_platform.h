@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/win32/files_win32.h"
 
 namespace platform::win32 {
 
@@ -65,16 +66,7 @@ public:
     bool writeProfileString(const char* section, const char* key, const char* value, const char* file) override;
     bool fileExists(const char* path) override;
     bool deleteFile(const char* path) override;
-    PathState pathState(const std::string& path) override;
-    bool listFolder(const std::string& folder, std::vector<std::string>& names) override;
-    bool createFolder(const std::string& path) override;
-    bool copyNewFile(const std::string& from, const std::string& to) override;
-    bool removeFile(const std::string& path) override;
-    std::string environmentVariable(const char* name) override;
-    std::string programFolder() override;
-    std::string workingFolder() override;
-    bool setWorkingFolder(const std::string& path) override;
-    bool canCreateFilesIn(const std::string& folder) override;
+    Folders& folders() override { return files_; }
     std::unique_ptr<TextFile> openTextFile(const char* path) override;
 
     void setTimer(WindowHandle window, unsigned id, unsigned milliseconds) override;
@@ -101,6 +93,7 @@ public:
     long scGetReaderList(std::uint32_t access, char* buffer) override;
 
 private:
+    Win32Files files_;
     HINSTANCE instance_;
     HWND mainWindow_ = nullptr;
     std::vector<HWND> dialogs_;

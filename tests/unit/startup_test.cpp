@@ -1,4 +1,6 @@
 // Start-up of Krev, its hidden main dialog, and the way it ends.
+#include <filesystem>
+
 #include "krev/settings.h"
 #include "krev_fixture.h"
 
@@ -53,17 +55,21 @@ TEST_F(KrevFixture, AnEarlierInstanceIsAskedToCloseOnceHiddenBeforeTheNewWindowE
     EXPECT_NE(app->dialog(), nullptr);
 }
 
-TEST_F(KrevFixture, StartedInItsReadOnlyProgramFolderKrevWorksInTheUsersOwnFolder) {
-    sim.writeFile("DefaultCheck.htm", "check");
+TEST_F(KrevFixture, StartedInItsProgramFolderKrevWorksInTheUsersOwnFolder) {
     startKrev();
-    EXPECT_EQ(sim.workingFolder(), "C:\\KREV") << "a writable working folder is kept";
+    EXPECT_EQ(sim.workingFolder(), "C:\\Work") << "a working folder of the user's choice is kept";
     app.reset();
-    sim.readOnlyFolders = {"c:\\krev"};
+    // A double-click on Krev.exe in Explorer: even where it could write there (an elevated
+    // administrator, Windows XP), its settings would become every user's at the next upgrade.
+    std::filesystem::create_directories(sim.pathOf(sim.programFolderPath));
+    sim.writeFile(sim.programFolderPath + "\\DefaultCheck.htm", "check");
+    ASSERT_TRUE(sim.setWorkingFolder(sim.programFolderPath + "\\"));
     startKrev();
     EXPECT_EQ(sim.workingFolder(), "C:\\Users\\Lin\\AppData\\Roaming\\Vyx");
     EXPECT_EQ(sim.readFile(".\\DefaultCheck.htm"), "check");
     settings::write(sim, "Register", "Check", "OK");
     EXPECT_EQ(sim.readFile("C:\\Users\\Lin\\AppData\\Roaming\\Vyx\\Reader.ini"), "[Register]\r\nCheck=OK\r\n");
+    EXPECT_FALSE(sim.pathState(sim.programFolderPath + "\\Reader.ini").exists);
 }
 
 TEST_F(KrevFixture, AnEarlierInstanceIsRecognisedWhateverTheCaseOfItsTitle) {

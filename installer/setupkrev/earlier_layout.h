@@ -1,0 +1,36 @@
+// C:\KREV, where earlier installs put the programs. Any user may create that name in the root of
+// the drive, and it may lead anywhere: from now on it holds only DefaultCheck.htm, which
+// PortalLaunch looks for there and which is data, never code. Everything here goes through a
+// held folder: nothing is read, written or removed through a link or junction.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace earlier_layout {
+
+constexpr char kFolder[] = "C:\\KREV";
+
+// The shared settings of an earlier install there (its StartingReader.ini, or the per-user
+// install's Reader.ini), reduced to the reader and the registration flag, become
+// <staging>\StartingReader.ini: every user's starting settings. Nothing is done when the program
+// folder has starting settings of its own already. False when they could not be written.
+bool carrySettings(platform::Folders& folders, platform::Files& files, const std::string& programFolder,
+                   const std::string& staging);
+
+struct Tidying {
+    bool dataWritten;                // DefaultCheck.htm is there
+    bool link;                       // C:\KREV is a file, a link or a junction: left alone
+    std::vector<std::string> left;   // files of ours that could not be removed
+};
+
+// After an install: DefaultCheck.htm (from the program folder) where it is missing, and every
+// other file of ours gone.
+Tidying keepOnlyData(platform::Folders& folders, const std::string& programFolder);
+
+// The uninstaller's part: DefaultCheck.htm, and the folder when nothing else is in it. The
+// files of ours that could not be removed.
+std::vector<std::string> remove(platform::Folders& folders);
+
+}  // namespace earlier_layout

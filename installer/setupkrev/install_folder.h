@@ -1,0 +1,16 @@
+// Where the installer may put the programs: a folder of its own directly in one of the
+// machine's program-files folders. Windows gives those to administrators alone (users read and
+// run), and users may neither rename nor remove them in the root of the drive, so no user can
+// change a parent of the programs' folder, swap it for another, or reach a file in it.
+#pragma once
+#include <string>
+
+#include "platform/files.h"
+
+namespace install_folder {
+
+// True for a folder that is, or will be made, "<program files>\<name>": the path resolved as
+// Windows resolves it, the name a plain folder name, no link or junction on the way or at it.
+bool acceptable(platform::Folders& folders, const std::string& named);
+
+}  // namespace install_folder

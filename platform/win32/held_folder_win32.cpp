@@ -1,0 +1,174 @@
+// A folder held open by a handle: what it holds is opened relative to that handle, through the
+// native call that allows it, so no name is looked up anywhere else. Windows XP has every call.
+#include <windows.h>
+#include <winternl.h>
+
+#include "platform/win32/files_win32.h"
+
+namespace platform::win32 {
+
+namespace {
+
+constexpr NTSTATUS kNameNotFound = static_cast<NTSTATUS>(0xC0000034);
+constexpr NTSTATUS kPathNotFound = static_cast<NTSTATUS>(0xC000003A);
+constexpr ULONG kFileDispositionInformation = 13;
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// The entry itself, never what a link leads to; a file, never a folder.
+constexpr ULONG kFileOptions = FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT;
+
+using CreateCall = NTSTATUS(NTAPI*)(PHANDLE file, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
+                                    PIO_STATUS_BLOCK status, PLARGE_INTEGER size, ULONG fileAttributes, ULONG share,
+                                    ULONG disposition, ULONG options, PVOID extended, ULONG extendedLength);
+using SetInformationCall = NTSTATUS(NTAPI*)(HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
+                                            ULONG informationClass);
+
+template <typename Call>
+Call ntdllCall(const char* name) {
+    return reinterpret_cast<Call>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
+bool plainFileInformation(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    return GetFileInformationByHandle(file, &information) &&
+           (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+           information.nNumberOfLinks == 1;
+}
+
+bool markForDeletion(HANDLE file) {
+    const auto setInformation = ntdllCall<SetInformationCall>("NtSetInformationFile");
+    BOOLEAN deleteFile = TRUE;
+    IO_STATUS_BLOCK status{};
+    return setInformation != nullptr &&
+           setInformation(file, &status, &deleteFile, sizeof deleteFile, kFileDispositionInformation) >= 0;
+}
+
+class Win32HeldFolder final : public HeldFolder {
+public:
+    Win32HeldFolder(HANDLE folder, bool mayRemove) : folder_(folder), mayRemove_(mayRemove) {}
+    ~Win32HeldFolder() override { CloseHandle(folder_); }
+    Win32HeldFolder(const Win32HeldFolder&) = delete;
+    Win32HeldFolder& operator=(const Win32HeldFolder&) = delete;
+
+    Entry entry(const char* name) override {
+        NTSTATUS status = 0;
+        HANDLE file = open(name, FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll, FILE_OPEN,
+                           FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, status);
+        if (file == nullptr) return status == kNameNotFound || status == kPathNotFound ? Entry::missing : Entry::other;
+        const bool plain = plainFileInformation(file);
+        CloseHandle(file);
+        return plain ? Entry::plainFile : Entry::other;
+    }
+
+    bool createFile(const char* name, const std::string& bytes) override {
+        NTSTATUS status = 0;
+        HANDLE file = open(name, GENERIC_WRITE | DELETE | SYNCHRONIZE, 0, FILE_CREATE, kFileOptions, status);
+        if (file == nullptr) return false;
+        DWORD written = 0;
+        const bool whole = bytes.empty() || (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                                                       nullptr) && written == bytes.size());
+        if (!whole) markForDeletion(file);
+        CloseHandle(file);
+        return whole;
+    }
+
+    bool readFile(const char* name, std::size_t limit, std::string& bytes) override {
+        NTSTATUS status = 0;
+        HANDLE file = open(name, GENERIC_READ | SYNCHRONIZE, FILE_SHARE_READ, FILE_OPEN, kFileOptions, status);
+        if (file == nullptr) return false;
+        LARGE_INTEGER size{};
+        bool read = plainFileInformation(file) && GetFileSizeEx(file, &size) && size.QuadPart >= 0 &&
+                    static_cast<unsigned long long>(size.QuadPart) <= limit;
+        if (read) {
+            bytes.assign(static_cast<std::size_t>(size.QuadPart), '\0');
+            DWORD got = 0;
+            read = bytes.empty() || (::ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) &&
+                                     got == bytes.size());
+        }
+        CloseHandle(file);
+        return read;
+    }
+
+    bool removeFile(const char* name) override {
+        NTSTATUS status = 0;
+        HANDLE file = open(name, DELETE | SYNCHRONIZE, kShareAll, FILE_OPEN, kFileOptions, status);
+        if (file == nullptr) return false;
+        const bool marked = markForDeletion(file);
+        CloseHandle(file);
+        return marked;
+    }
+
+    bool removeIfEmpty() override { return mayRemove_ && markForDeletion(folder_); }
+
+private:
+    // Relative to the held folder; null when it cannot be opened.
+    HANDLE open(const char* name, ACCESS_MASK access, ULONG share, ULONG disposition, ULONG options, NTSTATUS& status) {
+        const auto create = ntdllCall<CreateCall>("NtCreateFile");
+        std::wstring wide = wideFromUtf8(name);
+        if (create == nullptr || wide.empty() || wide.find_first_of(L"\\/:") != std::wstring::npos) return nullptr;
+        UNICODE_STRING unicode;
+        unicode.Buffer = &wide[0];
+        unicode.Length = static_cast<USHORT>(wide.size() * sizeof(wchar_t));
+        unicode.MaximumLength = unicode.Length;
+        OBJECT_ATTRIBUTES attributes;
+        InitializeObjectAttributes(&attributes, &unicode, OBJ_CASE_INSENSITIVE, folder_, nullptr);
+        IO_STATUS_BLOCK io{};
+        HANDLE file = nullptr;
+        status = create(&file, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share, disposition, options,
+                        nullptr, 0);
+        return status >= 0 ? file : nullptr;
+    }
+
+    HANDLE folder_;
+    bool mayRemove_;
+};
+
+// The folder's own entry, and nobody may rename or delete it while the handle is open (no
+// FILE_SHARE_DELETE); with DELETE access where it is granted, so that it can be removed.
+HANDLE openFolder(const std::wstring& path, bool& mayRemove) {
+    const DWORD access = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+    HANDLE folder = CreateFileW(path.c_str(), access | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, flags, nullptr);
+    mayRemove = folder != INVALID_HANDLE_VALUE;
+    if (!mayRemove) {
+        folder = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags,
+                             nullptr);
+    }
+    return folder;
+}
+
+}  // namespace
+
+std::unique_ptr<HeldFolder> Win32Files::holdFolder(const std::string& path, bool create, Hold& hold) {
+    const std::wstring name = wideFromUtf8(path);
+    DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES && create) {
+        CreateDirectoryW(name.c_str(), nullptr);
+        attributes = GetFileAttributesW(name.c_str());
+    }
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        hold = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Hold::missing : Hold::failed;
+        return nullptr;
+    }
+    // Seen by its name first (which is what Wine shows of a link), then by the handle itself.
+    hold = Hold::notAFolder;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return nullptr;
+    bool mayRemove = false;
+    HANDLE folder = openFolder(name, mayRemove);
+    if (folder == INVALID_HANDLE_VALUE) {
+        hold = Hold::failed;
+        return nullptr;
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(folder, &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        CloseHandle(folder);
+        return nullptr;
+    }
+    hold = Hold::held;
+    return std::make_unique<Win32HeldFolder>(folder, mayRemove);
+}
+
+}  // namespace platform::win32
