@@ -90,7 +90,7 @@ def idle_figures(wine, krev_exe):
     for pid in prefix_pids(wine.env["WINEPREFIX"], "bare_loop.exe"):
         os.kill(pid, 9)
     folder = wine.run_folder("idle", programs=("Farrow.exe", "SC.dll"))
-    shutil.copy(krev_exe, os.path.join(folder, "Krev.exe"))
+    shutil.copy(krev_exe, wine_env.run_folder_program(folder, "Krev.exe"))
     write_card_script(folder, ["empty Reader"])
     krev, krev_cpu = idle_cpu(wine, "Krev.exe", folder)
     wine.probe("send", "About Vyx", 0x111, 57665, 0)

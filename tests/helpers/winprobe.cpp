@@ -10,6 +10,8 @@
 //   winprobe item HEX_TITLE CONTROL MSG WPARAM LPARAM -> SendDlgItemMessage, prints the result
 //   winprobe text HEX_TITLE CONTROL INDEX          -> a combo box entry's text, as hex
 //   winprobe hold HEX_TITLE STOPFILE              -> shows a window with that title until STOPFILE exists
+//   winprobe open HEX_PATH STOPFILE               -> holds the file open for reading, sharing only reading,
+//                                                   until STOPFILE exists
 //   winprobe windows HEX_READY STOPFILE OTHERS    -> the window guard's fixture until STOPFILE exists: hidden
 //                                                   "guard Z" first (last in the window order), OTHERS shown
 //                                                   windows of other programs, shown "guard A" with a child
@@ -116,6 +118,16 @@ int hold(const std::string& title, bool wide, const char* stopFile) {
     return 0;
 }
 
+int holdOpen(const std::string& path, const char* stopFile) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 2;
+    std::printf("holding\n");
+    std::fflush(stdout);
+    pumpUntil(stopFile);
+    CloseHandle(file);
+    return 0;
+}
+
 int run(std::string line) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
@@ -148,6 +160,7 @@ int main(int argc, char** argv) {
     const std::string text = fromHex(argv[2] + (wide ? 1 : 0));
     if (verb == "run") return run(text);
     if (verb == "hold" && argc == 4) return hold(text, wide, argv[3]);
+    if (verb == "open" && argc == 4) return holdOpen(text, argv[3]);
     if (verb == "windows" && argc == 5) return holdGuardFixture(text, argv[3], static_cast<int>(number(argv[4])));
     if (verb == "count") {
         Count count{text.c_str(), 0};

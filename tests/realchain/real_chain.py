@@ -252,9 +252,9 @@ class RealChain:
         """A fresh folder inside the root with the named programs of wine_env.DIST (our PC/SC SC.dll),
         DefaultCheck.htm, and a stand-in Pellit.dll that publishes `published`."""
         folder = RUN + "/" + name
-        os.makedirs(inside(folder))
+        os.makedirs(inside(folder + "/" + wine_env.KREV_FOLDER))
         for program in programs:
-            shutil.copy(os.path.join(wine_env.DIST, program), inside(folder))
+            shutil.copy(os.path.join(wine_env.DIST, program), wine_env.run_folder_program(inside(folder), program))
         shutil.copy(os.path.join(wine_env.HELPERS, "fake_pellit.exe"), inside(folder + "/Pellit.dll"))
         with open(inside(folder + "/published.htm"), "w") as page:
             page.write("<p>VersionCheck000=%s</p>\r\n" % published)
@@ -271,6 +271,8 @@ class RealChain:
 
     def start(self, program, folder, desktop=False):
         out = open(inside(folder + "/" + os.path.basename(program) + ".out"), "ab")
+        if os.path.exists(wine_env.run_folder_program(inside(folder), program)):
+            program = windows_path(wine_env.run_folder_program(folder, program))
         command = [WINE, "explorer", "/desktop=shell,1024x768", program] if desktop else [WINE, program]
         process = subprocess.Popen(["chroot", ROOT, "env", "-C", folder] + command, env=self.program_env(folder),
                                    stdin=subprocess.DEVNULL, stdout=out, stderr=out)

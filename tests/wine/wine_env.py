@@ -38,6 +38,17 @@ WINESERVER = "/usr/lib/wine/wineserver"
 PORTAL = "http://www.quenby.example/portal/index.htm"
 
 
+# A run folder is Krev's working folder; Krev.exe itself lies in a folder below it, since a Krev
+# whose working folder is its program folder works in the user's folder instead. The programs it
+# starts by name, and SC.dll, are found in the working folder.
+KREV_FOLDER = "program"
+
+
+def run_folder_program(folder, program):
+    """Where a run folder holds `program`."""
+    return os.path.join(folder, KREV_FOLDER, program) if program == "Krev.exe" else os.path.join(folder, program)
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -234,11 +245,11 @@ class WineMachine:
     def run_folder(self, name, programs=("Krev.exe", "Farrow.exe", "SC.dll"), default_check=True):
         """A fresh folder with the named programs of DIST and, if asked, DefaultCheck.htm."""
         folder = os.path.join(self.root, name)
-        os.makedirs(folder)
+        os.makedirs(os.path.join(folder, KREV_FOLDER))
         for program in programs:
             # The Wine tests drive the card library by script: Wine's winscard is a stub.
             source = os.path.join(HELPERS, "scripted", program) if program == "SC.dll" else os.path.join(DIST, program)
-            shutil.copy(source, folder)
+            shutil.copy(source, run_folder_program(folder, program))
         if default_check:
             with open(os.path.join(folder, "DefaultCheck.htm"), "w") as page:
                 page.write("<html><body>Default browser check</body></html>\n")
@@ -254,6 +265,8 @@ class WineMachine:
 
     def start(self, program, folder, args=(), **extra):
         out = open(os.path.join(folder, os.path.basename(program) + ".out"), "ab")
+        if os.path.exists(run_folder_program(folder, program)):
+            program = run_folder_program(folder, program)
         process = subprocess.Popen([WINE, program] + list(args), cwd=folder, env=self.program_env(folder, **extra),
                                    stdin=subprocess.DEVNULL, stdout=out, stderr=out)
         self.processes.append(process)
@@ -263,6 +276,8 @@ class WineMachine:
         """Starts a program inside a Wine virtual desktop, made on first use (it has a taskbar
         with a notification area, and windows get caption bars)."""
         out = open(os.path.join(folder, os.path.basename(program) + ".out"), "ab")
+        if os.path.exists(run_folder_program(folder, program)):
+            program = windows_path(run_folder_program(folder, program))
         process = subprocess.Popen([WINE, "explorer", "/desktop=%s,%s" % (desktop, size), program], cwd=folder,
                                    env=self.program_env(folder, **extra), stdin=subprocess.DEVNULL, stdout=out,
                                    stderr=out)
