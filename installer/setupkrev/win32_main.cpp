@@ -12,17 +12,19 @@
 //   /remove-data <report>  (the uninstaller) DefaultCheck.htm in C:\KREV, and the folder when it
 //       is empty: 0, or 7 (reported).
 //   /user  (each user's logon, through Active Setup; the installer for the installing user):
-//       prepares the user's working folder from the program folder this program is in. Exit
-//       code 0, 1 when there is no folder to work in.
+//       prepares the user's working folder from the program folder this program is in, and
+//       removes what an earlier per-user install left for the user. Exit code 0, 1 when there is
+//       no folder to work in.
 //   /remove-user <report>  (the uninstaller) the user's files of ours: 0, or 7 (reported).
-//   /start  (the Startup and Start-menu shortcuts): prepares the user's folder as /user does
-//       (also when the user removed it), then starts Krev in it. Exit code 0, 1 when Krev could
+//   /start  (the Startup and Start-menu shortcuts): does what /user does (also when the user
+//       removed the folder), then starts Krev in it. Exit code 0, 1 when Krev could
 //       not be started.
 //   /start-as-user  (the installer's finish page): starts "/start" for the user who owns the
 //       desktop (desktop_start.h): 0, or 1 when nothing was started.
 //   Exit code 2 for a command line it does not understand.
 #include <windows.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <string>
 #include <vector>
@@ -194,6 +196,24 @@ private:
     HANDLE shellToken_ = nullptr;
 };
 
+// An earlier per-user install's entry in "Programs and Features" and its shortcuts in the user's
+// own Startup folder and Start menu would list Vyx twice and start a second Krev (from a folder
+// that the upgrade emptied) at every logon. This install's shortcuts are the all-users ones.
+void removeEarlierPerUserInstall() {
+    wchar_t folder[MAX_PATH];
+    if (SHGetFolderPathW(nullptr, CSIDL_STARTUP, nullptr, SHGFP_TYPE_CURRENT, folder) == S_OK) {
+        DeleteFileW((std::wstring(folder) + L"\\Vyx.lnk").c_str());
+    }
+    if (SHGetFolderPathW(nullptr, CSIDL_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, folder) == S_OK) {
+        const std::wstring menu = std::wstring(folder) + L"\\Vyx";
+        for (const wchar_t* name : {L"\\Vyx.lnk", L"\\Vyx 入口網站.lnk", L"\\移除 Vyx.lnk"}) {
+            DeleteFileW((menu + name).c_str());
+        }
+        RemoveDirectoryW(menu.c_str());
+    }
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vyx");
+}
+
 int update(platform::win32::Win32Files& files, const std::string& folder, const wchar_t* report) {
     const std::string staging = folder + "\\" + program_update::kStaging;
     if (!earlier_layout::carrySettings(files, files, folder, staging)) {
@@ -227,8 +247,12 @@ int run(int count, wchar_t** arguments) {
     if (is(L"/data-folder", 2)) return dataFolder(files, folderArgument(arguments[2]), arguments[3]);
     if (is(L"/remove-data", 1)) return leftBehind(earlier_layout::remove(files), arguments[2]);
     if (is(L"/remove-user", 1)) return leftBehind(user_folder::remove(files), arguments[2]);
-    if (is(L"/user", 0)) return user_folder::prepare(files, files.programFolder()) ? 0 : 1;
+    if (is(L"/user", 0)) {
+        removeEarlierPerUserInstall();
+        return user_folder::prepare(files, files.programFolder()) ? 0 : 1;
+    }
     if (is(L"/start", 0)) {
+        removeEarlierPerUserInstall();
         const std::string program = files.programFolder();
         return startKrev(program, user_folder::folderToWorkIn(files, program)) ? 0 : 1;
     }

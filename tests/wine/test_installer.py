@@ -91,6 +91,13 @@ class Installer(unittest.TestCase):
         return [path for root in menu for path in glob.glob(os.path.join(root, "**", "*.lnk"), recursive=True)
                 if "Vyx" in path]
 
+    @staticmethod
+    def own_startup_folder(machine):
+        """The Startup folder of the prefix's user."""
+        programs = os.path.join(machine.env["WINEPREFIX"], "drive_c", "users", "*", "AppData", "Roaming", "Microsoft",
+                                "Windows", "Start Menu", "Programs", "*")
+        return [path for path in glob.glob(programs) if os.path.basename(path).lower() == "startup"][0]
+
     def start_menu(self):
         return os.path.join(self.drive_c, "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs")
 
@@ -147,10 +154,7 @@ class Installer(unittest.TestCase):
         # DefaultCheck.htm, the shortcuts for all users, the entry in "Programs and Features" for
         # the machine; an earlier per-user install's entry and shortcut of this user are gone.
         self.wine_command("reg", "add", UNINSTALL_KEY.replace("HKLM", "HKCU"), "/v", "DisplayName", "/d", "Vyx", "/f")
-        own_startup = [path for path in glob.glob(os.path.join(self.drive_c, "users", "*", "AppData", "Roaming",
-                                                               "Microsoft", "Windows", "Start Menu", "Programs", "*"))
-                       if os.path.basename(path).lower() == "startup"][0]
-        with open(os.path.join(own_startup, "Vyx.lnk"), "wb") as earlier:
+        with open(os.path.join(self.own_startup_folder(self.wine), "Vyx.lnk"), "wb") as earlier:
             earlier.write(b"an earlier per-user install's shortcut")
         self.install()
         code, _ = self.wine_command("reg", "query", UNINSTALL_KEY.replace("HKLM", "HKCU"))
@@ -316,9 +320,20 @@ class Installer(unittest.TestCase):
         other = wine_env.WineMachine(display_of=self.wine)
         self.addCleanup(other.close)
         os.symlink(self.program_folder, os.path.join(other.env["WINEPREFIX"], "drive_c", PROGRAM_FILES, "Vyx"))
+        # They had the earlier per-user install: their own entry and Startup shortcut go at that logon.
+        other_startup = self.own_startup_folder(other)
+        with open(os.path.join(other_startup, "Vyx.lnk"), "wb") as earlier:
+            earlier.write(b"the earlier per-user install's shortcut")
+        subprocess.run([wine_env.WINE, "reg", "add", UNINSTALL_KEY.replace("HKLM", "HKCU"), "/v", "DisplayName", "/d",
+                        "Vyx", "/f"], env=other.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
         stub = re.search(r"StubPath    REG_SZ    (.*)", self.wine_command("reg", "query", ACTIVE_SETUP_KEY,
                                                                              *REGISTRY_VIEW)[1]).group(1).strip()
         self.assertEqual(other.probe("run", stub), "exit 0")
+        self.assertFalse(os.path.exists(os.path.join(other_startup, "Vyx.lnk")), "the per-user shortcut is left")
+        self.assertNotEqual(subprocess.run([wine_env.WINE, "reg", "query", UNINSTALL_KEY.replace("HKLM", "HKCU")],
+                                           env=other.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                           stderr=subprocess.DEVNULL, timeout=60).returncode, 0)
         other_folder = self.user_folder_of(other)
         self.assertEqual(self.settings_of(other_folder), SHARED_SETTINGS, "the other user's starting settings")
         self.assertTrue(os.path.exists(os.path.join(other_folder, "DefaultCheck.htm")))
