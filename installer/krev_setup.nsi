@@ -309,6 +309,9 @@ Section "Uninstall"
     StrCpy $R9 ""
     !insertmacro RemovePrograms
     !insertmacro RemoveOurFile "$INSTDIR\StartingReader.ini"
+    ; What an interrupted update left.
+    RMDir /r "$INSTDIR\Update"
+    RMDir /r "$INSTDIR\Previous"
 
     ; The uninstalling user's own folder (a link there is left alone), and C:\KREV's
     ; DefaultCheck.htm. Other users' folders stay in their profiles.
