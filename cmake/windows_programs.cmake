@@ -80,7 +80,8 @@ add_library(platform_text STATIC ${PLATFORM_TEXT_SOURCES})
 add_library(process_starter STATIC platform/win32/process_starter_win32.cpp)
 target_link_libraries(process_starter PUBLIC platform_text shell32)
 
-set(WIN32_FOLDER_SOURCES platform/win32/files_win32.cpp platform/win32/held_folder_win32.cpp)
+set(WIN32_FOLDER_SOURCES platform/win32/files_win32.cpp platform/win32/held_folder_win32.cpp platform/profile_text.cpp
+    platform/win32/cp950_win32.cpp)
 add_executable(Krev ${KREV_LOGIC_SOURCES} platform/win32/win32_platform.cpp platform/win32/window_titles_win32.cpp
     ${WIN32_FOLDER_SOURCES} krev/win32/winmain.cpp krev/res/krev.rc)
 add_dependencies(Krev pictures sc_import_library)
@@ -125,7 +126,7 @@ krev_marks(CloseKREV CloseKREV.exe APP "Vyx 程式結束工具")
 add_executable(SetupKREV installer/setupkrev/win32_main.cpp ${INSTALLER_HELPER_SOURCES} krev/user_folder.cpp
     krev/settings.cpp ${WIN32_FOLDER_SOURCES} platform/win32/processes_win32.cpp platform/win32/system_library.cpp)
 target_compile_options(SetupKREV PRIVATE -Os)
-target_link_libraries(SetupKREV PRIVATE advapi32 shell32)
+target_link_libraries(SetupKREV PRIVATE platform_text advapi32 shell32)
 target_link_options(SetupKREV PRIVATE ${WINDOWS_PROGRAM_LINK_OPTIONS} -s)
 krev_deliverable(SetupKREV)
 krev_marks(SetupKREV SetupKREV.exe APP "Vyx 安裝輔助程式")
@@ -133,7 +134,7 @@ krev_marks(SetupKREV SetupKREV.exe APP "Vyx 安裝輔助程式")
 add_subdirectory(tests/helpers)
 
 add_executable(guard_walk bench/guard_walk.cpp krev/web_atm_guard.cpp krev/web_atm_titles.cpp
-    platform/win32/window_titles_win32.cpp)
+    platform/win32/window_titles_win32.cpp platform/win32/cp950_win32.cpp)
 target_link_libraries(guard_walk PRIVATE user32)
 target_link_options(guard_walk PRIVATE -static)
 add_executable(bare_loop bench/bare_loop.cpp)

@@ -61,9 +61,9 @@ WebAtmGuard::WebAtmGuard(platform::WindowTitles& windows, const char* const* row
         if (!folded.empty()) set.insert(std::move(folded));
     };
     for (std::size_t row = 0; row < count; ++row) {
-        keep(wholeTitles_, windows.foldAnsiTitle(rows[row]));
+        keep(wholeTitles_, windows.foldCp950Title(rows[row]));
         const std::string page = pageTitleOf(rows[row]);
-        if (!page.empty()) keep(pageTitles_, windows.foldAnsiTitle(page.c_str()));
+        if (!page.empty()) keep(pageTitles_, windows.foldCp950Title(page.c_str()));
     }
     for (const char16_t* ending : kEndings) endings_.push_back(windows.foldTitle(ending));
     for (const char16_t* brand : kEdgeBrands) edgeBrands_.push_back(windows.foldTitle(brand));

@@ -151,9 +151,9 @@ protected:
 // The titles of the top-level windows, read in one pass.
 class WindowTitles {
 public:
-    // Text in the ANSI code page (950 for our users), converted as FindWindowA converts its
-    // argument, then folded.
-    virtual std::u16string foldAnsiTitle(const char* text) = 0;
+    // One of our texts, in code page 950 whatever the system's code page, converted to UTF-16,
+    // then folded.
+    virtual std::u16string foldCp950Title(const char* text) = 0;
     // Letter case folded as Windows ignores it when it compares window titles.
     virtual std::u16string foldTitle(std::u16string text) = 0;
     // True when a top-level window (any class, any process, hidden ones too; not message-only or

@@ -9,12 +9,21 @@ constexpr int kMaxPath = 260;
 // Show states, with the values of the Windows SW_ constants.
 enum ShowState : int { kShowHide = 0, kShowNormal = 1, kShow = 5 };
 
+enum class StartOutcome {
+    started,
+    needsElevation,  // the program asks for an administrator: Windows starts it only through the shell
+    failed,
+};
+
 class ProcessStarter {
 public:
     // Fills `result` with the full path of the program that opens `file`, or leaves it empty.
     virtual void findExecutable(const char* file, char (&result)[kMaxPath]) = 0;
-    // Starts `commandLine` without waiting (WinExec). The outcome is not reported.
-    virtual void startProgram(const char* commandLine, int showState) = 0;
+    // Starts `commandLine` without waiting (WinExec). Most callers leave the outcome unexamined.
+    virtual StartOutcome startProgram(const char* commandLine, int showState) = 0;
+    // Opens `file` as Explorer would, through the shell's open verb: for a program that asks for
+    // an administrator, Windows asks the user for consent first. No message when it fails.
+    virtual void openWithShell(const char* file, int showState) = 0;
 
 protected:
     ~ProcessStarter() = default;

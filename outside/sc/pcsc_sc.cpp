@@ -26,7 +26,8 @@ namespace {
 // Reader names are read and queried in UTF-16: a name that the ANSI code page cannot hold would
 // come back from the ANSI calls with '?' in it, and the one status query for all readers would
 // then fail as an unknown reader, so that no card would be seen in any reader. Only the list
-// handed to the caller is converted to the ANSI code page.
+// handed to the caller is converted, to code page 950, in which Krev keeps every text whatever
+// the system's ANSI code page (a reader's name in Reader.ini reads the same on every Windows).
 typedef SCARD_READERSTATEW ReaderStateRecord;
 typedef wchar_t NameChar;
 #define LIST_READERS SCardListReadersW
@@ -43,7 +44,7 @@ std::string narrowed(const std::wstring& name, UINT codePage) {
 // The change tracker's key: lossless, so two names differing only in a character the ANSI code
 // page lacks stay two readers.
 std::string trackingKey(const std::wstring& name) { return narrowed(name, CP_UTF8); }
-std::string listedName(const std::wstring& name) { return narrowed(name, CP_ACP); }
+std::string listedName(const std::wstring& name) { return narrowed(name, 950); }
 #else
 typedef SCARD_READERSTATE ReaderStateRecord;
 typedef char NameChar;

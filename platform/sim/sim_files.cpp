@@ -9,49 +9,12 @@
 #include <sstream>
 
 #include "platform/cp950.h"
+#include "platform/profile_text.h"
 #include "platform/sim/sim_platform.h"
 
 namespace platform::sim {
 
 namespace {
-
-std::string trim(const std::string& text) {
-    const std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return std::string();
-    const std::size_t last = text.find_last_not_of(" \t\r");
-    return text.substr(first, last - first + 1);
-}
-
-bool sameName(const std::string& left, const std::string& right) {
-    return cp950::equalsIgnoreCase(left.c_str(), right.c_str());
-}
-
-std::vector<std::string> lines(const std::string& content) {
-    std::vector<std::string> result;
-    std::istringstream stream(content);
-    for (std::string line; std::getline(stream, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        result.push_back(line);
-    }
-    return result;
-}
-
-bool sectionHeader(const std::string& line, std::string* name) {
-    const std::string trimmed = trim(line);
-    if (trimmed.size() < 2 || trimmed.front() != '[') return false;
-    const std::size_t close = trimmed.find(']');
-    if (close == std::string::npos) return false;
-    *name = trim(trimmed.substr(1, close - 1));
-    return true;
-}
-
-bool keyLine(const std::string& line, std::string* key, std::string* value) {
-    const std::size_t equals = line.find('=');
-    if (equals == std::string::npos || trim(line).rfind(';', 0) == 0) return false;
-    *key = trim(line.substr(0, equals));
-    *value = trim(line.substr(equals + 1));
-    return true;
-}
 
 // C text-mode reading of a file's bytes as the Windows runtime does it: CRLF reads as LF, and
 // Ctrl-Z (0x1A) ends the file; fgets and feof as the runtime has them.
@@ -137,32 +100,7 @@ void SimPlatform::writePendingFiles() {
 std::string SimPlatform::readProfileString(const char* section, const char* key, const char* fallback,
                                            unsigned capacity, const char* file) {
     writePendingFiles();
-    std::string value = fallback;
-    std::ifstream stream(pathOf(file), std::ios::binary);
-    if (stream) {
-        const std::string content((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
-        bool inSection = false;
-        for (const std::string& line : lines(content)) {
-            std::string name;
-            std::string foundKey;
-            std::string foundValue;
-            if (sectionHeader(line, &name)) {
-                inSection = sameName(name, section);
-            } else if (inSection && keyLine(line, &foundKey, &foundValue) && sameName(foundKey, key)) {
-                if (foundValue.size() >= 2 && (foundValue.front() == '"' || foundValue.front() == '\'') &&
-                    foundValue.back() == foundValue.front()) {
-                    foundValue = foundValue.substr(1, foundValue.size() - 2);
-                }
-                value = foundValue;
-                break;
-            }
-        }
-    }
-    if (capacity == 0) return std::string();
-    // The value is a C string to the reader: it ends at a zero byte.
-    value.resize(std::min(value.find('\0'), value.size()));
-    if (value.size() > capacity - 1) value.resize(capacity - 1);
-    return value;
+    return profile_text::read(readFile(file), section, key, fallback, capacity);
 }
 
 bool SimPlatform::writeProfileString(const char* section, const char* key, const char* value, const char* file) {
@@ -170,33 +108,7 @@ bool SimPlatform::writeProfileString(const char* section, const char* key, const
     for (const std::string& locked : readOnlyFiles) {
         if (pathOf(locked) == pathOf(file)) return false;
     }
-    std::vector<std::string> content = lines(readFile(file));
-    const std::string entry = std::string(key) + "=" + value;
-    int sectionLine = -1;
-    int insertAt = -1;
-    for (int index = 0; index < static_cast<int>(content.size()); ++index) {
-        std::string name;
-        std::string foundKey;
-        std::string foundValue;
-        if (sectionHeader(content[index], &name)) {
-            if (sectionLine >= 0) break;
-            if (sameName(name, section)) sectionLine = index;
-        } else if (sectionLine >= 0 && keyLine(content[index], &foundKey, &foundValue) && sameName(foundKey, key)) {
-            content[index] = entry;
-            insertAt = -2;
-            break;
-        }
-        if (sectionLine >= 0 && !trim(content[index]).empty()) insertAt = index + 1;
-    }
-    if (sectionLine < 0) {
-        content.push_back("[" + std::string(section) + "]");
-        content.push_back(entry);
-    } else if (insertAt >= 0) {
-        content.insert(content.begin() + insertAt, entry);
-    }
-    std::string joined;
-    for (const std::string& line : content) joined += line + "\r\n";
-    writeFile(file, joined);
+    writeFile(file, profile_text::write(readFile(file), section, key, value));
     return true;
 }
 
@@ -210,7 +122,7 @@ bool SimPlatform::deleteFile(const char* path) {
     std::string name = path;
     if (name.rfind(".\\", 0) == 0) name.erase(0, 2);
     for (const std::string& locked : undeletable_) {
-        if (sameName(locked, name)) return false;
+        if (cp950::equalsIgnoreCase(locked.c_str(), name.c_str())) return false;
     }
     if (std::remove(pathOf(path).c_str()) != 0) return false;
     deletions.emplace_back(path);

@@ -167,9 +167,11 @@ void SimPlatform::findExecutable(const char* file, char (&result)[kMaxPath]) {
     std::snprintf(result, kMaxPath, "%s", program.c_str());
 }
 
-void SimPlatform::startProgram(const char* commandLine, int showState) {
+StartOutcome SimPlatform::startProgram(const char* commandLine, int showState) {
     starts.push_back(ProgramStart{commandLine, showState, now()});
     if (onProgramStart) onProgramStart(commandLine);
+    const auto outcome = startOutcomes.find(commandLine);
+    return outcome == startOutcomes.end() ? StartOutcome::started : outcome->second;
 }
 
 WindowHandle SimPlatform::findWindow(const char* title) {

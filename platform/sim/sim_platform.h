@@ -129,6 +129,8 @@ public:
     int cardQueries();
 
     std::vector<ProgramStart> starts;
+    std::vector<ProgramStart> shellOpens;
+    std::map<std::string, StartOutcome> startOutcomes;  // command line -> how its start ends; started if absent
     std::vector<NotifyCall> notifyCalls;
     std::map<std::pair<WindowHandle, std::uint32_t>, ShellIcon> shellIcons;
     std::vector<MenuTrack> menuTracks;
@@ -174,7 +176,7 @@ public:
     void makeUndeletable(const std::string& relative) { undeletable_.push_back(relative); }
     int windowLookups = 0;       // findWindow calls
     int windowEnumerations = 0;  // passes over all windows' titles
-    int ansiTitleFolds = 0;      // code-page-950 texts prepared for title comparisons
+    int cp950TitleFolds = 0;      // code-page-950 texts prepared for title comparisons
     int destroyedMenus = 0;
     bool messageLoopRan = false;
     bool quitPosted = false;
@@ -197,12 +199,13 @@ public:
 
     // Platform.
     void findExecutable(const char* file, char (&result)[kMaxPath]) override;
-    void startProgram(const char* commandLine, int showState) override;
+    StartOutcome startProgram(const char* commandLine, int showState) override;
+    void openWithShell(const char* file, int showState) override { shellOpens.push_back(ProgramStart{file, showState, now()}); }
     void sleep(unsigned milliseconds) override;
     std::uint32_t tickCount() override { return static_cast<std::uint32_t>(now()); }
     bool runsAsLocalSystem() override { return localSystem; }
     WindowHandle findWindow(const char* title) override;
-    std::u16string foldAnsiTitle(const char* text) override;
+    std::u16string foldCp950Title(const char* text) override;
     std::u16string foldTitle(std::u16string text) override;
     bool anyWindowTitle(const TitleTest& test) override;
     WindowHandle createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) override;

@@ -52,8 +52,8 @@ WindowHandle SimPlatform::openWindow(const std::u16string& title) {
     return handle;
 }
 
-std::u16string SimPlatform::foldAnsiTitle(const char* text) {
-    ++ansiTitleFolds;
+std::u16string SimPlatform::foldCp950Title(const char* text) {
+    ++cp950TitleFolds;
     return foldTitle(fromCodePage950(text));
 }
 

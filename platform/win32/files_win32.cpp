@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "platform/profile_text.h"
+#include "platform/win32/cp950_win32.h"
+
 namespace platform::win32 {
 
 std::wstring wideFromUtf8(const std::string& utf8) {
@@ -23,15 +26,59 @@ std::string utf8FromWide(const wchar_t* text) {
     return result;
 }
 
-std::string readProfileString(const char* section, const char* key, const char* fallback, unsigned capacity,
-                              const char* file) {
-    std::vector<char> value(capacity + 1, '\0');
-    GetPrivateProfileStringA(section, key, fallback, value.data(), capacity, file);
-    return std::string(value.data());
+namespace {
+
+// The whole file; empty when it is missing.
+bool readWhole(const std::wstring& path, std::string& bytes) {
+    bytes.clear();
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    LARGE_INTEGER size{};
+    constexpr LONGLONG kLargest = 1 << 20;  // a settings file is a few lines
+    bool read = GetFileSizeEx(file, &size) && size.QuadPart <= kLargest;
+    if (read && size.QuadPart > 0) {
+        bytes.assign(static_cast<std::size_t>(size.QuadPart), '\0');
+        DWORD got = 0;
+        read = ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) && got == bytes.size();
+    }
+    CloseHandle(file);
+    return read;
 }
 
+}  // namespace
+
+// Read and written as bytes (profile_text.h), never through the system's ANSI code page.
+std::string readProfileString(const char* section, const char* key, const char* fallback, unsigned capacity,
+                              const char* file) {
+    std::string bytes;
+    if (!readWhole(wideFromCp950(file), bytes)) bytes.clear();
+    return profile_text::read(bytes, section, key, fallback, capacity);
+}
+
+// The new content goes beside the file and then takes its place, so that a setting is never half
+// written.
 bool writeProfileString(const char* section, const char* key, const char* value, const char* file) {
-    return WritePrivateProfileStringA(section, key, value, file) != FALSE;
+    const std::wstring path = wideFromCp950(file);
+    std::string bytes;
+    if (path.empty() || !readWhole(path, bytes)) return false;
+    const std::string written = profile_text::write(bytes, section, key, value);
+    const std::wstring next = path + L".new";
+    const HANDLE output = CreateFileW(next.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr);
+    if (output == INVALID_HANDLE_VALUE) return false;
+    DWORD put = 0;
+    const bool whole = WriteFile(output, written.data(), static_cast<DWORD>(written.size()), &put, nullptr) &&
+                       put == written.size() && FlushFileBuffers(output);
+    CloseHandle(output);
+    if (whole && MoveFileExW(next.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
+    DeleteFileW(next.c_str());
+    return false;
 }
 
 bool fileExists(const char* path) {

@@ -7,6 +7,10 @@ namespace platform::win32 {
 
 namespace {
 
+// Windows Vista's answer for a program whose manifest asks for an administrator; the headers for
+// Windows XP lack its name.
+constexpr DWORD kElevationRequired = 740;
+
 // Windows 7 and later keep an error mode per thread; XP and Vista only the process's.
 struct ThreadErrorMode {
     DWORD(WINAPI* get)();
@@ -46,25 +50,44 @@ void findExecutable(const char* file, char (&result)[kMaxPath]) {
     SetErrorMode(previous);
 }
 
-void startProgram(const char* commandLine, int showState) { WinExec(commandLine, static_cast<UINT>(showState)); }
+// WinExec answers more than 31 when the program started.
+StartOutcome startProgram(const char* commandLine, int showState) {
+    return WinExec(commandLine, static_cast<UINT>(showState)) > 31 ? StartOutcome::started : StartOutcome::failed;
+}
 
 // WinExec passes this process's error mode on; CreateProcess can start with the default one.
-void startProgramWithDefaultErrorMode(const char* commandLine, int showState) {
+StartOutcome startProgramWithDefaultErrorMode(const char* commandLine, int showState) {
     const int length = lstrlenA(commandLine);
     char* line = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(length) + 1));
-    if (line == nullptr) return;
+    if (line == nullptr) return StartOutcome::failed;
     lstrcpyA(line, commandLine);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(showState);
     PROCESS_INFORMATION process{};
+    StartOutcome outcome = StartOutcome::started;
     if (CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup,
                        &process)) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
+    } else {
+        outcome = GetLastError() == kElevationRequired ? StartOutcome::needsElevation : StartOutcome::failed;
     }
     HeapFree(GetProcessHeap(), 0, line);
+    return outcome;
+}
+
+// The shell's open verb: for a program whose manifest asks for an administrator, Windows shows
+// its consent prompt and starts it elevated. No message box of the shell's when it fails.
+void openWithShell(const char* file, int showState) {
+    SHELLEXECUTEINFOA execute{};
+    execute.cbSize = sizeof execute;
+    execute.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    execute.lpVerb = "open";
+    execute.lpFile = file;
+    execute.nShow = showState;
+    ShellExecuteExA(&execute);
 }
 
 }  // namespace platform::win32

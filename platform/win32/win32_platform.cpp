@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "outside/sc/sc_api.h"
+#include "platform/cp950.h"
+#include "platform/win32/cp950_win32.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/process_starter_win32.h"
 #include "platform/win32/window_titles_win32.h"
@@ -133,7 +135,11 @@ Win32Platform::Win32Platform() : instance_(GetModuleHandleA(nullptr)) {}
 
 void Win32Platform::findExecutable(const char* file, char (&result)[kMaxPath]) { win32::findExecutable(file, result); }
 
-void Win32Platform::startProgram(const char* commandLine, int showState) { win32::startProgram(commandLine, showState); }
+StartOutcome Win32Platform::startProgram(const char* commandLine, int showState) {
+    return win32::startProgram(commandLine, showState);
+}
+
+void Win32Platform::openWithShell(const char* file, int showState) { win32::openWithShell(file, showState); }
 
 void Win32Platform::sleep(unsigned milliseconds) { Sleep(milliseconds); }
 
@@ -161,16 +167,20 @@ bool Win32Platform::runsAsLocalSystem() {
     return isSystem;
 }
 
-WindowHandle Win32Platform::findWindow(const char* title) { return toHandle(FindWindowA(nullptr, title)); }
+WindowHandle Win32Platform::findWindow(const char* title) {
+    return toHandle(FindWindowW(nullptr, wideFromCp950(title).c_str()));
+}
 
-std::u16string Win32Platform::foldAnsiTitle(const char* text) { return win32::foldAnsiTitle(text); }
+std::u16string Win32Platform::foldCp950Title(const char* text) { return win32::foldCp950Title(text); }
 
 std::u16string Win32Platform::foldTitle(std::u16string text) { return win32::foldTitle(std::move(text)); }
 
 bool Win32Platform::anyWindowTitle(const TitleTest& test) { return win32::anyWindowTitle(test); }
 
 WindowHandle Win32Platform::createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) {
-    HWND dialog = CreateDialogParamA(instance_, MAKEINTRESOURCEA(templateId), toHwnd(owner), dialogProc,
+    // Wide, as the templates are: the ANSI call would hand each control its Chinese text through
+    // the system's code page, which only a Chinese Windows has as 950.
+    HWND dialog = CreateDialogParamW(instance_, MAKEINTRESOURCEW(templateId), toHwnd(owner), dialogProc,
                                      reinterpret_cast<LPARAM>(events));
     if (dialog != nullptr) dialogs_.push_back(dialog);
     return toHandle(dialog);
@@ -249,14 +259,14 @@ WindowHandle Win32Platform::mainWindow() { return toHandle(mainWindow_); }
 
 void Win32Platform::runMessageLoop() {
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         // A message handled here may destroy a dialog (Exit does): walk a copy of the list.
         const std::vector<HWND> dialogs = dialogs_;
         const bool forDialog = std::any_of(dialogs.begin(), dialogs.end(),
-                                           [&](HWND dialog) { return IsDialogMessageA(dialog, &message) != 0; });
+                                           [&](HWND dialog) { return IsDialogMessageW(dialog, &message) != 0; });
         if (forDialog) continue;
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
 }
 
@@ -265,8 +275,9 @@ void Win32Platform::comboReset(WindowHandle dialog, unsigned control) {
 }
 
 void Win32Platform::comboInsert(WindowHandle dialog, unsigned control, int position, const char* text) {
-    SendDlgItemMessageA(toHwnd(dialog), static_cast<int>(control), CB_INSERTSTRING, static_cast<WPARAM>(position),
-                        reinterpret_cast<LPARAM>(text));
+    const std::wstring wide = wideFromCp950(text);
+    SendDlgItemMessageW(toHwnd(dialog), static_cast<int>(control), CB_INSERTSTRING, static_cast<WPARAM>(position),
+                        reinterpret_cast<LPARAM>(wide.c_str()));
 }
 
 void Win32Platform::comboSelect(WindowHandle dialog, unsigned control, int position) {
@@ -278,23 +289,29 @@ int Win32Platform::comboSelection(WindowHandle dialog, unsigned control) {
 }
 
 std::string Win32Platform::comboText(WindowHandle dialog, unsigned control, int position) {
-    const LRESULT length = SendDlgItemMessageA(toHwnd(dialog), static_cast<int>(control), CB_GETLBTEXTLEN,
+    const LRESULT length = SendDlgItemMessageW(toHwnd(dialog), static_cast<int>(control), CB_GETLBTEXTLEN,
                                                static_cast<WPARAM>(position), 0);
     if (length == CB_ERR) return std::string();
-    std::vector<char> text(static_cast<std::size_t>(length) + 1, '\0');
-    SendDlgItemMessageA(toHwnd(dialog), static_cast<int>(control), CB_GETLBTEXT, static_cast<WPARAM>(position),
+    std::vector<wchar_t> text(static_cast<std::size_t>(length) + 1, L'\0');
+    SendDlgItemMessageW(toHwnd(dialog), static_cast<int>(control), CB_GETLBTEXT, static_cast<WPARAM>(position),
                         reinterpret_cast<LPARAM>(text.data()));
-    return std::string(text.data());
+    return cp950FromWide(text.data());
 }
 
 bool Win32Platform::hasControl(WindowHandle dialog, unsigned id) {
     return GetDlgItem(toHwnd(dialog), static_cast<int>(id)) != nullptr;
 }
 
+// As many bytes as the ANSI call would give a Chinese Windows: at most capacity - 1, never half a
+// character.
 std::string Win32Platform::windowText(WindowHandle window, int capacity) {
-    std::vector<char> text(static_cast<std::size_t>(capacity) + 1, '\0');
-    GetWindowTextA(toHwnd(window), text.data(), capacity);
-    return std::string(text.data());
+    if (capacity <= 0) return std::string();
+    std::vector<wchar_t> text(static_cast<std::size_t>(capacity) + 1, L'\0');
+    GetWindowTextW(toHwnd(window), text.data(), capacity);
+    const std::string bytes = cp950FromWide(text.data());
+    std::vector<char> bounded(static_cast<std::size_t>(capacity), '\0');
+    cp950::copyBounded(bounded.data(), bounded.size(), bytes.c_str(), bytes.size());
+    return std::string(bounded.data());
 }
 
 void Win32Platform::setControlFont(WindowHandle dialog, unsigned id, GdiObject font, bool redraw) {
@@ -306,9 +323,9 @@ GdiObject Win32Platform::createSolidBrush(Color color) { return fromGdi(CreateSo
 GdiObject Win32Platform::createPen(int style, int width, Color color) { return fromGdi(CreatePen(style, width, color)); }
 
 GdiObject Win32Platform::createFont(const FontSpec& font) {
-    return fromGdi(CreateFontA(font.height, font.width, font.escapement, font.orientation, font.weight, font.italic,
+    return fromGdi(CreateFontW(font.height, font.width, font.escapement, font.orientation, font.weight, font.italic,
                                font.underline, font.strikeOut, font.charSet, font.outPrecision, font.clipPrecision,
-                               font.quality, font.pitchAndFamily, font.face));
+                               font.quality, font.pitchAndFamily, wideFromCp950(font.face).c_str()));
 }
 
 void Win32Platform::deleteObject(GdiObject object) { DeleteObject(toGdi(object)); }
@@ -332,7 +349,8 @@ void Win32Platform::setBackgroundMode(DeviceContext dc, int mode) { SetBkMode(to
 
 void Win32Platform::drawText(DeviceContext dc, const char* text, int length, const Rect& rect, unsigned format) {
     RECT area = toRect(rect);
-    DrawTextA(toHdc(dc), text, length, &area, format);
+    const std::wstring wide = wideFromCp950(text, length);
+    DrawTextW(toHdc(dc), wide.c_str(), static_cast<int>(wide.size()), &area, format);
 }
 
 void Win32Platform::drawFocusRect(DeviceContext dc, const Rect& rect) {
@@ -341,18 +359,20 @@ void Win32Platform::drawFocusRect(DeviceContext dc, const Rect& rect) {
 }
 
 void Win32Platform::messageBox(WindowHandle owner, const char* text, const char* caption) {
-    MessageBoxA(toHwnd(owner), text, caption, MB_OK);
+    MessageBoxW(toHwnd(owner), wideFromCp950(text).c_str(), wideFromCp950(caption).c_str(), MB_OK);
 }
 
+// The file name without its folder and extension; cut while it is UTF-16, since a Big5 trail
+// byte may be a backslash.
 std::string Win32Platform::applicationName() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string name = path;
-    const std::size_t slash = name.find_last_of("\\/");
-    if (slash != std::string::npos) name.erase(0, slash + 1);
-    const std::size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos) name.erase(dot);
-    return name;
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring name = path;
+    const std::size_t slash = name.find_last_of(L"\\/");
+    if (slash != std::wstring::npos) name.erase(0, slash + 1);
+    const std::size_t dot = name.find_last_of(L'.');
+    if (dot != std::wstring::npos) name.erase(dot);
+    return cp950FromWide(name.c_str());
 }
 
 std::string Win32Platform::readProfileString(const char* section, const char* key, const char* fallback,

@@ -14,13 +14,14 @@ public:
     Win32Platform();
 
     void findExecutable(const char* file, char (&result)[kMaxPath]) override;
-    void startProgram(const char* commandLine, int showState) override;
+    StartOutcome startProgram(const char* commandLine, int showState) override;
+    void openWithShell(const char* file, int showState) override;
     void sleep(unsigned milliseconds) override;
     std::uint32_t tickCount() override;
     bool runsAsLocalSystem() override;
 
     WindowHandle findWindow(const char* title) override;
-    std::u16string foldAnsiTitle(const char* text) override;
+    std::u16string foldCp950Title(const char* text) override;
     std::u16string foldTitle(std::u16string text) override;
     bool anyWindowTitle(const TitleTest& test) override;
     WindowHandle createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) override;

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "platform/win32/cp950_win32.h"
+
 namespace platform::win32 {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows' wide characters are UTF-16 units");
@@ -31,14 +33,9 @@ BOOL CALLBACK matchTitle(HWND window, LPARAM parameter) {
 
 }  // namespace
 
-// From the ANSI code page, as FindWindowA converts its argument.
-std::u16string foldAnsiTitle(const char* text) {
-    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (length <= 1) return std::u16string();
-    std::u16string converted(static_cast<std::size_t>(length), u'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, wide(converted), length);
-    converted.resize(static_cast<std::size_t>(length - 1));
-    return foldTitle(std::move(converted));
+std::u16string foldCp950Title(const char* text) {
+    const std::wstring converted = wideFromCp950(text);
+    return foldTitle(std::u16string(reinterpret_cast<const char16_t*>(converted.c_str()), converted.size()));
 }
 
 // On UTF-16 characters, with Windows' own case table, so that a Big5 trail byte is never folded

@@ -9,6 +9,7 @@
 //   winprobe post HEX_TITLE MSG WPARAM LPARAM     -> PostMessage
 //   winprobe item HEX_TITLE CONTROL MSG WPARAM LPARAM -> SendDlgItemMessage, prints the result
 //   winprobe text HEX_TITLE CONTROL INDEX          -> a combo box entry's text, as hex
+//   winprobe texts HEX_TITLE                      -> each child window's text in UTF-16LE, as hex, one a line
 //   winprobe hold HEX_TITLE STOPFILE              -> shows a window with that title until STOPFILE exists
 //   winprobe open HEX_PATH STOPFILE               -> holds the file open for reading, sharing only reading,
 //                                                   until STOPFILE exists
@@ -128,6 +129,14 @@ int holdOpen(const std::string& path, const char* stopFile) {
     return 0;
 }
 
+BOOL CALLBACK printChildText(HWND child, LPARAM) {
+    wchar_t text[1024];
+    const int length = GetWindowTextW(child, text, 1024);
+    for (int at = 0; at < length; ++at) std::printf("%02x%02x", text[at] & 0xFF, (text[at] >> 8) & 0xFF);
+    std::printf("\n");
+    return TRUE;
+}
+
 int run(std::string line) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
@@ -161,6 +170,12 @@ int main(int argc, char** argv) {
     if (verb == "run") return run(text);
     if (verb == "hold" && argc == 4) return hold(text, wide, argv[3]);
     if (verb == "open" && argc == 4) return holdOpen(text, argv[3]);
+    if (verb == "texts") {
+        HWND window = FindWindowA(nullptr, text.c_str());
+        if (window == nullptr) return 2;
+        EnumChildWindows(window, printChildText, 0);
+        return 0;
+    }
     if (verb == "windows" && argc == 5) return holdGuardFixture(text, argv[3], static_cast<int>(number(argv[4])));
     if (verb == "count") {
         Count count{text.c_str(), 0};

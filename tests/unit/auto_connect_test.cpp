@@ -78,7 +78,7 @@ TEST_F(AutoConnect, NothingOpensWhileAWebAtmPageIsOpenAndTheCardStaysPending) {
 TEST_F(AutoConnect, TheGuardMatchesEveryRowIgnoringCaseButNotATrailingBlank) {
     cardIn(100);
     const int lookupsAtStart = sim.windowLookups;
-    const int foldsAtStart = sim.ansiTitleFolds;
+    const int foldsAtStart = sim.cp950TitleFolds;
     for (int row = 0; row < kWebAtmTitleRows; ++row) {
         const auto window = sim.openWindow(webAtmTitles[row]);
         const int before = sim.windowEnumerations;
@@ -87,7 +87,7 @@ TEST_F(AutoConnect, TheGuardMatchesEveryRowIgnoringCaseButNotATrailingBlank) {
         ASSERT_TRUE(pages().empty()) << "row " << row + 1;
         sim.closeWindow(window);
     }
-    EXPECT_EQ(sim.ansiTitleFolds, foldsAtStart) << "the table is prepared once, with the dialog";
+    EXPECT_EQ(sim.cp950TitleFolds, foldsAtStart) << "the table is prepared once, with the dialog";
     EXPECT_EQ(sim.windowLookups, lookupsAtStart) << "no FindWindowA walk";
     const auto lowerCase = sim.openWindow("webatm - microsoft internet explorer");
     sim.runFor(2000);

@@ -69,4 +69,21 @@ TEST(AutorunStarter, StartsAutorunFromTheWorkingDirectoryShownWithoutArguments) 
     EXPECT_EQ(sim.starts[0].commandLine, ".\\autorun.exe");
     EXPECT_EQ(sim.starts[0].showState, platform::kShow);
     EXPECT_TRUE(sim.executableLookups.empty());
+    EXPECT_TRUE(sim.shellOpens.empty());
+}
+
+TEST(AutorunStarter, AnInstallerThatAsksForAnAdministratorIsOpenedThroughTheShellAndNothingElseIs) {
+    for (const auto outcome : {platform::StartOutcome::needsElevation, platform::StartOutcome::failed}) {
+        platform::sim::SimPlatform sim;
+        sim.startOutcomes[".\\autorun.exe"] = outcome;
+        EXPECT_EQ(runAutorunStarter(sim), 0);
+        EXPECT_EQ(sim.starts.size(), 1u);
+        if (outcome == platform::StartOutcome::failed) {
+            EXPECT_TRUE(sim.shellOpens.empty()) << "a disc taken out, or no autorun.exe: nothing more";
+            continue;
+        }
+        ASSERT_EQ(sim.shellOpens.size(), 1u);
+        EXPECT_EQ(sim.shellOpens[0].commandLine, ".\\autorun.exe");
+        EXPECT_EQ(sim.shellOpens[0].showState, platform::kShow);
+    }
 }

@@ -20,12 +20,20 @@ NEW_VERSION = "http://www.quenby.example/newvn/000.htm"
 FETCH = b"Pellit.dll http://www.quenby.example/version/check.htm"
 
 
+ID_APP_ABOUT = 57664
+DAMAGED_FILES = "Vyx程式可能缺少完整檔案或是發生檔案損毀，請先移除後再重新完整安裝。"
+
+
 class KrevWithCardScript(unittest.TestCase):
     """A run folder with Krev, Farrow, the scriptable SC.dll and a stand-in Pellit.dll."""
 
+    # Windows' language for non-Unicode programs, which Wine takes from the locale: the machine's
+    # is Chinese (Taiwan), code page 950.
+    LOCALE = None
+
     def setUp(self):
         self.wine = wine_env.machine()
-        self.folder = self.wine.run_folder(self.id().split(".")[-1])
+        self.folder = self.wine.run_folder(".".join(self.id().split(".")[-2:]))
         shutil.copy(os.path.join(wine_env.HELPERS, "fake_pellit.exe"), os.path.join(self.folder, "Pellit.dll"))
         self.published = os.path.join(self.folder, "published.htm")
         self.publish("003.002.000.001")
@@ -57,8 +65,12 @@ class KrevWithCardScript(unittest.TestCase):
         with open(os.path.join(self.folder, "Reader.ini"), "wb") as settings:
             settings.write(b"[Register]\r\nCheck=OK\r\n")
 
-    def start_krev(self):
-        self.krev = self.wine.start("Krev.exe", self.folder, PELLIT_SOURCE=windows_path(self.published))
+    def locale(self):
+        return dict(LANG=self.LOCALE, LC_ALL=self.LOCALE) if self.LOCALE else {}
+
+    def start_krev(self, **extra):
+        self.krev = self.wine.start("Krev.exe", self.folder, PELLIT_SOURCE=windows_path(self.published),
+                                    **self.locale(), **extra)
         self.assertTrue(wait_until(lambda: self.wine.find_window("About Vyx")))
         time.sleep(0.5)  # the poller has seen the empty reader
 
@@ -75,8 +87,10 @@ class KrevWithCardScript(unittest.TestCase):
 
     def hold_window(self, title):
         stop_file = os.path.join(self.folder, "stop-%d" % len(self.holders))
+        # Titled in UTF-16, as a browser titles its windows on any Windows.
         holder = self.wine.start(os.path.join(self.wine.helpers, "winprobe.exe"), self.folder,
-                                 args=["hold", wine_env.hex_of(title), windows_path(stop_file)])
+                                 args=["hold", "w" + title.encode("utf-16-le").hex() if self.LOCALE else
+                                       wine_env.hex_of(title), windows_path(stop_file)], **self.locale())
         self.holders.append((stop_file, holder))
         self.assertTrue(wait_until(lambda: self.wine.find_window(title)))
         return stop_file
@@ -202,6 +216,18 @@ class CardToBrowser(KrevWithCardScript):
             self.assertEqual(settings.read(), "[Reader]\r\nSelect=晶片讀卡機 02\r\n".encode("cp950"))
         self.assertEqual(self.pages(), [], "no reader was on record when the command ran")
 
+    def test_the_about_box_draws_its_colour_buttons_chinese_captions_in_its_chinese_font(self):
+        out = os.path.join(self.folder, "Krev.exe.out")
+        self.start_krev(WINEDEBUG="-all,trace+text,trace+font")
+        self.wine.probe("post", "About Vyx", WM_COMMAND, ID_APP_ABOUT, 0)
+        drawn = lambda: open(out, "rb").read().decode("ascii", "replace")
+        # Wine's trace of DrawTextExW and of the fonts made, with UTF-16 units as \NNNN.
+        wide = lambda text: "".join(c if ord(c) < 128 else "\\%04x" % ord(c) for c in text)
+        self.assertTrue(wait_until(lambda: 'L"%s"' % wide("確定") in drawn(), timeout=20), "the OK button's caption")
+        self.assertIn('L" www.quenby.example"', drawn())
+        made = [line for line in drawn().splitlines() if "HfontCreate" in line]
+        self.assertTrue([line for line in made if 'L"%s"' % wide("新細明體") in line], "the About box's font")
+
     def test_exit_sent_to_the_reader_dialog_ends_krev(self):
         self.start_krev()
         self.wine.probe("post", "About Vyx", WM_COMMAND, ID_SELECT_READER, 0)
@@ -224,6 +250,8 @@ class VersionMessageBox(KrevWithCardScript):
         # Found only once shown: the box's window exists hidden for a moment before.
         self.assertTrue(wait_until(lambda: (self.wine.find_window("Krev") or (0, 0, False))[2], timeout=40),
                         "the version check's message box never appeared")
+        texts = [bytes.fromhex(text).decode("utf-16-le") for text in self.wine.probe("texts", "Krev").split()]
+        self.assertIn(DAMAGED_FILES, texts)
         self.wine.probe("send", "About Vyx", WM_COMMAND, ID_EXIT, 0)
         time.sleep(1.0)
         self.assertIsNone(self.krev.poll(), "Krev must not end under its own running tick")
@@ -231,6 +259,25 @@ class VersionMessageBox(KrevWithCardScript):
         self.assertEqual(self.krev.wait(timeout=30), 0)
         self.krev = None
         self.assertIsNone(self.wine.find_window("CSystemTray Dummy Window"))
+
+
+
+class UnderAnEnglishWindows(CardToBrowser, VersionMessageBox):
+    """Some of the checks above with Windows' language for non-Unicode programs set to English
+    (code page 1252): Krev keeps its texts in code page 950 and hands them to Windows in UTF-16, so
+    the guard, the message box, the About box and the reader dialog behave as on a Chinese one."""
+
+    LOCALE = "en_US.UTF-8"
+    CHECKS = ("test_a_chinese_web_atm_window_holds_the_opening_back_until_it_closes",
+              "test_a_rows_page_in_edge_chrome_and_firefox_holds_the_opening_back_each_alone",
+              "test_exit_chosen_while_the_message_box_is_open_ends_krev_after_the_box",
+              "test_the_about_box_draws_its_colour_buttons_chinese_captions_in_its_chinese_font",
+              "test_the_reader_dialog_shows_the_scripted_readers_and_saves_the_chosen_one")
+
+
+for _name in dir(UnderAnEnglishWindows):
+    if _name.startswith("test_") and _name not in UnderAnEnglishWindows.CHECKS:
+        setattr(UnderAnEnglishWindows, _name, None)
 
 
 if __name__ == "__main__":
