@@ -280,5 +280,11 @@ for _name in dir(UnderAnEnglishWindows):
         setattr(UnderAnEnglishWindows, _name, None)
 
 
+class UnderASimplifiedChineseWindows(UnderAnEnglishWindows):
+    """The same with code page 936, whose double-byte characters differ from those of 950."""
+
+    LOCALE = "zh_CN.UTF-8"
+
+
 if __name__ == "__main__":
     unittest.main()
