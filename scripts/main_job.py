@@ -60,11 +60,18 @@ def main():
             print("FAILED: no browser was started")
             return 1
         wait_until(lambda: len(chain.browser_starts(folder)) >= 2, timeout=5)
+        pages = []
         for number, start in enumerate(chain.browser_starts(folder)):
             page = start["command"].split(b'" ', 1)[1].decode("cp950")
+            pages.append(page)
             print("%.2f s after the insertion the browser opened %s%s"
                   % (start["at_ms"] / 1000.0 - inserted, page,
                      " (the product's registration page, shown the first time)" if number == 1 else ""))
+        expected = [real_chain.wine_env.PORTAL, real_chain.wine_env.REGISTRATION]
+        if pages != expected:
+            print("FAILED: the pages opened were not %s" % " and ".join(expected))
+            return 1
+        print("Both pages carry the build's scheme (%s)." % real_chain.wine_env.PAGE_SCHEME.rstrip(":/"))
         with open(inside(folder + "/Reader.ini"), "rb") as settings:
             print("Reader.ini now holds: %r" % settings.read())
         time.sleep(1.0)

@@ -1,6 +1,8 @@
-// Pellit.dll: fetches the page at the address on its command line over HTTP and leaves its
-// version record in .\Ver.chk for Krev's version check (the digest of version_digest.h, never
-// the whole page). The file is written beside its final name and renamed, so a reader never
+// Pellit.dll: fetches the page at the address on its command line (over HTTPS unless the build
+// chose HTTP) and leaves its version record in .\Ver.chk for Krev's version check (the digest of
+// version_digest.h, never the whole page). An https page is taken only with a certificate that
+// Windows accepts for that host, and only from https: an unknown authority, another host's
+// name, an expired certificate or a redirect to plain http is a failure like any other. The file is written beside its final name and renamed, so a reader never
 // sees half of it. When the page cannot be had (no network, an HTTP error, no
 // answer within a few seconds) Ver.chk still appears, holding no version record: Krev then
 // answers "no newer version" at once instead of reporting damaged files.
@@ -36,6 +38,21 @@ bool writeVersionFile(const char* data, DWORD size) {
     const bool complete = WriteFile(file, data, size, &written, nullptr) && written == size;
     CloseHandle(file);
     return complete && MoveFileExA(".\\Ver.chk.part", ".\\Ver.chk", MOVEFILE_REPLACE_EXISTING);
+}
+
+bool startsWith(const char* text, const char* prefix) {
+    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, text, lstrlenA(prefix), prefix, lstrlenA(prefix)) ==
+           CSTR_EQUAL;
+}
+
+// WinINet checks the certificate of an https request (no flag of ours lets it ignore anything),
+// and refuses a redirect from https to http when it has no user to ask; the address that
+// answered is looked at here too, so that no such redirect is ever taken.
+bool stayedSecure(HINTERNET request, const char* address) {
+    if (!startsWith(address, "https://")) return true;
+    char answered[INTERNET_MAX_URL_LENGTH + 1] = {};
+    DWORD length = sizeof answered - 1;
+    return InternetQueryOptionA(request, INTERNET_OPTION_URL, answered, &length) && startsWith(answered, "https://");
 }
 
 bool readPage(HINTERNET request, Fetch& fetch) {
@@ -75,7 +92,7 @@ DWORD WINAPI fetchPage(void* parameter) {
                         INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES;
     HINTERNET request = InternetOpenUrlA(session, fetch.address, nullptr, 0, flags, 0);
     if (request != nullptr) {
-        fetch.fetched = readPage(request, fetch);
+        fetch.fetched = stayedSecure(request, fetch.address) && readPage(request, fetch);
         InternetCloseHandle(request);
     }
     InternetCloseHandle(session);

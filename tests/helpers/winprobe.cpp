@@ -10,6 +10,8 @@
 //   winprobe item HEX_TITLE CONTROL MSG WPARAM LPARAM -> SendDlgItemMessage, prints the result
 //   winprobe text HEX_TITLE CONTROL INDEX          -> a combo box entry's text, as hex
 //   winprobe texts HEX_TITLE                      -> each child window's text in UTF-16LE, as hex, one a line
+//   winprobe trust HEX_PATH                       -> adds the DER certificate in that file to the machine's
+//                                                   trusted root authorities
 //   winprobe hold HEX_TITLE STOPFILE              -> shows a window with that title until STOPFILE exists
 //   winprobe open HEX_PATH STOPFILE               -> holds the file open for reading, sharing only reading,
 //                                                   until STOPFILE exists
@@ -23,6 +25,7 @@
 //   winprobe taskbar-created HEX_ANY              -> broadcasts "TaskbarCreated", as a restarted shell does
 #include <windows.h>
 #include <shellapi.h>
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -137,6 +140,22 @@ BOOL CALLBACK printChildText(HWND child, LPARAM) {
     return TRUE;
 }
 
+int trust(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 2;
+    BYTE der[16384];
+    DWORD size = 0;
+    const bool read = ReadFile(file, der, sizeof der, &size, nullptr) != FALSE;
+    CloseHandle(file);
+    HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    const bool added = read && root != nullptr &&
+                       CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der, size,
+                                                        CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    if (root != nullptr) CertCloseStore(root, 0);
+    std::printf(added ? "trusted\n" : "failed %lu\n", GetLastError());
+    return added ? 0 : 2;
+}
+
 int run(std::string line) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
@@ -170,6 +189,7 @@ int main(int argc, char** argv) {
     if (verb == "run") return run(text);
     if (verb == "hold" && argc == 4) return hold(text, wide, argv[3]);
     if (verb == "open" && argc == 4) return holdOpen(text, argv[3]);
+    if (verb == "trust") return trust(text);
     if (verb == "texts") {
         HWND window = FindWindowA(nullptr, text.c_str());
         if (window == nullptr) return 2;

@@ -14,8 +14,8 @@ ID_EXIT = 57665
 ID_SELECT_READER = 32783
 CB_GETCOUNT = 0x146
 CB_SETCURSEL = 0x14E
-PORTAL = "http://www.quenby.example/portal/index.htm"
-REGISTRATION = "http://reg.quenby.example/reg_reader.php"
+PORTAL = real_chain.wine_env.PORTAL
+REGISTRATION = real_chain.wine_env.REGISTRATION
 GREY_PHASE_S = 6.5  # ten ticks of the grey icon, then one more
 SCREENSHOTS = os.path.join(real_chain.wine_env.ROOT, "build", "screenshots")
 

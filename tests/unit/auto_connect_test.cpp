@@ -1,4 +1,5 @@
 // The auto-connect timer over a card's life: insertion, Web ATM pages, the grey icon, the switch.
+#include "product_config.h"
 #include <algorithm>
 #include <cstring>
 
@@ -9,10 +10,10 @@
 
 namespace {
 
-constexpr char kPortal[] = "Farrow.exe http://www.quenby.example/portal/index.htm";
-constexpr char kNewVersion[] = "Farrow.exe http://www.quenby.example/newvn/000.htm";
-constexpr char kRegistration[] = "Farrow.exe http://reg.quenby.example/reg_reader.php";
-constexpr char kFetch[] = "Pellit.dll http://www.quenby.example/version/check.htm";
+constexpr char kPortal[] = "Farrow.exe " KREV_PAGE_SCHEME "www.quenby.example/portal/index.htm";
+constexpr char kNewVersion[] = "Farrow.exe " KREV_PAGE_SCHEME "www.quenby.example/newvn/000.htm";
+constexpr char kRegistration[] = "Farrow.exe " KREV_PAGE_SCHEME "reg.quenby.example/reg_reader.php";
+constexpr char kFetch[] = "Pellit.dll " KREV_PAGE_SCHEME "www.quenby.example/version/check.htm";
 
 class AutoConnect : public KrevFixture {
 protected:

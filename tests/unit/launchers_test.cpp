@@ -1,4 +1,5 @@
 // PortalLaunch and Runlatch.
+#include "product_config.h"
 #include <gtest/gtest.h>
 
 #include "platform/sim/sim_platform.h"
@@ -8,7 +9,7 @@
 namespace {
 
 constexpr char kBrowser[] = "C:\\Program Files\\Web Browser\\browser.exe";
-constexpr char kPortal[] = "http://www.quenby.example/portal/index.htm";
+constexpr char kPortal[] = KREV_PAGE_SCHEME "www.quenby.example/portal/index.htm";
 
 std::string lookupPath(char drive) { return std::string(1, drive) + ":\\KREV\\DefaultCheck.htm"; }
 

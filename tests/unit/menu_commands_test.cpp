@@ -1,4 +1,5 @@
 // The tray menu's commands, its tick, and the About box's look and buttons.
+#include "product_config.h"
 #include "krev_fixture.h"
 
 namespace {
@@ -17,14 +18,14 @@ protected:
 
 TEST_F(MenuCommands, EachWebItemOpensItsAddressThroughFarrow) {
     const std::vector<std::pair<unsigned, std::string>> pages = {
-        {ID_WEBATM_AREA, "http://www.quenby.example/portal/index.htm"},
-        {ID_CERTIFICATE_AREA, "www.quenby.example/moica.htm"},
-        {ID_WALLET_BALANCE, "www.quenby.example/checkbalance.htm"},
-        {ID_PRODUCT_REGISTRATION, "http://reg.quenby.example/reg_reader.php"},
-        {ID_BUY_READER, "http://www.quenby.example/product.htm"},
-        {ID_HOW_TO_USE, "www.quenby.example/usevyx.htm"},
-        {ID_DISCUSSION, "http://www.quenby.example/discussion/discussion.aspx"},
-        {ID_PAGE_A04, "http://www.quenby.example/a04.htm"},
+        {ID_WEBATM_AREA, KREV_PAGE_SCHEME "www.quenby.example/portal/index.htm"},
+        {ID_CERTIFICATE_AREA, KREV_BARE_PAGE_SCHEME "www.quenby.example/moica.htm"},
+        {ID_WALLET_BALANCE, KREV_BARE_PAGE_SCHEME "www.quenby.example/checkbalance.htm"},
+        {ID_PRODUCT_REGISTRATION, KREV_PAGE_SCHEME "reg.quenby.example/reg_reader.php"},
+        {ID_BUY_READER, KREV_PAGE_SCHEME "www.quenby.example/product.htm"},
+        {ID_HOW_TO_USE, KREV_BARE_PAGE_SCHEME "www.quenby.example/usevyx.htm"},
+        {ID_DISCUSSION, KREV_PAGE_SCHEME "www.quenby.example/discussion/discussion.aspx"},
+        {ID_PAGE_A04, KREV_PAGE_SCHEME "www.quenby.example/a04.htm"},
     };
     for (const auto& [command, address] : pages) {
         const long long before = sim.now();
@@ -83,7 +84,7 @@ TEST_F(MenuCommands, ExitFromTheMenuEndsTheProgram) {
 
 TEST_F(MenuCommands, TheWebAddressButtonOpensTheHomePageAsTheBareServerName) {
     EXPECT_TRUE(sim.sendCommand(mainWindow(), IDC_WEB_ADDRESS));
-    EXPECT_EQ(startedCommands(), std::vector<std::string>{"Farrow.exe www.quenby.example"});
+    EXPECT_EQ(startedCommands(), std::vector<std::string>{"Farrow.exe " KREV_BARE_PAGE_SCHEME "www.quenby.example"});
 }
 
 TEST_F(MenuCommands, TheAboutBoxButtonsActOnAClickOnlyAndNotOnTheDoubleClickThatFollows) {
@@ -91,7 +92,7 @@ TEST_F(MenuCommands, TheAboutBoxButtonsActOnAClickOnlyAndNotOnTheDoubleClickThat
     // An owner-drawn button reports a fast second click as a double-click.
     EXPECT_TRUE(sim.sendCommand(mainWindow(), IDC_WEB_ADDRESS, platform::kBnClicked));
     EXPECT_FALSE(sim.sendCommand(mainWindow(), IDC_WEB_ADDRESS, platform::kBnDoubleClicked));
-    EXPECT_EQ(startedCommands(), std::vector<std::string>{"Farrow.exe www.quenby.example"});
+    EXPECT_EQ(startedCommands(), std::vector<std::string>{"Farrow.exe " KREV_BARE_PAGE_SCHEME "www.quenby.example"});
     EXPECT_FALSE(sim.sendCommand(mainWindow(), IDC_ABOUT_OK, platform::kBnDoubleClicked));
     EXPECT_TRUE(sim.window(mainWindow()).visible);
     // Menu commands arrive with the menu's code or an accelerator's; a control's code is no command.

@@ -1,4 +1,5 @@
 // The reader list, the reader dialog and the reader command.
+#include "product_config.h"
 #include <cstring>
 
 #include "krev/reader_select.h"
@@ -7,7 +8,7 @@
 
 namespace {
 std::vector<std::string> split(const std::string& list) { return splitReaderList(list.c_str(), list.size() + 1); }
-constexpr char kRegistration[] = "Farrow.exe http://reg.quenby.example/reg_reader.php";
+constexpr char kRegistration[] = "Farrow.exe " KREV_PAGE_SCHEME "reg.quenby.example/reg_reader.php";
 }  // namespace
 
 TEST(ReaderList, OffersEveryNameThatACommaFollows) {
@@ -145,7 +146,7 @@ TEST_F(ReaderCommand, TheDialogIsOwnedByTheHiddenMainDialog) {
 TEST_F(ReaderCommand, ApplicationCommandsSentToTheDialogReachTheApplication) {
     sim.sendCommand(mainWindow(), ID_SELECT_READER);
     EXPECT_TRUE(sim.sendCommand(readerWindow(), ID_WEBATM_AREA));
-    EXPECT_EQ(sim.starts.back().commandLine, "Farrow.exe http://www.quenby.example/portal/index.htm");
+    EXPECT_EQ(sim.starts.back().commandLine, "Farrow.exe " KREV_PAGE_SCHEME "www.quenby.example/portal/index.htm");
     // The main dialog's own command and the system's commands are not the application's.
     EXPECT_FALSE(sim.sendCommand(readerWindow(), ID_AUTO_CONNECT));
     EXPECT_FALSE(sim.sendCommand(readerWindow(), 0xF060));

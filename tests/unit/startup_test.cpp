@@ -1,4 +1,5 @@
 // Start-up of Krev, its hidden main dialog, and the way it ends.
+#include "product_config.h"
 #include <filesystem>
 
 #include "krev/settings.h"
@@ -107,7 +108,7 @@ TEST_F(KrevFixture, DuringASlowLogonKrevIsWholeAndFindableAndTheIconComesWhenThe
     EXPECT_EQ(sim.findWindow(KREV_ABOUT_CAPTION), mainWindow());
     // The poller and the timer ran as usual: the card was served.
     ASSERT_FALSE(startedCommands().empty());
-    EXPECT_EQ(startedCommands()[0], "Farrow.exe http://www.quenby.example/portal/index.htm");
+    EXPECT_EQ(startedCommands()[0], "Farrow.exe " KREV_PAGE_SCHEME "www.quenby.example/portal/index.htm");
     sim.runFor(21000);
     EXPECT_EQ(sim.shellIcons.size(), 1u);
     EXPECT_FALSE(sim.timerRunning(trayWindow(), 1)) << "the shell was asked again after it took the icon";

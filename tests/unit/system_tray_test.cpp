@@ -1,4 +1,5 @@
 // The notification-area icon, its mouse table and the page opener.
+#include "product_config.h"
 #include <cstring>
 
 #include "krev/system_tray.h"
@@ -7,7 +8,7 @@
 using platform::NotifyAction;
 
 namespace {
-constexpr char kPortal[] = "Farrow.exe http://www.quenby.example/portal/index.htm";
+constexpr char kPortal[] = "Farrow.exe " KREV_PAGE_SCHEME "www.quenby.example/portal/index.htm";
 
 class TrayIcon : public KrevFixture {
 protected:

@@ -1,4 +1,5 @@
 // The version check: Ver.chk's records, the comparison with 3.2.0.1, and the wait for Pellit.dll.
+#include "product_config.h"
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -19,7 +20,7 @@ PublishedVersion parse(std::initializer_list<const char*> lines) {
 
 int verdict(const char* line) { return isNewerVersion(parse({line})); }
 
-constexpr char kFetch[] = "Pellit.dll http://www.quenby.example/version/check.htm";
+constexpr char kFetch[] = "Pellit.dll " KREV_PAGE_SCHEME "www.quenby.example/version/check.htm";
 
 class VersionCheck : public ::testing::Test {
 protected:

@@ -7,7 +7,7 @@ import time
 import unittest
 
 import wine_env
-from wine_env import PORTAL, Recording, wait_until, windows_path, write_card_script
+from wine_env import PORTAL, REGISTRATION, Recording, wait_until, windows_path, write_card_script
 
 WM_COMMAND = 0x111
 ID_EXIT = 57665
@@ -15,9 +15,8 @@ ID_SELECT_READER = 32783
 CB_GETCOUNT = 0x146
 CB_GETCURSEL = 0x147
 CB_SETCURSEL = 0x14E
-REGISTRATION = "http://reg.quenby.example/reg_reader.php"
-NEW_VERSION = "http://www.quenby.example/newvn/000.htm"
-FETCH = b"Pellit.dll http://www.quenby.example/version/check.htm"
+NEW_VERSION = wine_env.PAGE_SCHEME + "www.quenby.example/newvn/000.htm"
+FETCH = ("Pellit.dll %swww.quenby.example/version/check.htm" % wine_env.PAGE_SCHEME).encode()
 
 
 ID_APP_ABOUT = 57664

@@ -184,7 +184,7 @@ class Installer(unittest.TestCase):
                       "Publisher    REG_SZ    Quenby", 'UninstallString    REG_SZ    "%s\\Uninstall.exe"' % PROGRAM_FOLDER,
                       "DisplayIcon    REG_SZ    %s\\Krev.exe,0" % PROGRAM_FOLDER,
                       "InstallLocation    REG_SZ    %s" % PROGRAM_FOLDER,
-                      "URLInfoAbout    REG_SZ    http://www.quenby.example/", "NoModify    REG_DWORD    0x1",
+                      "URLInfoAbout    REG_SZ    %s://www.quenby.example/" % wine_env.PAGE_SCHEME.rstrip(":/"), "NoModify    REG_DWORD    0x1",
                       "NoRepair    REG_DWORD    0x1"):
             self.assertIn(value, entry)
         size = int(re.search(r"EstimatedSize    REG_DWORD    (0x[0-9a-f]+)", entry).group(1), 16)

@@ -1,9 +1,12 @@
-"""The outside programs under Wine: Pellit.dll against a loopback HTTP server, Go.dll with a
-recording mail program, CloseKREV.exe between two Krevs, and Krev with the real Pellit.dll."""
+"""The outside programs under Wine: Pellit.dll against loopback HTTP and HTTPS servers, Go.dll with
+a recording mail program, CloseKREV.exe between two Krevs, and Krev with the real Pellit.dll."""
 import http.server
 import os
 import shutil
 import socket
+import ssl
+import subprocess
+import tempfile
 import threading
 import time
 import unittest
@@ -20,7 +23,8 @@ NO_RECORD = b"The version page could not be fetched.\r\n"
 
 
 class PageServer(http.server.ThreadingHTTPServer):
-    """Serves PAGE at /version/check.htm and 404 elsewhere, on a free loopback port."""
+    """Serves PAGE at /version/check.htm, a redirect to `moved_to` at /moved.htm and 404 elsewhere,
+    on a free loopback port; over TLS with `certificate` (a PEM file holding the key too)."""
 
     class Handler(http.server.BaseHTTPRequestHandler):
         def do_GET(self):
@@ -29,15 +33,64 @@ class PageServer(http.server.ThreadingHTTPServer):
                 self.send_header("Content-Length", str(len(PAGE)))
                 self.end_headers()
                 self.wfile.write(PAGE)
+            elif self.path == "/moved.htm" and self.server.moved_to:
+                self.send_response(302)
+                self.send_header("Location", self.server.moved_to)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
             else:
                 self.send_error(404)
 
         def log_message(self, *args):
             pass
 
-    def __init__(self):
+    def __init__(self, certificate=None, moved_to=None):
         super().__init__(("127.0.0.1", 0), PageServer.Handler)
+        self.moved_to = moved_to
+        if certificate:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(certificate)
+            self.socket = context.wrap_socket(self.socket, server_side=True)
         threading.Thread(target=self.serve_forever, daemon=True).start()
+
+    def handle_error(self, request, client_address):
+        pass  # a client that refuses the certificate ends the handshake
+
+
+class TestAuthorities:
+    """A test authority that the Wine prefix trusts, one that it does not, and server certificates
+    that they signed (each PEM file holding its key too)."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.trusted = self._authority("trusted")
+        self.untrusted = self._authority("untrusted")
+
+    def _openssl(self, *args):
+        subprocess.run(["openssl"] + list(args), cwd=self.folder, check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+
+    def _authority(self, name):
+        self._openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out", name + ".pem",
+                      "-days", "2", "-subj", "/CN=Vyx test authority " + name)
+        self._openssl("x509", "-in", name + ".pem", "-outform", "der", "-out", name + ".der")
+        return name
+
+    def server(self, authority, host):
+        """A certificate for `host` signed by `authority`."""
+        name = "%s-%s" % (authority, host)
+        with open(os.path.join(self.folder, name + ".ext"), "w") as extensions:
+            extensions.write("subjectAltName=DNS:%s\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n" % host)
+        self._openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out", name + ".csr",
+                      "-subj", "/CN=" + host)
+        self._openssl("x509", "-req", "-in", name + ".csr", "-CA", authority + ".pem", "-CAkey", authority + ".key",
+                      "-CAcreateserial", "-out", name + ".crt", "-days", "2", "-extfile", name + ".ext")
+        path = os.path.join(self.folder, name + ".pem")
+        with open(path, "wb") as both:
+            for part in (".crt", ".key"):
+                with open(os.path.join(self.folder, name + part), "rb") as pem:
+                    both.write(pem.read())
+        return path
 
 
 class SilentServer:
@@ -103,6 +156,28 @@ class PellitUnderWine(unittest.TestCase):
             server.close()
         self.assertEqual(content, NO_RECORD)
         self.assertLess(seconds, 9.5, "Krev stops waiting for Ver.chk after about ten seconds")
+
+    def test_an_https_page_is_taken_only_under_a_trusted_authoritys_certificate_for_its_host(self):
+        folder = tempfile.mkdtemp(prefix="krev-tls-", dir=self.folder)
+        authorities = TestAuthorities(folder)
+        self.assertEqual(self.wine.probe("trust", wine_env.windows_path(os.path.join(folder, "trusted.der"))),
+                         "trusted")
+        plain = PageServer()
+        servers = {"trusted": PageServer(authorities.server("trusted", "localhost")),
+                   "untrusted": PageServer(authorities.server("untrusted", "localhost")),
+                   "another host": PageServer(authorities.server("trusted", "another.example")),
+                   "to http": PageServer(authorities.server("trusted", "localhost"),
+                                         moved_to="http://127.0.0.1:%d/version/check.htm" % plain.server_address[1])}
+        try:
+            taken = {}
+            for name, server in servers.items():
+                path = "moved.htm" if name == "to http" else "version/check.htm"
+                taken[name] = self.fetch("https://localhost:%d/%s" % (server.server_address[1], path))[0]
+        finally:
+            for server in list(servers.values()) + [plain]:
+                server.shutdown()
+        self.assertEqual(taken, {"trusted": b" VersionCheck000=003.002.000.002", "untrusted": NO_RECORD,
+                                 "another host": NO_RECORD, "to http": NO_RECORD})
 
     def test_nothing_listening_gives_a_ver_chk_without_a_record_at_once(self):
         unused = socket.socket()

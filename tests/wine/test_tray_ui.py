@@ -109,11 +109,11 @@ class TrayUserInterface(unittest.TestCase):
         self.click_desktop()
 
     def test_each_web_item_reaches_the_browser_with_its_address(self):
-        pages = [("網路ATM功能區", PORTAL), ("自然人憑證功能區", "www.quenby.example/moica.htm"),
-                 ("查詢電子錢包餘額", "www.quenby.example/checkbalance.htm"),
-                 ("Quenby產品註冊", "http://reg.quenby.example/reg_reader.php"),
-                 ("購買Quenby讀卡機", "http://www.quenby.example/product.htm"),
-                 ("如何使用Vyx", "www.quenby.example/usevyx.htm")]
+        bare, page = wine_env.BARE_PAGE_SCHEME, wine_env.PAGE_SCHEME
+        pages = [("網路ATM功能區", PORTAL), ("自然人憑證功能區", bare + "www.quenby.example/moica.htm"),
+                 ("查詢電子錢包餘額", bare + "www.quenby.example/checkbalance.htm"),
+                 ("Quenby產品註冊", wine_env.REGISTRATION), ("購買Quenby讀卡機", page + "www.quenby.example/product.htm"),
+                 ("如何使用Vyx", bare + "www.quenby.example/usevyx.htm")]
         for count, (caption, address) in enumerate(pages, start=1):
             self.choose(caption)
             self.assertTrue(wait_until(lambda: len(self.browser_pages()) == count), caption)
@@ -168,7 +168,8 @@ class TrayUserInterface(unittest.TestCase):
         self.wine.click((left + right) // 2, (top + bottom) // 2, times=2)
         self.assertTrue(wait_until(self.browser_pages))
         time.sleep(2.0)
-        self.assertEqual(self.browser_pages(), ["www.quenby.example"], "the double-click's second half opened nothing")
+        self.assertEqual(self.browser_pages(), [wine_env.BARE_PAGE_SCHEME + "www.quenby.example"],
+                         "the double-click's second half opened nothing")
 
     def taskbar(self, screen):
         """The taskbar's buttons, left of the notification area."""

@@ -6,6 +6,7 @@ kernel runs 32-bit code, and otherwise the x86_64 builds of the same sources (di
 build/x86_64); the helpers (recorder.exe, winprobe.exe, ...) come from the same build tree.
 KREV_PROGRAMS=i686 or x86_64 chooses instead (the benchmark measures both)."""
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -35,7 +36,20 @@ PROGRAMS_RUN = ("the shipped i686 programs (dist/win32, dist/KrevSetup.exe, dist
                    "this kernel does not run 32-bit code"))
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
-PORTAL = "http://www.quenby.example/portal/index.htm"
+
+
+def _build_text(name):
+    """A text that the build of the programs run defined (the generated product_config.h)."""
+    with open(os.path.join(ROOT, "build", ARCH, "generated", "product_config.h")) as config:
+        return re.search(r'#define %s "([^"]*)"' % name, config.read()).group(1)
+
+
+# What stands before the server in the product's addresses: "https://", unless the build chose
+# http, which keeps "http://" on some and no scheme on the others.
+PAGE_SCHEME = _build_text("KREV_PAGE_SCHEME")
+BARE_PAGE_SCHEME = _build_text("KREV_BARE_PAGE_SCHEME")
+PORTAL = PAGE_SCHEME + "www.quenby.example/portal/index.htm"
+REGISTRATION = PAGE_SCHEME + "reg.quenby.example/reg_reader.php"
 
 
 # A run folder is Krev's working folder; Krev.exe itself lies in a folder below it, since a Krev
