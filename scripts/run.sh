@@ -6,4 +6,4 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/trixie_root.sh
 bash scripts/build.sh >/dev/null
-python3 scripts/main_job.py
+bash scripts/with_32bit.sh python3 scripts/main_job.py

@@ -14,9 +14,19 @@ mkdir -p "$logs"
 status=0
 echo "== Unit tests (native, simulated platform) and the card library against pcscd"
 ctest --test-dir build/native --output-on-failure 2>&1 | tee "$logs/unit.log" || status=1
+# The shipped i686 programs run where the kernel or an emulator runs 32-bit code
+# (scripts/with_32bit.sh); whatever a run set up for that, it leaves nothing of it behind.
+kernel_before=$(bash scripts/runs_32bit.sh || true)
+entries_before=$(ls /proc/sys/fs/binfmt_misc 2>/dev/null || true)
 echo "== End-to-end tests (Wine in Xvfb)"
-python3 tests/wine/run_wine_tests.py 2>&1 | tee "$logs/wine.log" || status=1
+bash scripts/with_32bit.sh python3 tests/wine/run_wine_tests.py 2>&1 | tee "$logs/wine.log" || status=1
 echo "== Real card chain (Wine 10 in the trixie root, our PC/SC SC.dll, pcscd, vpcd)"
-python3 tests/realchain/run_real_chain_tests.py 2>&1 | tee "$logs/realchain.log" || status=1
+bash scripts/with_32bit.sh python3 tests/realchain/run_real_chain_tests.py 2>&1 | tee "$logs/realchain.log" || status=1
+if [[ "$(bash scripts/runs_32bit.sh || true)" != "$kernel_before" || "$(ls /proc/sys/fs/binfmt_misc 2>/dev/null || true)" != "$entries_before" ]]; then
+    echo "The run changed how this machine runs 32-bit programs, or left a binfmt_misc entry behind." | tee -a "$logs/wine.log"
+    status=1
+else
+    echo "After the run this kernel runs 32-bit programs: $kernel_before, as before; its binfmt_misc entries are as they were."
+fi
 python3 scripts/test_summary.py "$logs"
 exit "$status"

@@ -7,14 +7,11 @@
 #   KREV_TRIXIE_ROOT   where the root lives (default /var/cache/krev/trixie-root)
 set -euo pipefail
 root=${KREV_TRIXIE_ROOT:-/var/cache/krev/trixie-root}
-packages=(wine wine64 libwine xvfb xauth fonts-arphic-uming pcscd vsmartcard-vpcd locales nsis)
-# Where the kernel runs 32-bit code, the root also runs the shipped i686 programs.
-if bash "$(dirname "$0")/runs_32bit.sh" >/dev/null; then
-    packages+=(wine32:i386 libpcsclite1:i386)
-    foreign_architecture="dpkg --add-architecture i386 &&"
-else
-    foreign_architecture=""
-fi
+# With the 32-bit half of Wine and pcsc-lite: the root runs the shipped i686 programs where the
+# kernel or an emulator runs 32-bit code (scripts/with_32bit.sh).
+packages=(wine wine64 libwine xvfb xauth fonts-arphic-uming pcscd vsmartcard-vpcd locales nsis
+          wine32:i386 libpcsclite1:i386)
+foreign_architecture="dpkg --add-architecture i386 &&"
 stamp="$root/.krev-packages"
 wanted="trixie minbase ${packages[*]} zh_TW.UTF-8"
 

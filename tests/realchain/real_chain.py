@@ -129,7 +129,9 @@ class RealChain:
         try:
             enter_own_mount_namespace()
             self._mount("proc", "-t", "proc", "proc")
-            self._mount("dev", "--bind", "/dev")
+            # With what is mounted below it: in a user namespace (32-bit code by emulation) a bind
+            # that would leave those out is refused.
+            self._mount("dev", "--rbind", "/dev")
             self._remove_stale_run_folders()
             os.makedirs(inside(RUN))
             self.xvfb, self.display = wine_env.start_xvfb(range(150, 200))

@@ -222,10 +222,12 @@ class CardToBrowser(KrevWithCardScript):
         drawn = lambda: open(out, "rb").read().decode("ascii", "replace")
         # Wine's trace of DrawTextExW and of the fonts made, with UTF-16 units as \NNNN.
         wide = lambda text: "".join(c if ord(c) < 128 else "\\%04x" % ord(c) for c in text)
-        self.assertTrue(wait_until(lambda: 'L"%s"' % wide("確定") in drawn(), timeout=20), "the OK button's caption")
-        self.assertIn('L" www.quenby.example"', drawn())
-        made = [line for line in drawn().splitlines() if "HfontCreate" in line]
-        self.assertTrue([line for line in made if 'L"%s"' % wide("新細明體") in line], "the About box's font")
+        made = lambda: [line for line in drawn().splitlines() if "HfontCreate" in line]
+        seen = {"the OK button's caption": lambda: 'L"%s"' % wide("確定") in drawn(),
+                "the address button's caption": lambda: 'L" www.quenby.example"' in drawn(),
+                "the About box's font": lambda: [line for line in made() if 'L"%s"' % wide("新細明體") in line]}
+        wait_until(lambda: all(check() for check in seen.values()), timeout=30)
+        self.assertEqual([name for name, check in seen.items() if not check()], [])
 
     def test_exit_sent_to_the_reader_dialog_ends_krev(self):
         self.start_krev()

@@ -30,10 +30,13 @@ DIST = os.path.join(ROOT, "dist", "win32" if SHIPPED else "win64")
 HELPERS = os.path.join(ROOT, "build", ARCH, "bin")
 SETUP = os.path.join(ROOT, "dist", "KrevSetup.exe") if SHIPPED else os.path.join(ROOT, "build", "x86_64", "KrevSetup.exe")
 CD_IMAGE = os.path.join(ROOT, "dist", "krev-cd.iso") if SHIPPED else os.path.join(ROOT, "build", "x86_64", "krev-cd.iso")
-PROGRAMS_RUN = ("the shipped i686 programs (dist/win32, dist/KrevSetup.exe, dist/krev-cd.iso)" if SHIPPED else
+# How 32-bit code runs here, as scripts/with_32bit.sh found it.
+WAY_32BIT = os.environ.get("KREV_32BIT_WAY", "the kernel, or an emulator the machine has" if SHIPPED else "none")
+PROGRAMS_RUN = ("the shipped i686 programs (dist/win32, dist/KrevSetup.exe, dist/krev-cd.iso); 32-bit code ran by %s"
+                % WAY_32BIT if SHIPPED else
                 "the x86_64 builds of the same sources (dist/win64): %s, so the shipped i686 programs were not run"
-                % ("KREV_PROGRAMS chose them" if os.environ.get("KREV_PROGRAMS") == "x86_64" else
-                   "this kernel does not run 32-bit code"))
+                % ("32-bit code runs neither by the kernel nor by an emulator here" if WAY_32BIT.startswith("none")
+                   else "KREV_PROGRAMS chose them"))
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 
