@@ -26,6 +26,17 @@ std::string utf8FromWide(const wchar_t* text) {
     return result;
 }
 
+bool readOpenFile(void* file, std::size_t limit, std::string& bytes) {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size) || size.QuadPart < 0 || static_cast<unsigned long long>(size.QuadPart) > limit) {
+        return false;
+    }
+    bytes.assign(static_cast<std::size_t>(size.QuadPart), '\0');
+    DWORD got = 0;
+    return bytes.empty() ||
+           (ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) && got == bytes.size());
+}
+
 namespace {
 
 // The whole file; empty when it is missing.
@@ -37,14 +48,8 @@ bool readWhole(const std::wstring& path, std::string& bytes) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
-    LARGE_INTEGER size{};
-    constexpr LONGLONG kLargest = 1 << 20;  // a settings file is a few lines
-    bool read = GetFileSizeEx(file, &size) && size.QuadPart <= kLargest;
-    if (read && size.QuadPart > 0) {
-        bytes.assign(static_cast<std::size_t>(size.QuadPart), '\0');
-        DWORD got = 0;
-        read = ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) && got == bytes.size();
-    }
+    constexpr std::size_t kLargest = 1 << 20;  // a settings file is a few lines
+    const bool read = readOpenFile(file, kLargest, bytes);
     CloseHandle(file);
     return read;
 }
@@ -114,14 +119,7 @@ bool Win32Files::readFile(const std::string& path, std::size_t limit, std::strin
     const HANDLE file = CreateFileW(wideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    LARGE_INTEGER size{};
-    bool read = GetFileSizeEx(file, &size) && size.QuadPart >= 0 && static_cast<unsigned long long>(size.QuadPart) <= limit;
-    if (read) {
-        bytes.assign(static_cast<std::size_t>(size.QuadPart), '\0');
-        DWORD got = 0;
-        read = bytes.empty() ||
-               (ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) && got == bytes.size());
-    }
+    const bool read = readOpenFile(file, limit, bytes);
     CloseHandle(file);
     return read;
 }

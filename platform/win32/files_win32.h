@@ -16,6 +16,8 @@ std::string readProfileString(const char* section, const char* key, const char* 
 bool writeProfileString(const char* section, const char* key, const char* value, const char* file);
 bool fileExists(const char* path);
 bool deleteFile(const char* path);
+// The whole of an open file (a HANDLE), when it holds at most `limit` bytes.
+bool readOpenFile(void* file, std::size_t limit, std::string& bytes);
 
 // Files and Folders, for the installer's helper; Krev's platform hands out its Folders.
 class Win32Files final : public Files, public Folders {

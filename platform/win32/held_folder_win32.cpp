@@ -75,15 +75,7 @@ public:
         NTSTATUS status = 0;
         HANDLE file = open(name, GENERIC_READ | SYNCHRONIZE, FILE_SHARE_READ, FILE_OPEN, kFileOptions, status);
         if (file == nullptr) return false;
-        LARGE_INTEGER size{};
-        bool read = plainFileInformation(file) && GetFileSizeEx(file, &size) && size.QuadPart >= 0 &&
-                    static_cast<unsigned long long>(size.QuadPart) <= limit;
-        if (read) {
-            bytes.assign(static_cast<std::size_t>(size.QuadPart), '\0');
-            DWORD got = 0;
-            read = bytes.empty() || (::ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) &&
-                                     got == bytes.size());
-        }
+        const bool read = plainFileInformation(file) && readOpenFile(file, limit, bytes);
         CloseHandle(file);
         return read;
     }
