@@ -16,14 +16,10 @@ constexpr std::size_t kSettingsLimit = 64 * 1024;
 constexpr unsigned kSettingsCapacity = 255;
 constexpr char kCarried[] = "Earlier.ini";
 
-std::unique_ptr<platform::HeldFolder> hold(platform::Folders& folders, const std::string& path, bool create,
-                                           platform::Hold& outcome) {
-    return folders.holdFolder(path, create, outcome);
-}
-
+// An existing folder, held.
 std::unique_ptr<platform::HeldFolder> hold(platform::Folders& folders, const std::string& path) {
     platform::Hold ignored;
-    return hold(folders, path, false, ignored);
+    return folders.holdFolder(path, false, ignored);
 }
 
 // The reader and the registration flag of `bytes`, read as a profile file of its own in the
@@ -75,7 +71,7 @@ bool carrySettings(platform::Folders& folders, platform::Files& files, const std
 Tidying keepOnlyData(platform::Folders& folders, const std::string& programFolder) {
     Tidying tidying{false, false, {}};
     platform::Hold outcome;
-    const auto earlier = hold(folders, kFolder, true, outcome);
+    const auto earlier = folders.holdFolder(kFolder, true, outcome);
     if (earlier == nullptr) {
         tidying.link = outcome == platform::Hold::notAFolder;
         return tidying;
