@@ -117,6 +117,15 @@ def cpu_seconds(pids):
     return total / os.sysconf("SC_CLK_TCK")
 
 
+def x_lock_holder(number):
+    """The process number in display `number`'s lock file, or None."""
+    try:
+        with open("/tmp/.X%d-lock" % number) as lock:
+            return int(lock.read().strip())
+    except (OSError, ValueError):
+        return None
+
+
 def start_xvfb(numbers):
     """An Xvfb on the first free display of `numbers`: (process, ":N")."""
     for number in numbers:
@@ -124,7 +133,10 @@ def start_xvfb(numbers):
             continue
         xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if wait_until(lambda: os.path.exists("/tmp/.X11-unix/X%d" % number) or xvfb.poll() is not None, timeout=10) \
+        # The display is ours only when the lock names our server: another run starting at the same
+        # moment may have taken the number, and then ours ends while that one's socket appears.
+        if wait_until(lambda: xvfb.poll() is not None or (os.path.exists("/tmp/.X11-unix/X%d" % number)
+                                                           and x_lock_holder(number) == xvfb.pid), timeout=10) \
                 and xvfb.poll() is None:
             return xvfb, ":%d" % number
         stop_xvfb(xvfb)
