@@ -177,13 +177,17 @@ int run(std::string line) {
 
 int main(int argc, char** argv) {
     if (argc < 3) return 1;
-    // Windows of a Wine virtual desktop are seen only from that desktop.
+    const std::string verb = argv[1];
+    // Windows of a Wine virtual desktop are seen only from that desktop. One that is not there
+    // (yet) holds no window: the probe never looks into the default desktop instead.
     char desktop[64];
     if (GetEnvironmentVariableA("PROBE_DESKTOP", desktop, sizeof desktop) != 0) {
         HDESK named = OpenDesktopA(desktop, 0, FALSE, GENERIC_ALL);
-        if (named != nullptr) SetThreadDesktop(named);
+        if (named == nullptr || !SetThreadDesktop(named)) {
+            if (verb == "find") std::printf("none\n");
+            return verb == "find" ? 0 : 2;
+        }
     }
-    const std::string verb = argv[1];
     const bool wide = argv[2][0] == 'w';
     const std::string text = fromHex(argv[2] + (wide ? 1 : 0));
     if (verb == "run") return run(text);
