@@ -6,12 +6,16 @@ socket bound into the root; one Wine prefix and one persistent wineserver inside
 
 A run keeps to itself, so that it can run beside another run or on a workstation with its own
 card service: its folder and Wine prefix in the root carry its process number, its mounts are
-made in a mount namespace of its own, its vpcd listens on ports nobody else holds, and it ends
-only the processes it started. close() undoes everything; it also runs at SIGTERM and at exit."""
+made in a mount namespace of its own (pcscd's socket folder among them), its reader configuration
+lies in its folder, its vpcd listens on ports nobody else holds, and it ends only the processes it
+started. close() undoes everything; it also runs at SIGTERM and at exit."""
 import atexit
+import contextlib
 import ctypes
+import fcntl
 import glob
 import os
+import secrets
 import shutil
 import signal
 import socket
@@ -26,15 +30,17 @@ from wine_env import Recording, Screen, hex_of, wait_until  # noqa: E402,F401
 ROOT = os.environ.get("KREV_TRIXIE_ROOT", "/var/cache/krev/trixie-root")
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
-RUN = "/krev-run-%d" % os.getpid()  # inside the root
+# Inside the root. The process number alone is not unique: a run in a PID namespace of its own
+# (32-bit code by emulation) may have the number of another run.
+RUN = "/krev-run-%d-%s" % (os.getpid(), secrets.token_hex(4))
 VIRTUAL_CARD = os.path.join(wine_env.ROOT, "build", "native", "virtual_card")
 # Debian's 32-bit Wine 10 reaches pcsc-lite only through this shim (its source says why).
 PCSC32_SHIM = os.path.join(wine_env.ROOT, "build", "native", "libkrev_pcsc32.so")
 VPCD_FIRST_PORT = 35963  # vpcd's own default; a run moves up when another holds it
 MOST_READERS = 16
 CLONE_NEWNS = 0x00020000
-VPCD_CONFIG = "/etc/reader.conf.d/vpcd"
 VPCD_DRIVER = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so"
+PCSCD_SOCKET = "/run/pcscd/pcscd.comm"  # fixed in pcscd; its clients follow it
 
 
 def inside(path):
@@ -85,6 +91,47 @@ def ports_free(first, count):
     return True
 
 
+def hold_ports(first, count):
+    """Sockets listening on the ports: while they are open another run sees the ports as taken
+    (ports_free), and vpcd can have them back the moment they are closed. Address reuse lets them
+    bind over connections of vpcd's that are still closing."""
+    held = []
+    try:
+        for port in range(first, first + count):
+            placeholder = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            held.append(placeholder)
+            placeholder.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            placeholder.bind(("", port))
+            placeholder.listen(1)
+    except OSError:
+        for placeholder in held:
+            placeholder.close()
+        raise
+    return held
+
+
+@contextlib.contextmanager
+def runs_in_root_waiting():
+    """Other runs in the root wait meanwhile: a lock on the root folder itself, so that no lock
+    file is ever left behind, and a run killed holding it releases it."""
+    folder = os.open(ROOT, os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        fcntl.flock(folder, fcntl.LOCK_EX)
+        yield
+    finally:
+        os.close(folder)
+
+
+def socket_answers(path):
+    """Whether a process listens on the Unix socket `path`."""
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as probe:
+        try:
+            probe.connect(path)
+            return True
+        except OSError:
+            return False
+
+
 def enter_own_mount_namespace():
     """Moves this process (and so everything it starts) into a mount namespace of its own: the
     run's mounts in the root are then neither seen nor undone by another run, and they vanish with
@@ -122,18 +169,30 @@ class RealChain:
         self.processes = []
         self.cards = []
         self.pcscd = None
+        self.held_ports = []
         self.xvfb = None
         self.closed = False
         self._previous_handlers = {sig: signal.signal(sig, self._interrupted) for sig in (signal.SIGTERM,)}
         atexit.register(self.close)
         try:
-            enter_own_mount_namespace()
+            self.own_namespace = enter_own_mount_namespace()
             self._mount("proc", "-t", "proc", "proc")
             # With what is mounted below it: in a user namespace (32-bit code by emulation) a bind
             # that would leave those out is refused.
             self._mount("dev", "--rbind", "/dev")
-            self._remove_stale_run_folders()
-            os.makedirs(inside(RUN))
+            if self.own_namespace:
+                # The card service's socket folder is the run's own: another run's pcscd in the
+                # same root keeps its socket, and neither run's programs reach the other's readers.
+                self._mount("run/pcscd", "-t", "tmpfs", "-o", "mode=0755", "tmpfs")
+            with runs_in_root_waiting():
+                self._remove_stale_run_folders()
+                os.makedirs(inside(RUN))
+                # Held until this process ends, however it ends: the folder's run is alive.
+                self.run_folder_hold = os.open(inside(RUN), os.O_RDONLY | os.O_DIRECTORY)
+                fcntl.flock(self.run_folder_hold, fcntl.LOCK_EX)
+            self.readers_config = RUN + "/reader.conf.d"  # pcscd's, for this run's vpcd readers
+            os.makedirs(inside(self.readers_config))
+            os.makedirs(inside(RUN + "/drivers"))
             self.xvfb, self.display = wine_env.start_xvfb(range(150, 200))
             os.makedirs(inside("/tmp/.X11-unix"), exist_ok=True)
             self._mount("tmp/.X11-unix", "--bind", "/tmp/.X11-unix")
@@ -143,10 +202,14 @@ class RealChain:
             self.env.pop("LANGUAGE", None)
             if wine_env.SHIPPED:
                 self._install_pcsc32_shim()
-            self.first_port = next((port for port in range(VPCD_FIRST_PORT, VPCD_FIRST_PORT + 2000, MOST_READERS)
-                                    if ports_free(port, MOST_READERS)), None)
-            if self.first_port is None:
-                raise RuntimeError("no free block of TCP ports for vpcd")
+            # The block is held from its choice on: another run choosing at the same time, or while
+            # this run's pcscd is stopped, takes the next one.
+            with runs_in_root_waiting():
+                self.first_port = next((port for port in range(VPCD_FIRST_PORT, VPCD_FIRST_PORT + 2000,
+                                                               MOST_READERS) if ports_free(port, MOST_READERS)), None)
+                if self.first_port is None:
+                    raise RuntimeError("no free block of TCP ports for vpcd")
+                self.held_ports = hold_ports(self.first_port, MOST_READERS)
             self.configure_readers(readers)
             self._quiet([WINE, "wineboot", "-i"], timeout=180)
             subprocess.Popen(["chroot", ROOT, WINESERVER, "-p"], env=self.env, stdin=subprocess.DEVNULL,
@@ -178,11 +241,20 @@ class RealChain:
 
     @staticmethod
     def _remove_stale_run_folders():
-        """Run folders in the root whose run has ended without removing its own (it was killed)."""
-        for folder in glob.glob(inside("/krev-run*")):
-            number = os.path.basename(folder)[len("krev-run-"):]
-            if not number.isdigit() or not os.path.exists("/proc/" + number):
-                shutil.rmtree(folder, ignore_errors=True)
+        """Run folders in the root whose run has ended without removing its own (it was killed):
+        no process holds their lock any more. Process numbers would not tell, across namespaces."""
+        for folder in glob.glob(inside("/krev-run-*")):
+            try:
+                held = os.open(folder, os.O_RDONLY | os.O_DIRECTORY)
+            except OSError:
+                continue
+            try:
+                fcntl.flock(held, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            except OSError:
+                continue  # a live run's
+            finally:
+                os.close(held)
+            shutil.rmtree(folder, ignore_errors=True)
 
     def _install_pcsc32_shim(self):
         """Preloads the shim into the 32-bit Wine processes: ld.so's $LIB names the 32-bit folder
@@ -205,11 +277,11 @@ class RealChain:
         """vpcd with `readers` readers (two a driver entry, named by names(entry)), served by a
         fresh pcscd."""
         self.stop_pcscd()
-        with open(inside(VPCD_CONFIG), "w", encoding="utf-8") as config:
+        with open(inside(self.readers_config + "/vpcd"), "w", encoding="utf-8") as config:
             for entry in range((readers + 1) // 2):
                 port = self.first_port + 2 * entry
                 # One copy of the driver an entry: the driver keeps one set of ports per copy loaded.
-                driver = VPCD_DRIVER if entry == 0 else VPCD_DRIVER.replace(".so", "-%d.so" % entry)
+                driver = VPCD_DRIVER if entry == 0 else RUN + "/drivers/libifdvpcd-%d.so" % entry
                 if not os.path.exists(inside(driver)):
                     shutil.copy(inside(VPCD_DRIVER), inside(driver))
                 # pcscd gives the readers of entries with one friendly name the same names here.
@@ -218,15 +290,25 @@ class RealChain:
         self.start_pcscd()
 
     def start_pcscd(self):
+        self._still_open()
         if self.pcscd is not None:
             return
-        socket = inside("/run/pcscd/pcscd.comm")
-        if os.path.exists(socket):
-            os.unlink(socket)
-        self.pcscd = subprocess.Popen(["chroot", ROOT, "/usr/sbin/pcscd", "--foreground", "--disable-polkit"],
-                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if not wait_until(lambda: os.path.exists(socket), timeout=15):
-            raise RuntimeError("pcscd did not start in the root")
+        socket_path = inside(PCSCD_SOCKET)
+        if os.path.exists(socket_path):
+            if not self.own_namespace and socket_answers(socket_path):
+                raise RuntimeError("another run's pcscd serves the root (%s), and this run has no mount namespace "
+                                   "of its own to keep apart from it" % PCSCD_SOCKET)
+            os.unlink(socket_path)  # left by this run's pcscd, killed
+        # The run's ports pass from the placeholders to vpcd while no other run chooses.
+        with runs_in_root_waiting():
+            self._release_ports()
+            self.pcscd = subprocess.Popen(["chroot", ROOT, "/usr/sbin/pcscd", "--foreground", "--disable-polkit",
+                                           "--config", self.readers_config], stdin=subprocess.DEVNULL,
+                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if not wait_until(lambda: os.path.exists(socket_path) and not ports_free(self.first_port, 1),
+                              timeout=15):
+                raise RuntimeError("pcscd did not start in the root, or vpcd did not listen on port %d"
+                                   % self.first_port)
         time.sleep(0.5)  # the readers are announced
 
     def stop_pcscd(self):
@@ -234,15 +316,30 @@ class RealChain:
             card.remove()
         self.cards = []
         if self.pcscd is not None:
-            self.pcscd.terminate()
-            try:
-                self.pcscd.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.pcscd.kill()
-                self.pcscd.wait()
-            self.pcscd = None
+            with runs_in_root_waiting():
+                self.pcscd.terminate()
+                try:
+                    self.pcscd.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    self.pcscd.kill()
+                    self.pcscd.wait()
+                self.pcscd = None
+                if not self.closed:
+                    self.held_ports = hold_ports(self.first_port, MOST_READERS)
+
+    def _still_open(self):
+        """After close() (a signal, in the middle of a test) nothing more starts: a pcscd or a
+        wineserver started then would outlive the run."""
+        if self.closed:
+            raise RuntimeError("the run's card chain is closed")
+
+    def _release_ports(self):
+        for placeholder in self.held_ports:
+            placeholder.close()
+        self.held_ports = []
 
     def insert(self, reader=0):
+        self._still_open()
         card = VirtualCard(reader, self.first_port + reader)
         self.cards.append(card)
         return card
@@ -272,6 +369,7 @@ class RealChain:
                     PELLIT_SOURCE=windows_path(folder + "/published.htm"))
 
     def start(self, program, folder, desktop=False):
+        self._still_open()
         out = open(inside(folder + "/" + os.path.basename(program) + ".out"), "ab")
         if os.path.exists(wine_env.run_folder_program(inside(folder), program)):
             program = windows_path(wine_env.run_folder_program(folder, program))
@@ -282,6 +380,7 @@ class RealChain:
         return process
 
     def probe(self, verb, text, *args, folder=RUN, desktop=False):
+        self._still_open()
         env = self.program_env(folder)
         if desktop:
             env["PROBE_DESKTOP"] = "shell"
@@ -292,6 +391,7 @@ class RealChain:
 
     def run(self, program, folder):
         """Runs a program in `folder` to its end; returns what it printed."""
+        self._still_open()
         result = subprocess.run(["chroot", ROOT, "env", "-C", folder, WINE, program], env=self.program_env(folder),
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                 timeout=60)
@@ -303,6 +403,23 @@ class RealChain:
             return None
         _, style, exstyle, visible, pid = answer.split()
         return int(style, 16), int(exstyle, 16), visible == "1", int(pid)
+
+    def startup_report(self, folder, program, process):
+        """What is known of a program whose window did not appear: for a failing test's message."""
+        lines = ["the process started %s" % ("still runs" if process.poll() is None
+                                             else "ended with %s" % process.returncode)]
+        for pid in self.linux_pids(""):
+            try:
+                with open("/proc/%d/cmdline" % pid, "rb") as cmdline:
+                    lines.append("running: %s" % cmdline.read().replace(b"\0", b" ").decode("utf-8", "replace"))
+            except OSError:
+                continue
+        try:
+            with open(inside(folder + "/" + os.path.basename(program) + ".out"), "rb") as out:
+                lines.append("its output: " + out.read()[-2000:].decode("utf-8", "replace"))
+        except OSError:
+            lines.append("no output file")
+        return "\n".join(lines)
 
     def pages(self, folder):
         """The addresses that reached the recording browser, in order."""
@@ -379,6 +496,7 @@ class RealChain:
         if self.pcscd is not None and self.pcscd.poll() is None:
             self.pcscd.kill()
             self.pcscd.wait()
+        self._release_ports()
         # Anything of this run still running in the root (a Wine process that outlived its parent):
         # another run's processes carry another prefix.
         if hasattr(self, "env"):
@@ -393,6 +511,9 @@ class RealChain:
             subprocess.run(["umount", "-l", path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.mounts = []
         shutil.rmtree(inside(RUN), ignore_errors=True)
+        if getattr(self, "run_folder_hold", None) is not None:
+            os.close(self.run_folder_hold)
+            self.run_folder_hold = None
         for sig, handler in self._previous_handlers.items():
             signal.signal(sig, handler)
 

@@ -46,7 +46,8 @@ class RealCardChain(unittest.TestCase):
         self.folder = self.chain.run_folder(self.id().split(".")[-1], registered=registered)
         self.desktop = desktop
         self.krev = self.chain.start("Krev.exe", self.folder, desktop=desktop)
-        self.assertTrue(wait_until(lambda: self.chain.find_window("About Vyx", desktop=desktop), timeout=60))
+        self.assertTrue(wait_until(lambda: self.chain.find_window("About Vyx", desktop=desktop), timeout=60),
+                        self.chain.startup_report(self.folder, "Krev.exe", self.krev))
         time.sleep(1.0)  # the poller has read the empty readers
 
     def pages(self):
