@@ -184,7 +184,10 @@ int main(int argc, char** argv) {
     if (GetEnvironmentVariableA("PROBE_DESKTOP", desktop, sizeof desktop) != 0) {
         HDESK named = OpenDesktopA(desktop, 0, FALSE, GENERIC_ALL);
         if (named == nullptr || !SetThreadDesktop(named)) {
-            if (verb == "find") std::printf("none\n");
+            if (verb == "find") {
+                std::printf("none: desktop %s not %s (error %lu)\n", desktop, named == nullptr ? "opened" : "entered",
+                            GetLastError());
+            }
             return verb == "find" ? 0 : 2;
         }
     }

@@ -404,10 +404,11 @@ class RealChain:
         _, style, exstyle, visible, pid = answer.split()
         return int(style, 16), int(exstyle, 16), visible == "1", int(pid)
 
-    def startup_report(self, folder, program, process):
+    def startup_report(self, folder, program, process, title, desktop=False):
         """What is known of a program whose window did not appear: for a failing test's message."""
         lines = ["the process started %s" % ("still runs" if process.poll() is None
-                                             else "ended with %s" % process.returncode)]
+                                             else "ended with %s" % process.returncode),
+                 "the probe for %r answers: %s" % (title, self.probe("find", title, desktop=desktop))]
         for pid in self.linux_pids(""):
             try:
                 with open("/proc/%d/cmdline" % pid, "rb") as cmdline:

@@ -47,7 +47,7 @@ class RealCardChain(unittest.TestCase):
         self.desktop = desktop
         self.krev = self.chain.start("Krev.exe", self.folder, desktop=desktop)
         self.assertTrue(wait_until(lambda: self.chain.find_window("About Vyx", desktop=desktop), timeout=60),
-                        self.chain.startup_report(self.folder, "Krev.exe", self.krev))
+                        self.chain.startup_report(self.folder, "Krev.exe", self.krev, "About Vyx", desktop))
         time.sleep(1.0)  # the poller has read the empty readers
 
     def pages(self):
