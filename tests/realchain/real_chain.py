@@ -196,7 +196,9 @@ class RealChain:
             self.xvfb, self.display = wine_env.start_xvfb(range(150, 200))
             os.makedirs(inside("/tmp/.X11-unix"), exist_ok=True)
             self._mount("tmp/.X11-unix", "--bind", "/tmp/.X11-unix")
-            self.env = dict(os.environ, WINEPREFIX=RUN + "/prefix", WINEDEBUG="-all",
+            # Wine's own diagnoses (a window without a display driver, a desktop that could not be
+            # made) stay in the programs' output: a window that never appears is then explained.
+            self.env = dict(os.environ, WINEPREFIX=RUN + "/prefix", WINEDEBUG="-all,err+winediag",
                             WINEDLLOVERRIDES="mscoree,mshtml=", LANG="zh_TW.UTF-8", LC_ALL="zh_TW.UTF-8",
                             DISPLAY=self.display, HOME="/root", PATH="/usr/sbin:/usr/bin:/sbin:/bin")
             self.env.pop("LANGUAGE", None)
