@@ -406,11 +406,14 @@ class RealChain:
         _, style, exstyle, visible, pid = answer.split()
         return int(style, 16), int(exstyle, 16), visible == "1", int(pid)
 
-    def startup_report(self, folder, program, process, title, desktop=False):
-        """What is known of a program whose window did not appear: for a failing test's message."""
+    def state_report(self, folder, program, process, title, desktop=False):
+        """What is known of a program that did not do what a test waited for (show its window, end,
+        show its icon): for the failing test's message."""
         lines = ["the process started %s" % ("still runs" if process.poll() is None
                                              else "ended with %s" % process.returncode),
                  "the probe for %r answers: %s" % (title, self.probe("find", title, desktop=desktop))]
+        if desktop:
+            lines.append("and in the default desktop: %s" % self.probe("find", title))
         for pid in self.linux_pids(""):
             try:
                 with open("/proc/%d/cmdline" % pid, "rb") as cmdline:
@@ -478,6 +481,15 @@ class RealChain:
             except OSError:
                 continue
         return sorted(bits)
+
+    def kill(self, name):
+        """Ends the run's processes whose command line holds `name`, and waits until they have."""
+        for pid in self.linux_pids(name):
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except OSError:
+                pass
+        wait_until(lambda: not self.linux_pids(name), timeout=10)
 
     def linux_pids(self, name):
         """Processes of this run (its prefix) whose command line holds `name`."""
