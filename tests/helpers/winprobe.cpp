@@ -195,6 +195,14 @@ int main(int argc, char** argv) {
     const std::string text = fromHex(argv[2] + (wide ? 1 : 0));
     if (verb == "run") return run(text);
     if (verb == "hold" && argc == 4) return hold(text, wide, argv[3]);
+    if (verb == "hold-hidden" && argc == 4) {
+        // A window nobody sees, that keeps its process on its desktop until the stop file exists.
+        HWND window = makeWindow(text.c_str(), WS_OVERLAPPEDWINDOW);
+        if (window == nullptr) return 2;
+        pumpUntil(argv[3]);
+        DestroyWindow(window);
+        return 0;
+    }
     if (verb == "open" && argc == 4) return holdOpen(text, argv[3]);
     if (verb == "trust") return trust(text);
     if (verb == "texts") {

@@ -41,6 +41,8 @@ MOST_READERS = 16
 CLONE_NEWNS = 0x00020000
 VPCD_DRIVER = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so"
 PCSCD_SOCKET = "/run/pcscd/pcscd.comm"  # fixed in pcscd; its clients follow it
+DESKTOP = "shell"  # the Wine virtual desktop of the tests that need a taskbar
+DESKTOP_HOLDER = "Vyx test desktop holder"
 
 
 def inside(path):
@@ -170,6 +172,7 @@ class RealChain:
         self.cards = []
         self.pcscd = None
         self.held_ports = []
+        self.desktop_holder = None
         self.xvfb = None
         self.closed = False
         self._previous_handlers = {sig: signal.signal(sig, self._interrupted) for sig in (signal.SIGTERM,)}
@@ -372,10 +375,12 @@ class RealChain:
 
     def start(self, program, folder, desktop=False):
         self._still_open()
+        if desktop:
+            self._hold_desktop()
         out = open(inside(folder + "/" + os.path.basename(program) + ".out"), "ab")
         if os.path.exists(wine_env.run_folder_program(inside(folder), program)):
             program = windows_path(wine_env.run_folder_program(folder, program))
-        command = [WINE, "explorer", "/desktop=shell,1024x768", program] if desktop else [WINE, program]
+        command = [WINE, "explorer", "/desktop=%s,1024x768" % DESKTOP, program] if desktop else [WINE, program]
         process = subprocess.Popen(["chroot", ROOT, "env", "-C", folder] + command, env=self.program_env(folder),
                                    stdin=subprocess.DEVNULL, stdout=out, stderr=out)
         self.processes.append(process)
@@ -385,11 +390,43 @@ class RealChain:
         self._still_open()
         env = self.program_env(folder)
         if desktop:
-            env["PROBE_DESKTOP"] = "shell"
+            env["PROBE_DESKTOP"] = DESKTOP
         result = subprocess.run(["chroot", ROOT, "env", "-C", folder, WINE, self.helpers + "/winprobe.exe", verb,
                                  hex_of(text)] + [str(a) for a in args], env=env, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=60)
         return result.stdout.decode("cp950", "replace").strip()
+
+    def _hold_desktop(self):
+        """Wine closes a virtual desktop a second after only its explorer is left in it, and the
+        explorer (the taskbar, the notification area) ends with it: a program that takes longer
+        than that to start finds its desktop gone. A hidden window of the run keeps the desktop
+        open from before the first program until the run ends."""
+        if self.desktop_holder is not None and self.desktop_holder.poll() is None and self._desktop_explorer_runs():
+            return
+        for _ in range(3):  # the holder meets the same race; once it is in, nothing closes the desktop
+            self.kill("hold-hidden")
+            self.desktop_holder = subprocess.Popen(
+                ["chroot", ROOT, "env", "-C", RUN, WINE, "explorer", "/desktop=%s,1024x768" % DESKTOP,
+                 self.helpers + "/winprobe.exe", "hold-hidden", hex_of(DESKTOP_HOLDER),
+                 windows_path(RUN + "/desktop-holder.stop")], env=self.env, stdin=subprocess.DEVNULL,
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.processes.append(self.desktop_holder)
+            if wait_until(lambda: self.find_window(DESKTOP_HOLDER, desktop=True), timeout=30):
+                time.sleep(1.5)  # past the close a desktop may have had pending
+                if self._desktop_explorer_runs():
+                    return
+        raise RuntimeError("Wine's virtual desktop %r did not stay open" % DESKTOP)
+
+    def _desktop_explorer_runs(self):
+        for pid in self.linux_pids("/desktop=" + DESKTOP):
+            try:
+                with open("/proc/%d/cmdline" % pid, "rb") as cmdline:
+                    words = cmdline.read().split(b"\0")
+            except OSError:
+                continue
+            if len(words) > 1 and words[0].lower().endswith(b"\\explorer.exe") and words[1].startswith(b"/desktop="):
+                return True
+        return False
 
     def run(self, program, folder):
         """Runs a program in `folder` to its end; returns what it printed."""
