@@ -15,6 +15,12 @@ ROOT = real_chain.wine_env.ROOT
 SCREENSHOT = os.path.join(ROOT, "build", "screenshots", "main_job_grey_icon.png")
 
 
+def only_grey(screen):
+    """Whether the tray shows the grey card and no red one, on one screenshot (two would take
+    twice as long, and the grey phase lasts only ten ticks)."""
+    return tray_icon(screen, is_card_grey) and not tray_icon(screen, is_card_red)
+
+
 def card_library_report(chain, folder):
     """What SC.dll answers right now, in words: one line a reader."""
     lines = []
@@ -78,8 +84,7 @@ def main():
         card.remove()
         removed = time.monotonic()
         print("The card was taken out.", flush=True)
-        if wait_until(lambda: tray_icon(chain.screen(), is_card_grey) and not tray_icon(chain.screen(), is_card_red),
-                      timeout=5, step=0.1):
+        if wait_until(lambda: only_grey(chain.screen()), timeout=5, step=0.1):
             print("After %.1f s the tray icon turned grey." % (time.monotonic() - removed))
             os.makedirs(os.path.dirname(SCREENSHOT), exist_ok=True)
             chain.notification_area_shot(SCREENSHOT)
