@@ -41,17 +41,15 @@ add_executable(virtual_card tests/realchain/virtual_card.cpp tests/pcsc/pcsc_rig
 target_link_libraries(virtual_card PRIVATE Threads::Threads)
 
 # Test environment: the shim that lets Debian's 32-bit Wine 10 reach the 32-bit pcsc-lite (its
-# source says why). Built where the compiler makes 32-bit code; preloaded by the real-chain tests.
-include(CheckCSourceCompiles)
-set(CMAKE_REQUIRED_FLAGS -m32)
-set(CMAKE_REQUIRED_LINK_OPTIONS -m32)
-check_c_source_compiles("int main(void) { return 0; }" KREV_BUILDS_32BIT)
-unset(CMAKE_REQUIRED_FLAGS)
-unset(CMAKE_REQUIRED_LINK_OPTIONS)
-if(KREV_BUILDS_32BIT)
-    add_library(krev_pcsc32 SHARED tests/realchain/pcsc32_shim.c)
-    # Neither the sanitizers nor -Wpedantic (dlsym's answer becomes a function pointer): it is
-    # loaded into Wine's processes.
-    set_target_properties(krev_pcsc32 PROPERTIES COMPILE_OPTIONS "-m32;-O2;-Wall;-Wextra" LINK_OPTIONS "-m32")
-    target_link_libraries(krev_pcsc32 PRIVATE ${CMAKE_DL_LIBS})
+# source says why), preloaded by the real-chain tests. Built by the i686 cross compiler
+# (gcc-i686-linux-gnu), so that this machine needs no i386 packages of its own.
+find_program(KREV_I686_LINUX_CC i686-linux-gnu-gcc)
+if(KREV_I686_LINUX_CC)
+    set(KREV_PCSC32_SHIM ${CMAKE_BINARY_DIR}/libkrev_pcsc32.so)
+    add_custom_command(OUTPUT ${KREV_PCSC32_SHIM}
+        COMMAND ${KREV_I686_LINUX_CC} -shared -fPIC -O2 -Wall -Wextra -o ${KREV_PCSC32_SHIM}
+                ${CMAKE_SOURCE_DIR}/tests/realchain/pcsc32_shim.c -ldl
+        DEPENDS ${CMAKE_SOURCE_DIR}/tests/realchain/pcsc32_shim.c
+        COMMENT "Building the 32-bit card-service shim")
+    add_custom_target(krev_pcsc32 ALL DEPENDS ${KREV_PCSC32_SHIM})
 endif()

@@ -151,7 +151,7 @@ execute_process(COMMAND ${KREV_MAKENSIS} -VERSION OUTPUT_VARIABLE NSIS_VERSION E
 string(REGEX MATCH "[0-9]+\\.[0-9]+(\\.[0-9]+)?" NSIS_VERSION "${NSIS_VERSION}")
 if(NOT NSIS_VERSION OR NSIS_VERSION VERSION_LESS 3.11)
     message(FATAL_ERROR "The installer needs makensis 3.11 or later; ${KREV_MAKENSIS} gives "
-                        "'${NSIS_VERSION}'. bash scripts/trixie_root.sh provides one.")
+                        "'${NSIS_VERSION}'. bash scripts/debian_root.sh trixie provides one.")
 endif()
 set(MAKENSIS ${KREV_MAKENSIS})
 find_program(XORRISO xorriso REQUIRED)

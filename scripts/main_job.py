@@ -49,8 +49,11 @@ def main():
             print("FAILED: Krev's main window never appeared")
             return 1
         wait_until(lambda: tray_icon(chain.screen(), is_card_red), timeout=30)
-        print("Krev.exe from %s runs as a %s-bit process." % (os.path.relpath(real_chain.wine_env.DIST, ROOT),
-                                                             "/".join(map(str, chain.program_bits("Krev.exe")))))
+        bits = chain.window_bits("About Vyx", desktop=True)
+        print("Krev.exe from %s runs as a %s-bit process." % (os.path.relpath(real_chain.wine_env.DIST, ROOT), bits))
+        if bits != (32 if real_chain.wine_env.SHIPPED else 64):
+            print("FAILED: Windows does not see Krev.exe as the program of %s" % real_chain.wine_env.DIST)
+            return 1
         print("Krev runs: its red card icon is in the notification area. The card library sees:")
         for line in card_library_report(chain, folder):
             print("  " + line)
@@ -92,9 +95,10 @@ def main():
         else:
             print("FAILED: the tray icon did not turn grey")
             return 1
-        if wait_until(lambda: tray_icon(chain.screen(), is_card_red), timeout=10, step=0.1):
-            print("After %.1f s it was red again: the grey icon's ten ticks had run out."
-                  % (time.monotonic() - removed))
+        if not wait_until(lambda: tray_icon(chain.screen(), is_card_red), timeout=10, step=0.1):
+            print("FAILED: the tray icon did not turn red again")
+            return 1
+        print("After %.1f s it was red again: the grey icon's ten ticks had run out." % (time.monotonic() - removed))
         chain.probe("post", "About Vyx", 0x111, 57665, 0, desktop=True)
         print("Krev ended with exit code %s after the Exit command." % krev.wait(timeout=30))
         return 0

@@ -8,7 +8,7 @@ root=${KREV_TRIXIE_ROOT:-/var/cache/krev/trixie-root}
 home="$root.qemu-user"
 qemu="$home/usr/bin/qemu-i386"
 if [[ ! -x "$qemu" ]]; then
-    [[ -x "$root/usr/bin/apt-get" ]] || { echo "no trixie root in $root: run scripts/trixie_root.sh" >&2; exit 1; }
+    [[ -x "$root/usr/bin/apt-get" ]] || { echo "no trixie root in $root: run scripts/debian_root.sh trixie" >&2; exit 1; }
     download=$(mktemp -d "$root/tmp/qemu-user.XXXXXX")
     trap 'rm -rf "$download" "$home.part"' EXIT
     chroot "$root" sh -c "cd '/tmp/$(basename "$download")' && apt-get download -qq qemu-user" >/dev/null 2>&1 ||

@@ -40,11 +40,26 @@ def runner(log, suite):
     return "%s %s passed, %s failed, %s skipped" % ((suite,) + counted[-1])
 
 
+def main_job(log):
+    """The main job's checks: its exit code, the https portal and registration pages that the
+    browser got, the grey icon after the removal and the red one after it."""
+    if log is None:
+        return "main job: not run"
+    checks = [re.search(r"^main job exit code: 0$", log, re.M),
+              re.search(r"the browser opened https://\S+/portal/index\.htm$", log, re.M),
+              re.search(r"the browser opened https://\S+/reg_reader\.php \(", log, re.M),
+              re.search(r"the tray icon turned grey", log),
+              re.search(r"it was red again", log)]
+    passed = sum(1 for check in checks if check)
+    return "main job %d passed, %d failed, 0 skipped" % (passed, len(checks) - passed)
+
+
 def main():
     folder = sys.argv[1]
     line, reasons = native(read(folder, "unit.log"))
-    print("Tests: %s; %s; %s." % (line, runner(read(folder, "wine.log"), "wine"),
-                                  runner(read(folder, "realchain.log"), "realchain")))
+    print("Tests: %s; %s; %s; %s." % (line, runner(read(folder, "wine.log"), "wine"),
+                                      runner(read(folder, "realchain.log"), "realchain"),
+                                      main_job(read(folder, "mainjob.log"))))
     for reason in reasons:
         print("Skipped: %s." % reason)
 

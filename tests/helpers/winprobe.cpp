@@ -241,6 +241,22 @@ int main(int argc, char** argv) {
                     process);
         return 0;
     }
+    if (verb == "bits" && window != nullptr) {
+        // Windows' word for the window's process: a WoW64 process is 32-bit on a 64-bit system,
+        // and a process that is not one has the system's own width.
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        HANDLE handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process);
+        BOOL targetWow64 = FALSE;
+        BOOL selfWow64 = FALSE;
+        const bool asked = handle != nullptr && IsWow64Process(handle, &targetWow64) &&
+                           IsWow64Process(GetCurrentProcess(), &selfWow64);
+        if (handle != nullptr) CloseHandle(handle);
+        if (!asked) return 2;
+        const bool system64 = sizeof(void*) == 8 || selfWow64;
+        std::printf("%d\n", targetWow64 || !system64 ? 32 : 64);
+        return 0;
+    }
     if (verb == "owner" && window != nullptr) {
         HWND owner = GetWindow(window, GW_OWNER);
         if (owner == nullptr) {

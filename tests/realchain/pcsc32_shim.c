@@ -18,9 +18,9 @@
 #include <string.h>
 
 #define ATR_SIZE 33
-#define INSUFFICIENT_BUFFER 0x80100008L
-#define NO_MEMORY 0x80100006L
-#define LOAD_FAILED 0x80100001L
+#define INSUFFICIENT_BUFFER ((long)0x80100008UL)
+#define NO_MEMORY ((long)0x80100006UL)
+#define LOAD_FAILED ((long)0x80100001UL)
 
 /* Wine's reader state, five 64-bit words and the ATR. Its Windows side fills the array, with the
    Windows alignment of 64-bit words (8 bytes, so 80 bytes a record; 4 and 76 in Linux's i386 ABI). */

@@ -11,7 +11,6 @@ lies in its folder, its vpcd listens on ports nobody else holds, and it ends onl
 started. close() undoes everything; it also runs at SIGTERM and at exit."""
 import atexit
 import contextlib
-import ctypes
 import fcntl
 import glob
 import os
@@ -38,7 +37,6 @@ VIRTUAL_CARD = os.path.join(wine_env.ROOT, "build", "native", "virtual_card")
 PCSC32_SHIM = os.path.join(wine_env.ROOT, "build", "native", "libkrev_pcsc32.so")
 VPCD_FIRST_PORT = 35963  # vpcd's own default; a run moves up when another holds it
 MOST_READERS = 16
-CLONE_NEWNS = 0x00020000
 VPCD_DRIVER = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so"
 PCSCD_SOCKET = "/run/pcscd/pcscd.comm"  # fixed in pcscd; its clients follow it
 DESKTOP = "shell"  # the Wine virtual desktop of the tests that need a taskbar
@@ -134,17 +132,6 @@ def socket_answers(path):
             return False
 
 
-def enter_own_mount_namespace():
-    """Moves this process (and so everything it starts) into a mount namespace of its own: the
-    run's mounts in the root are then neither seen nor undone by another run, and they vanish with
-    the run even when it is killed. Where that is not allowed, the run mounts in the machine's."""
-    libc = ctypes.CDLL(None, use_errno=True)
-    if libc.unshare(CLONE_NEWNS) != 0:
-        return False
-    return subprocess.run(["mount", "--make-rprivate", "/"], stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL).returncode == 0
-
-
 class VirtualCard:
     """A card in the vpcd reader on `port` while the process runs; out once its input closes."""
 
@@ -166,7 +153,7 @@ class VirtualCard:
 class RealChain:
     def __init__(self, readers=2):
         if not os.path.exists(inside(WINE)):
-            raise RuntimeError("no Wine 10 root at %s: run scripts/trixie_root.sh" % ROOT)
+            raise RuntimeError("no Wine 10 root at %s: run scripts/debian_root.sh trixie" % ROOT)
         self.mounts = []
         self.processes = []
         self.cards = []
@@ -178,7 +165,7 @@ class RealChain:
         self._previous_handlers = {sig: signal.signal(sig, self._interrupted) for sig in (signal.SIGTERM,)}
         atexit.register(self.close)
         try:
-            self.own_namespace = enter_own_mount_namespace()
+            self.own_namespace = wine_env.enter_own_mount_namespace()
             self._mount("proc", "-t", "proc", "proc")
             # With what is mounted below it: in a user namespace (32-bit code by emulation) a bind
             # that would leave those out is refused.
@@ -265,7 +252,7 @@ class RealChain:
         """Preloads the shim into the 32-bit Wine processes: ld.so's $LIB names the 32-bit folder
         there, and 64-bit processes find nothing under theirs and go on without it."""
         if not os.path.exists(PCSC32_SHIM):
-            raise RuntimeError("no %s: build the native tree with gcc-multilib installed" % PCSC32_SHIM)
+            raise RuntimeError("no %s: build the native tree with gcc-i686-linux-gnu installed" % PCSC32_SHIM)
         folder = inside(RUN + "/shim/lib/i386-linux-gnu")
         os.makedirs(folder)
         shutil.copy(PCSC32_SHIM, folder)
@@ -505,19 +492,12 @@ class RealChain:
                                          " and the test shim for Debian's 32-bit Wine (build/native/libkrev_pcsc32.so)"
                                          if wine_env.SHIPPED else "")]
 
-    def program_bits(self, program):
-        """The word sizes (32, 64) of the Linux processes that run `program` in this run."""
-        bits = set()
-        for pid in self.linux_pids(program):
-            try:
-                with open("/proc/%d/cmdline" % pid, "rb") as cmdline:
-                    if not cmdline.read().split(b"\0")[0].endswith(program.encode()):
-                        continue  # a process that only names it (explorer /desktop=... Krev.exe)
-                with open("/proc/%d/exe" % pid, "rb") as image:
-                    bits.add(32 if image.read(5)[4] == 1 else 64)
-            except OSError:
-                continue
-        return sorted(bits)
+    def window_bits(self, title, desktop=False):
+        """The word size (32 or 64) of the process that shows the window `title`, as Windows tells
+        it (its WoW64 state): under emulation the Linux process is the emulator, which tells
+        nothing. None when no such window answers."""
+        answer = self.probe("bits", title, desktop=desktop)
+        return int(answer) if answer in ("32", "64") else None
 
     def kill(self, name):
         """Ends the run's processes whose command line holds `name`, and waits until they have."""

@@ -1,5 +1,5 @@
 """The real card chain under Wine 10: Krev with our PC/SC SC.dll, Farrow and a recording browser,
-against pcscd with vpcd's virtual readers and a virtual card (scripts/trixie_root.sh builds the
+against pcscd with vpcd's virtual readers and a virtual card (scripts/debian_root.sh trixie builds the
 root; tests/realchain/real_chain.py runs it)."""
 import contextlib
 import os

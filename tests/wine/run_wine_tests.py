@@ -10,7 +10,7 @@ import wine_env  # noqa: E402
 
 def main():
     pattern = sys.argv[1] if len(sys.argv) > 1 else "test_*.py"
-    print("Under the host's Wine: %s." % wine_env.PROGRAMS_RUN, flush=True)
+    print("Under Wine 8 in the bookworm root: %s." % wine_env.PROGRAMS_RUN, flush=True)
     suite = unittest.defaultTestLoader.discover(os.path.dirname(os.path.abspath(__file__)), pattern=pattern)
     try:
         result = unittest.TextTestRunner(verbosity=2).run(suite)

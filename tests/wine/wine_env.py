@@ -1,10 +1,16 @@
 """One Wine machine for a whole test run: an Xvfb display, a fresh prefix in the zh_TW locale
 (code page 950), a persistent wineserver, and a recording browser registered for .htm files.
 
+Wine is Debian 12's Wine 8 with its 32-bit half, in the bookworm root that scripts/debian_root.sh
+builds (so this machine needs no i386 packages): the work tree and /tmp are bound into the root at
+their own paths, in a mount namespace of the run's own where that is allowed, and the wine64 and
+wineserver beside this file start Wine there.
+
 The programs are the shipped i686 ones (dist/win32, the installer and CD of dist/) where the
 kernel runs 32-bit code, and otherwise the x86_64 builds of the same sources (dist/win64 and
 build/x86_64); the helpers (recorder.exe, winprobe.exe, ...) come from the same build tree.
 KREV_PROGRAMS=i686 or x86_64 chooses instead (the benchmark measures both)."""
+import ctypes
 import os
 import re
 import shutil
@@ -37,8 +43,63 @@ PROGRAMS_RUN = ("the shipped i686 programs (dist/win32, dist/KrevSetup.exe, dist
                 "the x86_64 builds of the same sources (dist/win64): %s, so the shipped i686 programs were not run"
                 % ("32-bit code runs neither by the kernel nor by an emulator here" if WAY_32BIT.startswith("none")
                    else "KREV_PROGRAMS chose them"))
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver"
+WINE = os.path.join(ROOT, "tests", "wine", "wine64")
+WINESERVER = os.path.join(ROOT, "tests", "wine", "wineserver")
+WINE_ROOT = os.environ.get("KREV_BOOKWORM_ROOT", "/var/cache/krev/bookworm-root")
+CLONE_NEWNS = 0x00020000
+
+
+def enter_own_mount_namespace():
+    """Moves this process (and so everything it starts) into a mount namespace of its own: the
+    run's mounts in a root are then neither seen nor undone by another run, and they vanish with
+    the run even when it is killed. Where that is not allowed, the run mounts in the machine's."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.unshare(CLONE_NEWNS) != 0:
+        return False
+    return subprocess.run(["mount", "--make-rprivate", "/"], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode == 0
+
+
+class WineRoot:
+    """The bookworm root's mounts for this run: /proc, /dev, /tmp and the work tree."""
+
+    def __init__(self):
+        if not os.path.exists(WINE_ROOT + "/usr/lib/wine/wine64"):
+            raise RuntimeError("no Wine 8 root at %s: run scripts/debian_root.sh bookworm" % WINE_ROOT)
+        self.mounts = []
+        self.own_namespace = enter_own_mount_namespace()
+        try:
+            self._mount("/proc", "-t", "proc", "proc")
+            self._mount("/dev", "--rbind", "/dev")
+            for folder in sorted({"/tmp", tempfile.gettempdir(), ROOT}):
+                self._mount(folder, "--bind", folder)
+        except BaseException:
+            self.close()
+            raise
+
+    def _mount(self, target, *how):
+        path = WINE_ROOT + target
+        os.makedirs(path, exist_ok=True)
+        subprocess.run(["mount"] + list(how) + [path], check=True)
+        self.mounts.append(path)
+
+    def close(self):
+        """Undoes the mounts where they are the machine's; a namespace of the run's own goes with it."""
+        if not self.own_namespace:
+            for path in reversed(self.mounts):
+                subprocess.run(["umount", "-l", path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.mounts = []
+
+
+_wine_root = None
+
+
+def wine_root():
+    """The root's mounts, made once for the whole run."""
+    global _wine_root
+    if _wine_root is None:
+        _wine_root = WineRoot()
+    return _wine_root
 
 
 def _build_text(name):
@@ -209,6 +270,7 @@ class WineMachine:
             raise
 
     def _set_up(self):
+        wine_root()
         if self.display_of is None:
             self.xvfb, self.display = start_xvfb(range(90, 140))
         else:
@@ -376,7 +438,10 @@ def machine():
 
 
 def close_machine():
-    global _machine
+    global _machine, _wine_root
     if _machine is not None:
         _machine.close()
         _machine = None
+    if _wine_root is not None:
+        _wine_root.close()
+        _wine_root = None
