@@ -5,5 +5,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/debian_root.sh trixie
-bash scripts/build.sh >/dev/null
+bash scripts/build.sh
 bash scripts/with_32bit.sh python3 scripts/main_job.py
