@@ -200,7 +200,7 @@ class Installer(unittest.TestCase):
         shutil.copy(os.path.join(wine_env.HELPERS, "scripted", "SC.dll"), self.program_folder)
         self.wine_command("start", "/unix", found[os.path.join("startup", "vyx.lnk")])
         self.assertTrue(wait_until(lambda: self.krev_pids() and self.krev_windows() == 1))
-        self.assertEqual(os.readlink("/proc/%d/cwd" % self.krev_pids()[0]), self.user_folder)
+        self.assertEqual(wine_env.working_folder(self.krev_pids()[0]), self.user_folder)
         time.sleep(1.0)
         write_card_script(self.folder, ["present Quenby USB Reader"])
         browser = lambda: [e["command"].split(b'" ', 1)[1].decode("cp950") for e in self.log.entries()
@@ -351,7 +351,7 @@ class Installer(unittest.TestCase):
             pids = lambda: wine_env.prefix_pids(machine.env["WINEPREFIX"], "Krev.exe")
             self.assertTrue(wait_until(lambda: pids() and machine.find_window("About Vyx")))
             self.assertEqual(len(pids()), 1, "Krev started more than once")
-            self.assertEqual(os.readlink("/proc/%d/cwd" % pids()[0]), folder)
+            self.assertEqual(wine_env.working_folder(pids()[0]), folder)
         time.sleep(1.0)
         dialog = "Vyx - Select Reader"
         other.probe("post", "About Vyx", WM_COMMAND, ID_SELECT_READER, 0)
@@ -387,7 +387,7 @@ class Installer(unittest.TestCase):
             self.assertEqual(self.krev_pids(), [], "Krev started before the finish page's choice")
             self.wine.key("Return")  # Finish
             self.assertTrue(wait_until(self.krev_pids, timeout=30), "the finish page started no Krev")
-            self.assertEqual(os.readlink("/proc/%d/cwd" % self.krev_pids()[0]), self.user_folder)
+            self.assertEqual(wine_env.working_folder(self.krev_pids()[0]), self.user_folder)
             with open(os.path.join(self.folder, os.path.basename(SETUP) + ".out"), "rb") as out:
                 started = [line for line in out.read().decode("utf-8", "replace").splitlines()
                            if "CreateProcessWithTokenW" in line]

@@ -168,6 +168,13 @@ def prefix_pids(prefix, name):
     return pids
 
 
+def working_folder(pid):
+    """The working folder of a process that runs Wine in the root, as this machine names it: the
+    root's /tmp and work tree are this machine's own, bound at their own paths."""
+    folder = os.readlink("/proc/%d/cwd" % pid)
+    return folder[len(WINE_ROOT):] if folder.startswith(WINE_ROOT + "/") else folder
+
+
 def cpu_seconds(pids):
     """The processor time that the processes have used so far, user and system, in seconds."""
     total = 0
