@@ -47,3 +47,27 @@ apt_install() {
     rm -f "$log"
     return 1
 }
+
+# The first URI of apt's sources on this machine whose line matches grep's arguments:
+# `apt_source_uri -v security` is the Debian mirror, `apt_source_uri security` its security one.
+apt_source_uri() {
+    { sed -n 's/^URIs:[[:space:]]*\([^[:space:]]*\).*/\1/p' /etc/apt/sources.list.d/*.sources 2>/dev/null
+      awk '$1 == "deb" { print $2 }' /etc/apt/sources.list 2>/dev/null; } | grep "$@" | head -n 1 || true
+}
+
+# Every mount below a folder, deepest first (a run that was killed may have left some).
+unmount_below() {
+    awk -v root="$1/" 'index($2 "/", root) == 1 { print $2 }' /proc/mounts | sort -r |
+        while read -r mount; do umount -l "$mount"; done
+}
+
+# A new minbase root of a suite by debootstrap, in place of whatever was at ROOT: SUITE ROOT
+# MIRROR LOG. On failure it shows the end of the log and fails.
+bootstrap_root() {
+    local suite=$1 root=$2 mirror=$3 log=$4
+    unmount_below "$root"
+    rm -rf --one-file-system "$root"
+    mkdir -p "$(dirname "$root")"
+    debootstrap --variant=minbase "$suite" "$root" "$mirror" >"$log" 2>&1 ||
+        { tail -n 20 "$log" >&2; echo "debootstrap of $suite failed; its log: $log" >&2; return 1; }
+}

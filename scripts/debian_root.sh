@@ -32,28 +32,13 @@ if [[ -f "$stamp" && "$(cat "$stamp")" == "$wanted" ]]; then
     exit 0
 fi
 
-# The Debian mirror that apt already uses on this machine.
-mirror=$(sed -n 's/^URIs:[[:space:]]*\([^[:space:]]*\).*/\1/p' /etc/apt/sources.list.d/*.sources 2>/dev/null |
-         grep -v security | head -n 1 || true)
-if [[ -z "$mirror" ]]; then
-    mirror=$(awk '$1 == "deb" && $3 !~ /security/ { print $2; exit }' /etc/apt/sources.list 2>/dev/null || true)
-fi
+mirror=$(apt_source_uri -v security)
 [[ -n "$mirror" ]] || { echo "no Debian mirror in apt's configuration" >&2; exit 1; }
-
-# Every mount below the root, deepest first (a run that was killed may have left some).
-unmount_all() {
-    awk -v root="$root/" 'index($2 "/", root) == 1 { print $2 }' /proc/mounts | sort -r |
-        while read -r mount; do umount -l "$mount"; done
-}
-trap unmount_all EXIT
+trap 'unmount_below "$root"' EXIT
 
 started=$(date +%s)
 echo "Building the $suite root in $root (once; later runs reuse it) ..."
-unmount_all
-rm -rf --one-file-system "$root"
-mkdir -p "$(dirname "$root")"
-debootstrap --variant=minbase "$suite" "$root" "$mirror" >"$root.log" 2>&1 ||
-    { tail -n 20 "$root.log" >&2; echo "debootstrap of $suite failed; its log: $root.log" >&2; exit 1; }
+bootstrap_root "$suite" "$root" "$mirror" "$root.log" || exit 1
 mount -t proc proc "$root/proc"
 mount --bind /dev "$root/dev"
 cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
@@ -63,6 +48,6 @@ apt_install chroot "$root" -- "${packages[@]}" || { echo "The $suite root is inc
 chroot "$root" sh -c "sed -i 's/^# *zh_TW.UTF-8 UTF-8/zh_TW.UTF-8 UTF-8/' /etc/locale.gen &&
                       locale-gen >/dev/null && apt-get clean" >>"$root.log" 2>&1 ||
     { tail -n 20 "$root.log" >&2; exit 1; }
-unmount_all
+unmount_below "$root"
 echo "$wanted" >"$stamp"
 echo "The $suite root took $(( $(date +%s) - started )) s and holds $(du -sh "$root" | cut -f1)."

@@ -14,23 +14,16 @@ box=${KREV_FRESH_ROOT:-/var/cache/krev/fresh-machine}
 log="$box.log"
 [[ $(id -u) == 0 ]] || { echo "run it as root" >&2; exit 2; }
 
-sources_uri() {  # the first URI of apt's sources on this machine whose line matches $1 (or not, with -v)
-    { sed -n 's/^URIs:[[:space:]]*\([^[:space:]]*\).*/\1/p' /etc/apt/sources.list.d/*.sources 2>/dev/null
-      awk '$1 == "deb" { print $2 }' /etc/apt/sources.list 2>/dev/null; } | grep "$@" | head -n 1 || true
-}
-mirror=$(sources_uri -v security)
-security=$(sources_uri security)
+source "$repo/scripts/apt_steps.sh"
+mirror=$(apt_source_uri -v security)
+security=$(apt_source_uri security)
 [[ -n "$mirror" ]] || { echo "no Debian mirror in apt's configuration" >&2; exit 1; }
 security=${security:-${mirror%/debian}/debian-security}
 
 server=""
-unmount_all() {
-    awk -v root="$box/" 'index($2 "/", root) == 1 { print $2 }' /proc/mounts | sort -r |
-        while read -r mount; do umount -l "$mount"; done
-}
 finish() {
     [[ -n "$server" ]] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
-    unmount_all
+    unmount_below "$box"
     [[ "${KREV_KEEP_FRESH_ROOT:-}" == 1 ]] || rm -rf --one-file-system "$box"
     return 0
 }
@@ -38,10 +31,7 @@ trap finish EXIT
 
 started=$(date +%s)
 echo "Making the fresh machine in $box (log: $log) ..."
-unmount_all
-rm -rf --one-file-system "$box"
-mkdir -p "$(dirname "$box")"
-debootstrap --variant=minbase bookworm "$box" "$mirror" >"$log" 2>&1 || { tail -n 20 "$log" >&2; exit 1; }
+bootstrap_root bookworm "$box" "$mirror" "$log" || exit 1
 
 # The source that a mirror in the middle of a sync would be: its Release names a Packages of
 # another size, served on loopback (the fresh machine shares this machine's network).
@@ -75,7 +65,7 @@ chroot "$box" apt-get update >>"$log" 2>&1 || true  # the broken source fails, a
 chroot "$box" env DEBIAN_FRONTEND=noninteractive apt-get -y -qq upgrade >>"$log" 2>&1 ||
     { tail -n 20 "$log" >&2; exit 1; }
 chroot "$box" apt-get clean
-unmount_all
+unmount_below "$box"
 echo "Updated from bookworm-security (amd64 only): $(chroot "$box" dpkg-query -W -f '${Version}' libc6 2>/dev/null \
     | sed 's/^/libc6 /'); made in $(( $(date +%s) - started )) s."
 
