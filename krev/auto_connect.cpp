@@ -13,23 +13,45 @@ constexpr unsigned kConfirmMs = 500;
 constexpr int kGreyIconTicks = 10;
 
 bool insertionSignature() { return cardWatch.cardPrevious == 0 && cardWatch.cardPresent == 1; }
+bool removalSignature() { return cardWatch.cardPrevious == 1 && cardWatch.cardPresent == 0; }
 }  // namespace
 
 void CKrevSystemTrayDlg::OnTimer(unsigned) {
     // A tick that arrives while one is under way (a message box's loop) is dropped.
     if (timerBusy != 0) return;
     timerBusy = 1;
-    // Never disturb a banking page: any open window showing one ends the tick.
-    if (webAtmGuard_.pageOpen()) {
-        timerBusy = 0;
+    // Reading every window's title is all of an idle Krev's cost, so a tick reads them only when
+    // it could act. A tick with nothing to act on does nothing: a card that comes meanwhile is
+    // the next tick's, which reads the titles first.
+    if (tickMayAct()) {
+        // Never disturb a banking page: any open window showing one ends the tick.
+        if (webAtmGuard_.pageOpen()) {
+            timerBusy = 0;
+            return;
+        }
+        actOnCard();
+    }
+    timerBusy = 0;
+    modalLoopEnded();
+}
+
+// What a tick acts on: an insertion to confirm, a removal that starts the grey icon, the grey
+// icon's phase running. A card stays "removed" until the next one comes; once its grey ticks have
+// run out, a tick would only show the red icon that is shown already.
+bool CKrevSystemTrayDlg::tickMayAct() const {
+    return insertionSignature() || greyIconPhase == 1 || (removalSignature() && greyIconTicks > 0);
+}
+
+void CKrevSystemTrayDlg::actOnCard() {
+    confirmInsertion();
+    // A banking page opened while the insertion was being confirmed holds its opening back too.
+    if (openNow == 1 && webAtmGuard_.pageOpen()) {
+        openNow = 0;
         return;
     }
-    confirmInsertion();
     startGreyIconPhase();
     runGreyIconPhase();
     if (openNow == 1) openPagesForCard();
-    timerBusy = 0;
-    modalLoopEnded();
 }
 
 // The poller writes the two flags one after the other without a lock: an insertion counts

@@ -75,6 +75,8 @@ public:
 private:
     void setUpAboutBox();
     void modalLoopEnded();
+    bool tickMayAct() const;
+    void actOnCard();
     void confirmInsertion();
     void startGreyIconPhase();
     void runGreyIconPhase();

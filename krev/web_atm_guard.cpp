@@ -10,17 +10,42 @@ constexpr char kIe6Ending[] = " - Microsoft Internet Explorer";
 // - Internet Explorer 7 and 8 " - Windows Internet Explorer", 9 to 11 " - Internet Explorer": the
 //   titles that scripts driving those versions wait for.
 // - Google Chrome: Chromium's window-title format, "$1 - Google Chrome"
-//   (IDS_BROWSER_WINDOW_TITLE_FORMAT); with several profiles, " - <profile>" after it.
-// - Mozilla Firefox: an em dash, " — Mozilla Firefox"; older versions a hyphen.
+//   (IDS_BROWSER_WINDOW_TITLE_FORMAT); with several profiles, " - <profile>" after it. An
+//   incognito window has the same title: Chromium adds "(Incognito)" only to the accessible
+//   name (IDS_ACCESSIBLE_INCOGNITO_WINDOW_TITLE_FORMAT, BrowserView::GetAccessibleWindowTitle).
+// - Brave, Opera and Vivaldi: the same Chromium format with their own product name in it, " - "
+//   and the name, in a window of Chromium's class Chrome_WidgetWin_1.
 constexpr const char16_t* kEndings[] = {u" - Windows Internet Explorer", u" - Internet Explorer", u" - Google Chrome",
-                                        u" \u2014 Mozilla Firefox", u" - Mozilla Firefox"};
+                                        u" - Brave", u" - Opera", u" - Vivaldi"};
 constexpr char16_t kChromeProfile[] = u" - Google Chrome - ";
+
+// Mozilla Firefox, from its string tables (browser/locales/en-US/browser/browser.ftl and the
+// zh-TW one of mozilla-l10n, browser-main-window*-titles and browser-main-private-window-title),
+// on Windows:
+// - "<page> — Mozilla Firefox", older versions "<page> - Mozilla Firefox";
+// - a private window: the brand followed by the private-browsing words, "Private Browsing" in
+//   recent versions and "(Private Browsing)" before; in Traditional Chinese "隱私瀏覽模式" now,
+//   "隱私瀏覽" and "（隱私瀏覽模式）" in earlier versions;
+// - with the profiles of recent versions, " — <profile>" between the page and the brand, in
+//   ordinary and private windows alike.
+// (The macOS forms, "<page> — 隱私瀏覽模式" without the brand, are never a Windows title.)
+constexpr const char16_t* kFirefoxBrands[] = {
+    u" \u2014 Mozilla Firefox",
+    u" - Mozilla Firefox",
+    u" \u2014 Mozilla Firefox Private Browsing",
+    u" \u2014 Mozilla Firefox (Private Browsing)",
+    u" - Mozilla Firefox (Private Browsing)",
+    u" \u2014 Mozilla Firefox 隱私瀏覽模式",
+    u" \u2014 Mozilla Firefox 隱私瀏覽",
+    u" \u2014 Mozilla Firefox（隱私瀏覽模式）",
+    u" - Mozilla Firefox（隱私瀏覽模式）"};
+constexpr char16_t kFirefoxProfileSeparator[] = u" \u2014 ";
 
 // Microsoft Edge names itself with a zero-width space after "Microsoft" (seen in its window
 // titles, "New tab - Personal - Microsoft\u200b Edge", MicrosoftEdge/WebView2Feedback#2455);
 // earlier builds without it. Before the name: the page title, then a count of the window's other
 // tabs when it has several, then " - <profile>" when a profile is named ("個人", "Personal",
-// "[InPrivate]").
+// "[InPrivate]" in an InPrivate window, in every language).
 constexpr const char16_t* kEdgeBrands[] = {u" - Microsoft\u200b Edge", u" - Microsoft Edge"};
 constexpr char16_t kSeparator[] = u" - ";
 // The tab count around its number, as Edge's titles show it: English "and 1 more page", "and 2
@@ -52,6 +77,17 @@ std::u16string_view withoutEnd(std::u16string_view text, std::size_t length) {
 
 bool isDigit(char16_t character) { return character >= u'0' && character <= u'9'; }
 
+// Whether `text` is a page (as `isPageForm` tells), `separator` and a profile's name. A page title
+// may hold the separator itself, so the profile may begin at any of them.
+template <typename PageForm>
+bool pageThenProfile(std::u16string_view text, std::u16string_view separator, PageForm isPageForm) {
+    for (std::size_t at = text.find(separator); at != std::u16string_view::npos; at = text.find(separator, at + 1)) {
+        const bool profileNamed = at + separator.size() < text.size();
+        if (profileNamed && isPageForm(text.substr(0, at))) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 WebAtmGuard::WebAtmGuard(platform::WindowTitles& windows, const char* const* rows, std::size_t count)
@@ -67,9 +103,11 @@ WebAtmGuard::WebAtmGuard(platform::WindowTitles& windows, const char* const* row
     }
     for (const char16_t* ending : kEndings) endings_.push_back(windows.foldTitle(ending));
     for (const char16_t* brand : kEdgeBrands) edgeBrands_.push_back(windows.foldTitle(brand));
+    for (const char16_t* brand : kFirefoxBrands) firefoxBrands_.push_back(windows.foldTitle(brand));
     for (const auto& [before, after] : kTabCounts) tabCounts_.emplace_back(windows.foldTitle(before), windows.foldTitle(after));
     chromeProfile_ = windows.foldTitle(kChromeProfile);
     separator_ = kSeparator;
+    firefoxProfileSeparator_ = windows.foldTitle(kFirefoxProfileSeparator);
 }
 
 bool WebAtmGuard::matches(const std::u16string& title) const {
@@ -80,6 +118,9 @@ bool WebAtmGuard::matches(const std::u16string& title) const {
     }
     for (const auto& brand : edgeBrands_) {
         if (endsWith(text, brand) && isEdgePage(withoutEnd(text, brand.size()))) return true;
+    }
+    for (const auto& brand : firefoxBrands_) {
+        if (endsWith(text, brand) && isFirefoxPage(withoutEnd(text, brand.size()))) return true;
     }
     return isChromePageWithProfile(text);
 }
@@ -99,20 +140,16 @@ bool WebAtmGuard::isPageWithTabCount(Text text) const {
     return false;
 }
 
-// A page title may hold " - " itself: the profile may begin at any separator.
 bool WebAtmGuard::isEdgePage(Text beforeBrand) const {
-    if (isPageWithTabCount(beforeBrand)) return true;
-    for (std::size_t at = beforeBrand.find(separator_); at != Text::npos; at = beforeBrand.find(separator_, at + 1)) {
-        const bool profileNamed = at + separator_.size() < beforeBrand.size();
-        if (profileNamed && isPageWithTabCount(beforeBrand.substr(0, at))) return true;
-    }
-    return false;
+    return isPageWithTabCount(beforeBrand) ||
+           pageThenProfile(beforeBrand, separator_, [this](Text page) { return isPageWithTabCount(page); });
+}
+
+bool WebAtmGuard::isFirefoxPage(Text beforeBrand) const {
+    return isPage(beforeBrand) ||
+           pageThenProfile(beforeBrand, firefoxProfileSeparator_, [this](Text page) { return isPage(page); });
 }
 
 bool WebAtmGuard::isChromePageWithProfile(Text title) const {
-    for (std::size_t at = title.find(chromeProfile_); at != Text::npos; at = title.find(chromeProfile_, at + 1)) {
-        const bool profileNamed = at + chromeProfile_.size() < title.size();
-        if (profileNamed && isPage(title.substr(0, at))) return true;
-    }
-    return false;
+    return pageThenProfile(title, chromeProfile_, [this](Text page) { return isPage(page); });
 }

@@ -27,6 +27,7 @@ private:
     bool isPage(Text text) const;
     bool isPageWithTabCount(Text text) const;
     bool isEdgePage(Text beforeBrand) const;
+    bool isFirefoxPage(Text beforeBrand) const;
     bool isChromePageWithProfile(Text title) const;
 
     platform::WindowTitles& windows_;
@@ -34,7 +35,9 @@ private:
     std::unordered_set<std::u16string> pageTitles_;
     std::vector<std::u16string> endings_;
     std::vector<std::u16string> edgeBrands_;
+    std::vector<std::u16string> firefoxBrands_;
     std::vector<std::pair<std::u16string, std::u16string>> tabCounts_;
     std::u16string chromeProfile_;
     std::u16string separator_;
+    std::u16string firefoxProfileSeparator_;
 };

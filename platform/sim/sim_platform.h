@@ -6,6 +6,7 @@
 #pragma once
 #include <condition_variable>
 #include <functional>
+#include <limits>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -63,6 +64,9 @@ struct SimWindow {
     bool visible = false;
     bool toolWindow = false;
     bool destroyed = false;
+    // Shown from one instant to another, also while Krev sleeps (a page opened mid-tick).
+    long long shownFrom = 0;
+    long long shownUntil = std::numeric_limits<long long>::max();
     IconHandle icon = 0;
     int timesCentred = 0;
 };
@@ -107,6 +111,8 @@ public:
     void deliverPosted();                // one turn of the event loop: the posted commands
     WindowHandle openWindow(const std::string& title);  // a window of another program
     WindowHandle openWindow(const std::u16string& title);  // one titled in UTF-16 (a browser's)
+    // One that the user opens and closes at those instants, whatever Krev is doing then.
+    WindowHandle openWindowBetween(const std::u16string& title, long long fromMs, long long untilMs);
     void closeWindow(WindowHandle window);
     SimWindow& window(WindowHandle window);
     bool timerRunning(WindowHandle window, unsigned id);

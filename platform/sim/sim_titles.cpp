@@ -52,6 +52,13 @@ WindowHandle SimPlatform::openWindow(const std::u16string& title) {
     return handle;
 }
 
+WindowHandle SimPlatform::openWindowBetween(const std::u16string& title, long long fromMs, long long untilMs) {
+    const WindowHandle handle = openWindow(title);
+    windows_[handle].shownFrom = fromMs;
+    windows_[handle].shownUntil = untilMs;
+    return handle;
+}
+
 std::u16string SimPlatform::foldCp950Title(const char* text) {
     ++cp950TitleFolds;
     return foldTitle(fromCodePage950(text));
@@ -76,7 +83,7 @@ bool SimPlatform::anyWindowTitle(const TitleTest& test) {
     ++windowEnumerations;
     for (const auto& entry : windows_) {
         const SimWindow& window = entry.second;
-        if (window.destroyed) continue;
+        if (window.destroyed || now() < window.shownFrom || now() >= window.shownUntil) continue;
         const std::u16string title = window.wideTitle.empty() ? fromCodePage950(window.title) : window.wideTitle;
         if (test.matches(foldTitle(title))) return true;
     }
