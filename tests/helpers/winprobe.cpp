@@ -59,13 +59,14 @@ BOOL CALLBACK countTitle(HWND window, LPARAM parameter) {
 }
 
 // A window that keeps a UTF-16 title as it is (an ANSI window would store it converted).
-HWND makeWideWindow(const std::wstring& title) {
+// A window of the class a browser uses for its windows (Chrome_WidgetWin_1, MozillaWindowClass).
+HWND makeWideWindow(const std::wstring& title, const std::wstring& className) {
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = DefWindowProcW;
     windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"WinprobeHoldWide";
+    windowClass.lpszClassName = className.c_str();
     RegisterClassW(&windowClass);
-    return CreateWindowExW(0, L"WinprobeHoldWide", title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 300, 80,
+    return CreateWindowExW(0, className.c_str(), title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 300, 80,
                            nullptr, nullptr, windowClass.hInstance, nullptr);
 }
 
@@ -112,8 +113,10 @@ int holdGuardFixture(const std::string& ready, const char* stopFile, int others)
     return 0;
 }
 
-int hold(const std::string& title, bool wide, const char* stopFile) {
-    HWND window = wide ? makeWideWindow(wideText(title)) : makeWindow(title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+int hold(const std::string& title, bool wide, const char* stopFile, const char* className) {
+    const std::string wideClass(className, className + std::strlen(className));
+    HWND window = wide ? makeWideWindow(wideText(title), std::wstring(wideClass.begin(), wideClass.end()))
+                       : makeWindow(title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE);
     if (window == nullptr) return 2;
     std::printf("holding\n");
     std::fflush(stdout);
@@ -194,7 +197,7 @@ int main(int argc, char** argv) {
     const bool wide = argv[2][0] == 'w';
     const std::string text = fromHex(argv[2] + (wide ? 1 : 0));
     if (verb == "run") return run(text);
-    if (verb == "hold" && argc == 4) return hold(text, wide, argv[3]);
+    if (verb == "hold" && (argc == 4 || argc == 5)) return hold(text, wide, argv[3], argc == 5 ? argv[4] : "WinprobeHoldWide");
     if (verb == "hold-hidden" && argc == 4) {
         // A window nobody sees, that keeps its process on its desktop until the stop file exists.
         HWND window = makeWindow(text.c_str(), WS_OVERLAPPEDWINDOW);

@@ -84,12 +84,13 @@ class KrevWithCardScript(unittest.TestCase):
         return [e["command"][len(prefix):].decode("cp950") for e in self.log.entries()
                 if e["command"].startswith(prefix)]
 
-    def hold_window(self, title):
+    def hold_window(self, title, window_class=None):
         stop_file = os.path.join(self.folder, "stop-%d" % len(self.holders))
-        # Titled in UTF-16, as a browser titles its windows on any Windows.
+        # Titled in UTF-16, as a browser titles its windows on any Windows, of the browser's class.
         holder = self.wine.start(os.path.join(self.wine.helpers, "winprobe.exe"), self.folder,
-                                 args=["hold", "w" + title.encode("utf-16-le").hex() if self.LOCALE else
-                                       wine_env.hex_of(title), windows_path(stop_file)], **self.locale())
+                                 args=["hold", "w" + title.encode("utf-16-le").hex() if self.LOCALE or window_class
+                                       else wine_env.hex_of(title), windows_path(stop_file)] +
+                                 ([window_class] if window_class else []), **self.locale())
         self.holders.append((stop_file, holder))
         self.assertTrue(wait_until(lambda: self.wine.find_window(title)))
         return stop_file
@@ -171,16 +172,22 @@ class CardToBrowser(KrevWithCardScript):
         self.assert_window_holds_the_opening_back("台灣銀行網路ATM - Microsoft Internet Explorer")
         self.assertEqual(self.pages(), [PORTAL])
 
-    def test_a_rows_page_in_edge_chrome_and_firefox_holds_the_opening_back_each_alone(self):
+    def test_a_rows_page_in_every_browser_and_private_window_holds_the_opening_back_each_alone(self):
         """Each window opens before the previous one closes, so that every one holds alone."""
         self.registered()
         self.start_krev()
-        holding = self.hold_window("轉帳 和另外 2 個頁面 - 個人 - Microsoft\u200b Edge")
+        holding = self.hold_window("轉帳 和另外 2 個頁面 - 個人 - Microsoft\u200b Edge", "Chrome_WidgetWin_1")
         self.insert()
-        for title in ("餘額查詢 - Google Chrome", "登出 \u2014 Mozilla Firefox"):
-            time.sleep(2.0)
-            self.assertEqual(self.pages(), [])
-            previous, holding = holding, self.hold_window(title)
+        for title, window_class in (("餘額查詢 - Google Chrome", "Chrome_WidgetWin_1"),
+                                    ("登出 \u2014 Mozilla Firefox", "MozillaWindowClass"),
+                                    ("轉帳 和其他 2 個頁面 - [InPrivate] - Microsoft\u200b Edge", "Chrome_WidgetWin_1"),
+                                    ("餘額查詢 \u2014 Mozilla Firefox 隱私瀏覽模式", "MozillaWindowClass"),
+                                    ("登出 \u2014 工作 \u2014 Mozilla Firefox Private Browsing", "MozillaWindowClass"),
+                                    ("轉帳 - Brave", "Chrome_WidgetWin_1"), ("餘額查詢 - Opera", "Chrome_WidgetWin_1"),
+                                    ("登出 - Vivaldi", "Chrome_WidgetWin_1")):
+            time.sleep(1.5)
+            self.assertEqual(self.pages(), [], title)
+            previous, holding = holding, self.hold_window(title, window_class)
             open(previous, "w").close()
         time.sleep(2.0)
         self.assertEqual(self.pages(), [])
@@ -270,7 +277,7 @@ class UnderAnEnglishWindows(CardToBrowser, VersionMessageBox):
 
     LOCALE = "en_US.UTF-8"
     CHECKS = ("test_a_chinese_web_atm_window_holds_the_opening_back_until_it_closes",
-              "test_a_rows_page_in_edge_chrome_and_firefox_holds_the_opening_back_each_alone",
+              "test_a_rows_page_in_every_browser_and_private_window_holds_the_opening_back_each_alone",
               "test_exit_chosen_while_the_message_box_is_open_ends_krev_after_the_box",
               "test_the_about_box_draws_its_colour_buttons_chinese_captions_in_its_chinese_font",
               "test_the_reader_dialog_shows_the_scripted_readers_and_saves_the_chosen_one")
