@@ -7,11 +7,13 @@
      windows' titles against the walk of 130 FindWindowA calls it replaced, 200 runs each;
   3. the idle CPU of Krev plus wineserver over 30 s on that desktop, against a bare message loop
      with the same 500 ms timer;
+     with --before REV, 2 and 3 also for Krev as built from an earlier commit, side by side in the
+     same run (its Krev.exe and guard_walk.exe are built in build/before-REV, a git worktree);
   4. on the real chain (Wine 10 in the trixie root, our PC/SC SC.dll, pcscd, vpcd): the time from
      the moment a virtual card connects to vpcd to the start of Farrow.exe, over N insertions.
 
 Usage: python3 scripts/benchmark.py [insertions, default 20] [--guard-only | --real-chain-only]
-                                    [--krev PATH_TO_KREV_EXE]"""
+                                    [--krev PATH_TO_KREV_EXE] [--before REV]"""
 import os
 import shutil
 import statistics
@@ -82,21 +84,49 @@ def idle_cpu(wine, program, folder, seconds=30, **extra):
     return process, 100.0 * used / seconds
 
 
-def idle_figures(wine, krev_exe):
+def idle_figures(wine, krevs):
+    """The idle CPU of a bare loop and of each (label, Krev.exe), one after the other."""
     bare_folder = wine.run_folder("bare", programs=(), default_check=False)
     shutil.copy(os.path.join(wine_env.HELPERS, "bare_loop.exe"), bare_folder)
     bare, bare_cpu = idle_cpu(wine, "bare_loop.exe", bare_folder)
     bare.kill()
     for pid in prefix_pids(wine.env["WINEPREFIX"], "bare_loop.exe"):
         os.kill(pid, 9)
-    folder = wine.run_folder("idle", programs=("Farrow.exe", "SC.dll"))
-    shutil.copy(krev_exe, wine_env.run_folder_program(folder, "Krev.exe"))
-    write_card_script(folder, ["empty Reader"])
-    krev, krev_cpu = idle_cpu(wine, "Krev.exe", folder)
-    wine.probe("send", "About Vyx", 0x111, 57665, 0)
-    krev.wait(timeout=30)
-    print("idle CPU over 30 s, with wineserver: Krev %.2f %% of a core, bare 500 ms loop %.2f %% (%.1f times)"
-          % (krev_cpu, bare_cpu, krev_cpu / bare_cpu if bare_cpu else float("inf")))
+    print("idle CPU over 30 s, with wineserver: bare 500 ms loop %.2f %% of a core" % bare_cpu, flush=True)
+    for label, krev_exe in krevs:
+        folder = wine.run_folder("idle-" + label, programs=("Farrow.exe", "SC.dll"))
+        shutil.copy(krev_exe, wine_env.run_folder_program(folder, "Krev.exe"))
+        write_card_script(folder, ["empty Reader"])
+        krev, krev_cpu = idle_cpu(wine, "Krev.exe", folder)
+        wine.probe("send", "About Vyx", 0x111, 57665, 0)
+        krev.wait(timeout=30)
+        print("idle CPU over 30 s, with wineserver: Krev (%s) %.2f %% of a core, %.1f times the bare loop"
+              % (label, krev_cpu, krev_cpu / bare_cpu if bare_cpu else float("inf")), flush=True)
+
+
+def guard_figures(wine, guard_walks):
+    for label, guard_walk in guard_walks:
+        guard = subprocess.run([wine_env.WINE, guard_walk], env=wine.env, stdin=subprocess.DEVNULL,
+                               capture_output=True, timeout=300)
+        print("(%s) %s" % (label, guard.stdout.decode().strip()), flush=True)
+
+
+def build_before(revision):
+    """Krev.exe and guard_walk.exe as built from `revision`, in a worktree of their own."""
+    tree = os.path.join(wine_env.ROOT, "build", "before-" + revision)
+    if not os.path.isdir(tree):
+        subprocess.run(["git", "-C", wine_env.ROOT, "worktree", "add", "--detach", tree, revision], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    build = os.path.join(tree, "build", wine_env.ARCH)
+    configure = ["cmake", "-S", tree, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release"]
+    if not os.path.exists(os.path.join(build, "CMakeCache.txt")):
+        configure.append("-DCMAKE_TOOLCHAIN_FILE=%s/cmake/%s-w64-mingw32.cmake" % (tree, wine_env.ARCH))
+    with open(os.path.join(wine_env.ROOT, "build", "before.log"), "ab") as log:
+        subprocess.run(configure, check=True, stdout=log, stderr=log)
+        subprocess.run(["cmake", "--build", build, "--target", "Krev", "guard_walk"], check=True, stdout=log,
+                       stderr=log)
+    return (os.path.join(tree, "dist", os.path.basename(wine_env.DIST), "Krev.exe"),
+            os.path.join(build, "bin", "guard_walk.exe"))
 
 
 def real_chain_latencies(insertions):
@@ -138,7 +168,14 @@ def main():
     parser.add_argument("--guard-only", action="store_true", help="only the window guard and the idle CPU")
     parser.add_argument("--real-chain-only", action="store_true", help="only the insertions on the real chain")
     parser.add_argument("--krev", default=os.path.join(wine_env.DIST, "Krev.exe"), help="the Krev.exe to measure")
+    parser.add_argument("--before", metavar="REV", help="also measure the guard and idle Krev as built from REV")
     options = parser.parse_args()
+    krevs = [("this build", options.krev)]
+    guard_walks = [("this build", os.path.join(wine_env.HELPERS, "guard_walk.exe"))]
+    if options.before:
+        before_krev, before_guard_walk = build_before(options.before)
+        krevs.insert(0, ("before, " + options.before, before_krev))
+        guard_walks.insert(0, ("before, " + options.before, before_guard_walk))
     print("Programs measured: %s." % wine_env.PROGRAMS_RUN, flush=True)
     if not options.guard_only:
         print("Real chain, virtual card connected to Farrow's start, %d insertions:" % options.insertions, flush=True)
@@ -155,10 +192,8 @@ def main():
             print("change report -> Farrow start: median %d ms, worst %d ms, best %d ms (n=%d)"
                   % (statistics.median(latencies), max(latencies), min(latencies), len(latencies)))
         stop_other_windows = open_other_windows(wine)
-        guard = subprocess.run([wine_env.WINE, os.path.join(wine_env.HELPERS, "guard_walk.exe")], env=wine.env,
-                               stdin=subprocess.DEVNULL, capture_output=True, timeout=300)
-        print(guard.stdout.decode().strip(), flush=True)
-        idle_figures(wine, options.krev)
+        guard_figures(wine, guard_walks)
+        idle_figures(wine, krevs)
         open(stop_other_windows, "w").close()
     finally:
         wine_env.close_machine()
