@@ -72,9 +72,11 @@ def open_other_windows(wine, count=50):
     return stop_file
 
 
-def idle_cpu(wine, program, folder, seconds=30, **extra):
+def idle_cpu(wine, program, folder, seconds=30, after_start=None, **extra):
     """Percent of one core that the program and wineserver use over `seconds` once started."""
     process = wine.start(program, folder, **extra)
+    if after_start:
+        after_start()
     time.sleep(5.0)
     prefix = wine.env["WINEPREFIX"]
     pids = prefix_pids(prefix, os.path.basename(program)) + prefix_pids(prefix, "wineserver")
@@ -82,6 +84,9 @@ def idle_cpu(wine, program, folder, seconds=30, **extra):
     time.sleep(seconds)
     used = cpu_seconds(pids) - before
     return process, 100.0 * used / seconds
+
+
+ID_AUTO_CONNECT = 32772  # the tray menu's command
 
 
 def idle_figures(wine, krevs):
@@ -93,11 +98,18 @@ def idle_figures(wine, krevs):
     for pid in prefix_pids(wine.env["WINEPREFIX"], "bare_loop.exe"):
         os.kill(pid, 9)
     print("idle CPU over 30 s, with wineserver: bare 500 ms loop %.2f %% of a core" % bare_cpu, flush=True)
-    for label, krev_exe in krevs:
-        folder = wine.run_folder("idle-" + label, programs=("Farrow.exe", "SC.dll"))
+    # The last one again with auto-connect off: the timer stops and only the card poller is left.
+    def auto_connect_off():
+        wait_until(lambda: wine.find_window("About Vyx"))
+        wine.probe("post", "About Vyx", 0x111, ID_AUTO_CONNECT, 0)
+
+    runs = [(label, krev_exe, None) for label, krev_exe in krevs]
+    runs.append((krevs[-1][0] + ", auto-connect off: the poller alone", krevs[-1][1], auto_connect_off))
+    for label, krev_exe, after_start in runs:
+        folder = wine.run_folder("idle-%d" % runs.index((label, krev_exe, after_start)), programs=("Farrow.exe", "SC.dll"))
         shutil.copy(krev_exe, wine_env.run_folder_program(folder, "Krev.exe"))
         write_card_script(folder, ["empty Reader"])
-        krev, krev_cpu = idle_cpu(wine, "Krev.exe", folder)
+        krev, krev_cpu = idle_cpu(wine, "Krev.exe", folder, after_start=after_start)
         wine.probe("send", "About Vyx", 0x111, 57665, 0)
         krev.wait(timeout=30)
         print("idle CPU over 30 s, with wineserver: Krev (%s) %.2f %% of a core, %.1f times the bare loop"
