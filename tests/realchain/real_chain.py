@@ -1,5 +1,5 @@
 """The real card chain for a whole test run: Wine 10 in the Debian trixie root (scripts/
-trixie_root.sh builds it), pcscd with the vpcd virtual readers inside it, our PC/SC SC.dll (the
+debian_root.sh trixie builds it), pcscd with the vpcd virtual readers inside it, our PC/SC SC.dll (the
 shipped i686 one where the kernel runs 32-bit code, see wine_env), and virtual cards that connect
 to vpcd from outside the root (it shares the machine's network). One Xvfb on the machine, its
 socket bound into the root; one Wine prefix and one persistent wineserver inside the root.
