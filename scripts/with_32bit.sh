@@ -40,7 +40,7 @@ fi
 emulator=""
 # Wine's 32-bit half must be there to be emulated: it lives in the roots of scripts/debian_root.sh.
 if [[ "$wanted" != none && -e "${KREV_BOOKWORM_ROOT:-/var/cache/krev/bookworm-root}/usr/lib/wine/wine" ]]; then
-    emulator=$(bash "$here/qemu_user.sh" 2>/dev/null) || emulator=""
+    emulator=$(bash "$here/qemu_user.sh") || emulator=""
 fi
 rule=":krev-i386-$$:M::$magic:$mask:$emulator:F"
 
