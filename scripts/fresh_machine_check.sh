@@ -6,13 +6,16 @@
 # source whose Release names a Packages of another size (apt refuses that index). The committed
 # work tree (HEAD) runs there as root, in a mount namespace whose root is the fresh machine.
 # It takes as long as the test command itself and more: it is not part of it. Run it as root.
-#   KREV_FRESH_ROOT   where the fresh machine is made (default /var/cache/krev/fresh-machine);
-#                     it is removed at the end unless KREV_KEEP_FRESH_ROOT=1
+#   KREV_FRESH_COMMAND  test (default): the test command; run: the main job's command instead
+#   KREV_FRESH_ROOT     where the fresh machine is made (default /var/cache/krev/fresh-machine);
+#                       it is removed at the end unless KREV_KEEP_FRESH_ROOT=1
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 box=${KREV_FRESH_ROOT:-/var/cache/krev/fresh-machine}
 log="$box.log"
 [[ $(id -u) == 0 ]] || { echo "run it as root" >&2; exit 2; }
+command=${KREV_FRESH_COMMAND:-test}
+[[ $command == test || $command == run ]] || { echo "KREV_FRESH_COMMAND is test or run" >&2; exit 2; }
 
 source "$repo/scripts/apt_steps.sh"
 mirror=$(apt_source_uri -v security)
@@ -71,7 +74,7 @@ echo "Updated from bookworm-security (amd64 only): $(chroot "$box" dpkg-query -W
 
 mkdir -p "$box/work/krev"
 git -C "$repo" archive HEAD | tar -x -C "$box/work/krev"
-echo "Running bash scripts/test.sh there as root, on $(git -C "$repo" rev-parse --short HEAD) ..."
+echo "Running bash scripts/$command.sh there as root, on $(git -C "$repo" rev-parse --short HEAD) ..."
 run_started=$(date +%s)
 set +e
 unshare --mount --fork -- bash -c '
@@ -90,20 +93,25 @@ unshare --mount --fork -- bash -c '
     umount -l /.old-root
     rmdir /.old-root
     exec env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root TERM=dumb \
-        bash -c "cd /work/krev && bash scripts/test.sh"' fresh-machine "$box" 2>&1 | tee "$log.test"
+        bash -c "cd /work/krev && bash scripts/$2.sh"' fresh-machine "$box" "$command" 2>&1 | tee "$log.test"
 code=${PIPESTATUS[0]}
 set -e
-echo "The test command ended with $code after $(( $(date +%s) - run_started )) s."
+echo "bash scripts/$command.sh ended with $code after $(( $(date +%s) - run_started )) s."
 
 verdict=0
-check() {  # check WHAT PATTERN: whether the test command's output holds the pattern
+check() {  # check WHAT PATTERN: whether the command's output holds the pattern
     if grep -qE "$2" "$log.test"; then echo "  yes: $1"; else echo "  NO: $1"; verdict=1; fi
 }
 echo "On the fresh machine:"
 check "set-up named the refused index" "127\.0\.0\.1:$port.*(size|Hash|hash)"
 check "set-up went on past it" "Going on with the indexes that could be read"
-check "the unit tests ran" "tests passed, [0-9]+ tests? failed out of"
-check "the Wine suite ran the shipped i686 programs" "^These tests ran the shipped i686 programs"
-check "the closing line came" "^Tests: unit and card library"
-[[ $code == 0 ]] || { echo "  NO: the test command exited with $code"; verdict=1; }
+if [[ $command == test ]]; then
+    check "the unit tests ran" "tests passed, [0-9]+ tests? failed out of"
+    check "the Wine suite ran the shipped i686 programs" "^These tests ran the shipped i686 programs"
+    check "the closing line came" "^Tests: unit and card library"
+else
+    check "the main job ran the shipped i686 programs" "^Krev.exe from dist/win32 runs as a 32-bit process"
+    check "the main job's Krev ended by its Exit command" "^Krev ended with exit code 0"
+fi
+[[ $code == 0 ]] || { echo "  NO: bash scripts/$command.sh exited with $code"; verdict=1; }
 exit "$verdict"
