@@ -28,7 +28,13 @@ esac
 stamp="$root/.krev-packages"
 wanted="$suite minbase i386 ${packages[*]} zh_TW.UTF-8"
 
+# debootstrap writes no /etc/hosts: without one, "localhost" means nothing to the root's programs.
+name_localhost() {
+    [[ -e "$root/etc/hosts" ]] || printf '127.0.0.1\tlocalhost\n' >"$root/etc/hosts"
+}
+
 if [[ -f "$stamp" && "$(cat "$stamp")" == "$wanted" ]]; then
+    name_localhost
     exit 0
 fi
 
@@ -49,5 +55,6 @@ chroot "$root" sh -c "sed -i 's/^# *zh_TW.UTF-8 UTF-8/zh_TW.UTF-8 UTF-8/' /etc/l
                       locale-gen >/dev/null && apt-get clean" >>"$root.log" 2>&1 ||
     { tail -n 20 "$root.log" >&2; exit 1; }
 unmount_below "$root"
+name_localhost
 echo "$wanted" >"$stamp"
 echo "The $suite root took $(( $(date +%s) - started )) s and holds $(du -sh "$root" | cut -f1)."

@@ -47,11 +47,27 @@ class PageServer(http.server.ThreadingHTTPServer):
     def __init__(self, certificate=None, moved_to=None):
         super().__init__(("127.0.0.1", 0), PageServer.Handler)
         self.moved_to = moved_to
+        self.tls = None
         if certificate:
-            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-            context.load_cert_chain(certificate)
-            self.socket = context.wrap_socket(self.socket, server_side=True)
+            self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            self.tls.load_cert_chain(certificate)
+        # A client that connects and is gone before its connection is taken must not leave the
+        # serving loop waiting in accept(): the listening socket never blocks.
+        self.socket.setblocking(False)
         threading.Thread(target=self.serve_forever, daemon=True).start()
+
+    def get_request(self):
+        connection, address = self.socket.accept()
+        connection.setblocking(True)
+        return connection, address
+
+    def finish_request(self, request, client_address):
+        # The TLS handshake runs in the request's own thread, with a time limit: a client that
+        # stalls in it holds up no other request and no shutdown.
+        if self.tls:
+            request.settimeout(15)
+            request = self.tls.wrap_socket(request, server_side=True)
+        super().finish_request(request, client_address)
 
     def handle_error(self, request, client_address):
         pass  # a client that refuses the certificate ends the handshake
