@@ -38,8 +38,10 @@ if [[ "$wanted" == kernel ]]; then
 fi
 
 emulator=""
-# Wine's 32-bit half must be there to be emulated: it lives in the roots of scripts/debian_root.sh.
-if [[ "$wanted" != none && -e "${KREV_BOOKWORM_ROOT:-/var/cache/krev/bookworm-root}/usr/lib/wine/wine" ]]; then
+# Wine's 32-bit half must be there to be emulated: it lives in the roots of scripts/debian_root.sh
+# (the main job's command builds the trixie root alone, the test command both).
+if [[ "$wanted" != none && ( -e "${KREV_TRIXIE_ROOT:-/var/cache/krev/trixie-root}/usr/lib/wine/wine" ||
+                             -e "${KREV_BOOKWORM_ROOT:-/var/cache/krev/bookworm-root}/usr/lib/wine/wine" ) ]]; then
     emulator=$(bash "$here/qemu_user.sh") || emulator=""
 fi
 rule=":krev-i386-$$:M::$magic:$mask:$emulator:F"
