@@ -25,7 +25,11 @@ security=${security:-${mirror%/debian}/debian-security}
 
 server=""
 finish() {
-    [[ -n "$server" ]] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
+    # The loopback source ends by its PID (set -e must not end this on its status).
+    if [[ -n "$server" ]]; then
+        kill "$server" 2>/dev/null
+        wait "$server" 2>/dev/null || true
+    fi
     unmount_below "$box"
     [[ "${KREV_KEEP_FRESH_ROOT:-}" == 1 ]] || rm -rf --one-file-system "$box"
     return 0
