@@ -1,10 +1,11 @@
 # The Windows programs, built with MinGW-w64 into dist/<win32|win64>/.
+set(KREV_DIST_DIR ${CMAKE_SOURCE_DIR}/dist CACHE PATH "Where the shipped files go")
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
-    set(DIST_DIR ${CMAKE_SOURCE_DIR}/dist/win32)
+    set(DIST_DIR ${KREV_DIST_DIR}/win32)
     set(STDCALL_8 "@8")
     set(STDCALL_12 "@12")
 else()
-    set(DIST_DIR ${CMAKE_SOURCE_DIR}/dist/win64)
+    set(DIST_DIR ${KREV_DIST_DIR}/win64)
     set(STDCALL_8 "")
     set(STDCALL_12 "")
 endif()
@@ -17,8 +18,10 @@ string(REGEX REPLACE "g\\+\\+$" "dlltool" DLLTOOL ${CMAKE_CXX_COMPILER})
 # GUI programs without a console that need no DLL of the MinGW runtime beside them.
 set(WINDOWS_PROGRAM_LINK_OPTIONS -mwindows -static -static-libgcc -static-libstdc++)
 
+include(cmake/signing.cmake)
 function(krev_deliverable target)
     set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${DIST_DIR})
+    krev_sign(${target})
 endfunction()
 
 # The version resource of a shipped file and, for a program (APP), its manifest: one template
@@ -157,8 +160,8 @@ set(MAKENSIS ${KREV_MAKENSIS})
 find_program(XORRISO xorriso REQUIRED)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
     set(NSIS_TARGET x86-unicode)
-    set(SETUP_FILE ${CMAKE_SOURCE_DIR}/dist/KrevSetup.exe)
-    set(CD_IMAGE ${CMAKE_SOURCE_DIR}/dist/krev-cd.iso)
+    set(SETUP_FILE ${KREV_DIST_DIR}/KrevSetup.exe)
+    set(CD_IMAGE ${KREV_DIST_DIR}/krev-cd.iso)
 else()
     set(NSIS_TARGET amd64-unicode)
     set(SETUP_FILE ${CMAKE_BINARY_DIR}/KrevSetup.exe)
@@ -182,15 +185,21 @@ ${EXTRACT_LINES}!macroend
 !macro RemovePrograms
 ${REMOVE_LINES}!macroend
 ")
+set(SIGNER_DEFINE "")
+if(KREV_SIGNER)
+    set(SIGNER_DEFINE -DSIGNER=${KREV_SIGNER})
+endif()
+# An installer whose signing failed is not left behind: makensis starts with none.
 add_custom_command(OUTPUT ${SETUP_FILE}
-    COMMAND ${MAKENSIS} -V2 -DTARGET=${NSIS_TARGET} -DPROGRAMS=${DIST_DIR} -DOUTFILE=${SETUP_FILE}
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${SETUP_FILE}
+    COMMAND ${MAKENSIS} -V2 ${SIGNER_DEFINE} -DTARGET=${NSIS_TARGET} -DPROGRAMS=${DIST_DIR} -DOUTFILE=${SETUP_FILE}
             -DWEB_SERVER=${KREV_WEB_SERVER} -DWEB_SCHEME=${KREV_WEB_SCHEME} -DPRODUCT=${KREV_PRODUCT} -DPUBLISHER=${KREV_COMPANY}
             -DVERSION=${KREV_VERSION} -DVERSION_COMMAS=${KREV_VERSION_COMMAS}
             -DGENERATED=${CMAKE_BINARY_DIR}/generated
             -DPICTURES=${PICTURE_DIR} ${CMAKE_SOURCE_DIR}/installer/krev_setup.nsi
     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/installer
     DEPENDS ${INSTALLED_PROGRAMS} pictures ${CMAKE_SOURCE_DIR}/installer/krev_setup.nsi
-            ${CMAKE_SOURCE_DIR}/installer/DefaultCheck.htm ${INSTALLED_FILES_NSH}
+            ${CMAKE_SOURCE_DIR}/installer/DefaultCheck.htm ${INSTALLED_FILES_NSH} ${KREV_SIGNING_SETTINGS}
     COMMENT "Building the installer (${NSIS_TARGET})")
 set(CD_DIR ${CMAKE_BINARY_DIR}/cd)
 add_custom_command(OUTPUT ${CD_IMAGE}

@@ -43,6 +43,13 @@ ManifestSupportedOS all
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
+; With a signing certificate the build names its signer: the uninstaller is signed before it is
+; packed into the installer, and the installer once it is written. A signer that fails stops the
+; build.
+!ifdef SIGNER
+    !uninstfinalize 'sh "${SIGNER}" "%1"' = 0
+    !finalize 'sh "${SIGNER}" "%1"' = 0
+!endif
 InstallDir "${PROGRAM_FILES}\${PRODUCT}"
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
