@@ -12,18 +12,23 @@ mkdir -p "$build_dir"
 log=$build_dir/build.log
 : >"$log"
 # The signing settings (docs/signing.md) go from the environment to each Windows tree's cache.
-signing=()
-for name in KREV_SIGNING_PKCS12 KREV_SIGNING_PASSWORD_FILE KREV_SIGNING_PKCS11_MODULE KREV_SIGNING_KEY \
-            KREV_SIGNING_CERT KREV_TIMESTAMP_URL KREV_DIST_DIR; do
-    [[ -n "${!name:-}" ]] && signing+=("-D$name=${!name}")
-done
+# An environment that names a certificate gives the whole setting: what it leaves out is cleared,
+# so that the cache keeps nothing of another route or an earlier time-stamp server.
+settings=()
+if [[ -n "${KREV_SIGNING_PKCS12:-}${KREV_SIGNING_PKCS11_MODULE:-}" ]]; then
+    for name in KREV_SIGNING_PKCS12 KREV_SIGNING_PASSWORD_FILE KREV_SIGNING_PKCS11_MODULE KREV_SIGNING_KEY \
+                KREV_SIGNING_CERT KREV_TIMESTAMP_URL; do
+        settings+=("-D$name=${!name:-}")
+    done
+fi
+[[ -n "${KREV_DIST_DIR:-}" ]] && settings+=("-DKREV_DIST_DIR=$KREV_DIST_DIR")
 build_tree() {
     local tree=$1 type=$2 toolchain=${3:-} started options
     started=$(date +%s)
     options=(-DCMAKE_BUILD_TYPE="$type")
     # The toolchain is given only when the tree is first configured: CMake keeps it in its cache.
     [[ -n "$toolchain" && ! -f "$build_dir/$tree/CMakeCache.txt" ]] && options+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
-    [[ -n "$toolchain" ]] && options+=("${signing[@]}")
+    [[ -n "$toolchain" ]] && options+=("${settings[@]}")
     echo -n "Building $build_dir/$tree ... "
     if ! { cmake -S . -B "$build_dir/$tree" -G Ninja "${options[@]}" && cmake --build "$build_dir/$tree"; } >>"$log" 2>&1; then
         echo "failed:"

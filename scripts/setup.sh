@@ -11,7 +11,8 @@ source scripts/apt_steps.sh
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
           gcc-i686-linux-gnu libc6-dev-i386-cross xvfb x11-utils imagemagick xdotool fonts-arphic-uming
-          pkg-config pcscd libpcsclite-dev vsmartcard-vpcd debootstrap procps xorriso openssl)
+          pkg-config pcscd libpcsclite-dev vsmartcard-vpcd debootstrap procps xorriso openssl
+          osslsigncode softhsm2 libengine-pkcs11-openssl opensc)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -12,6 +12,7 @@ import time
 import unittest
 
 import shell_link
+import signing_rig
 import wine_env
 from wine_env import PORTAL, Recording, wait_until, windows_path, write_card_script
 
@@ -429,6 +430,18 @@ class Installer(unittest.TestCase):
         self.assertFalse(os.path.exists(self.krev_folder))
         self.assertIsNone(self.uninstall_entry())
         self.assertEqual(self.shortcuts(), [])
+
+    def test_the_signed_installer_writes_a_signed_uninstaller(self):
+        signed = signing_rig.signed_build()
+        setup = signed.file_signed["KrevSetup.exe (%s)" % wine_env.ARCH]
+        self.assertEqual(self.wine_command(setup, "/S")[0], 0)
+        uninstaller = os.path.join(self.program_folder, "Uninstall.exe")
+        accepted, report = signed.authority.verify(uninstaller)
+        self.assertTrue(accepted, report)
+        self.assertIn("Subject: /CN=Quenby Test Signing/O=Quenby", report)
+        self.assertIn("Timestamp Server Signature verification: ok", report)
+        self.assertEqual(self.wine.probe("trust", windows_path(signed.authority.path("authority.cer"))), "trusted")
+        self.assertEqual(self.wine.probe("verify", PROGRAM_FOLDER + "\\Uninstall.exe"), "trusted")
 
     def test_the_cd_starts_the_installer_and_its_portal_launcher_finds_a_browser_before_any_install(self):
         cd = os.path.join(self.folder, "cd")
