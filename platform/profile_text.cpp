@@ -76,7 +76,11 @@ std::string read(const std::string& content, const char* section, const char* ke
     if (capacity == 0) return std::string();
     // The value is a C string to the reader: it ends at a zero byte.
     value.resize(std::min(value.find('\0'), value.size()));
-    if (value.size() > capacity - 1) value.resize(capacity - 1);
+    if (value.size() > capacity - 1) {
+        std::string cut(capacity, '\0');
+        cut.resize(cp950::copyBounded(&cut[0], capacity, value.data(), value.size()));
+        value = cut;
+    }
     return value;
 }
 

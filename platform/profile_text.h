@@ -7,7 +7,8 @@
 
 namespace profile_text {
 
-// The key's value in the section, or `fallback`; cut to capacity - 1 bytes. Section and key
+// The key's value in the section, or `fallback`; cut to capacity - 1 bytes, never inside a
+// double-byte character. Section and key
 // names ignore letter case; a value in matching quotes loses them.
 std::string read(const std::string& content, const char* section, const char* key, const char* fallback,
                  unsigned capacity);

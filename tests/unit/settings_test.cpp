@@ -30,10 +30,15 @@ TEST(Settings, SectionAndKeyNamesIgnoreCaseButValuesDoNot) {
     EXPECT_EQ(read(sim, "Register", "Check"), "ok");
 }
 
-TEST(Settings, ALongValueIsCutTo254Bytes) {
+TEST(Settings, ALongValueIsCutTo254BytesNeverInsideACharacter) {
     platform::sim::SimPlatform sim;
     write(sim, "Reader", "Select", std::string(400, 'r').c_str());
     EXPECT_EQ(read(sim, "Reader", "Select"), std::string(254, 'r'));
+    // A double-byte character that would straddle the limit is left out whole.
+    std::string readers = "r";
+    for (int count = 0; count < 200; ++count) readers += "讀";
+    write(sim, "Reader", "Select", readers.c_str());
+    EXPECT_EQ(read(sim, "Reader", "Select"), readers.substr(0, 253));
 }
 
 TEST(Settings, Big5ValuesAreKeptByteForByte) {
