@@ -5,6 +5,9 @@
 namespace platform {
 
 using ProcessId = unsigned long;
+// A process opened once and held open: Windows gives its ID to no other process while a handle
+// to it is open, so whatever is asked of it, and its end, concern that very process.
+using ProcessHandle = void*;
 
 // A file or folder as the file system identifies it (its volume and its index there), whatever
 // path spelled it: a short 8.3 name, another letter case.
@@ -47,15 +50,20 @@ public:
     // Calls `visit` for every running process, with its program's file name as the system's
     // process list gives it.
     virtual void forEachProcess(ProcessVisitor visit, void* context) = 0;
+    // The process, opened to be asked about and ended; null when it cannot be opened.
+    virtual ProcessHandle openProcess(ProcessId id) = 0;
+    virtual void closeProcess(ProcessHandle process) = 0;
     // The identity of the folder that holds the process's program.
-    virtual ProgramLookup programFolder(ProcessId id, FileIdentity& folder) = 0;
+    virtual ProgramLookup programFolder(ProcessHandle process, FileIdentity& folder) = 0;
     // Calls `visit` for every process that has one of the files open or loaded, as Windows'
     // Restart Manager tells it, with the name it gives the process; false when there is none
     // to ask (Windows XP) or it cannot answer.
     virtual bool forEachHolder(const char* const* paths, int count, ProcessVisitor visit, void* context) = 0;
     // Posts a command to each top-level window of the process with that title; how many got it.
     virtual int postCommand(ProcessId id, const char* windowTitle, unsigned command) = 0;
-    virtual void terminate(ProcessId id) = 0;
+    virtual void terminate(ProcessHandle process) = 0;
+    // Some process has the file open or loaded: it does not open without sharing.
+    virtual bool inUse(const char* path) = 0;
     virtual void sleep(unsigned milliseconds) = 0;
     virtual unsigned long tickCount() = 0;
 

@@ -32,6 +32,7 @@ struct Search {
     char paths[kOurFileCount][kPathCapacity];
     int running;
     int holders;
+    bool holdersAsked;  // the Restart Manager answered
     HolderReport report;
     void* context;
 };
@@ -44,13 +45,13 @@ bool namedAsOurs(const Search& search, const char* name) {
     return false;
 }
 
-// A program of ours by name whose file lies in the folder; `unknown` when the process could not
-// be asked where it lies.
-bool oursHere(const Search& search, platform::ProcessId id, const char* name, bool& unknown) {
-    unknown = false;
-    if (!namedAsOurs(search, name)) return false;
+// A program of ours by name whose file lies in the folder, asked through the handle that also
+// ends it; `unknown` when the process could not be opened or asked where it lies.
+bool oursHere(const Search& search, platform::ProcessHandle process, const char* name, bool& unknown) {
+    unknown = process == nullptr;
+    if (!namedAsOurs(search, name) || process == nullptr) return false;
     platform::FileIdentity folder;
-    switch (search.system->programFolder(id, folder)) {
+    switch (search.system->programFolder(process, folder)) {
     case platform::ProgramLookup::processUnknown:
         unknown = true;
         return false;
@@ -65,9 +66,14 @@ bool oursHere(const Search& search, platform::ProcessId id, const char* name, bo
 
 void countHolder(void* context, platform::ProcessId id, const char* name) {
     Search& search = *static_cast<Search*>(context);
+    // The installer that runs this holds our files for no longer.
+    if (id == search.self || id == search.starter) return;
+    // Nor does what will be ended below.
+    const platform::ProcessHandle process = namedAsOurs(search, name) ? search.system->openProcess(id) : nullptr;
     bool unknown = false;
-    // What will be ended below, and the installer that runs this, hold our files for no longer.
-    if (id == search.self || id == search.starter || oursHere(search, id, name, unknown)) return;
+    const bool ours = oursHere(search, process, name, unknown);
+    if (process != nullptr) search.system->closeProcess(process);
+    if (ours) return;
     ++search.holders;
     search.report(search.context, name);
 }
@@ -75,18 +81,22 @@ void countHolder(void* context, platform::ProcessId id, const char* name) {
 void endIfOurs(void* context, platform::ProcessId id, const char* name) {
     Search& search = *static_cast<Search*>(context);
     // The installer or uninstaller that started this one may run from the folder itself.
-    if (id == search.self || id == search.starter) return;
+    if (id == search.self || id == search.starter || !namedAsOurs(search, name)) return;
+    // One handle from the check to the end: the ID cannot pass to another process meanwhile.
+    const platform::ProcessHandle process = search.system->openProcess(id);
     bool unknown = false;
-    if (!oursHere(search, id, name, unknown)) {
+    if (oursHere(search, process, name, unknown)) {
+        ++search.running;
+        // A Krev whose window this desktop reaches is asked to exit; every other program of
+        // ours, and a Krev in another session, is ended where it stands.
+        if (!sameName(name, "Krev.exe") || search.system->postCommand(id, KREV_ABOUT_CAPTION, ID_EXIT) == 0) {
+            search.system->terminate(process);
+        }
+    } else if (unknown) {
         // Named as ours and not to be asked where it lies: it may be ours, so it counts.
-        if (unknown) ++search.running;
-        return;
+        ++search.running;
     }
-    ++search.running;
-    // A Krev whose window this desktop reaches is asked to exit; every other program of ours,
-    // and a Krev in another session, is ended where it stands.
-    if (sameName(name, "Krev.exe") && search.system->postCommand(id, KREV_ABOUT_CAPTION, ID_EXIT) > 0) return;
-    search.system->terminate(id);
+    if (process != nullptr) search.system->closeProcess(process);
 }
 
 bool heldByOthers(Search& search) {
@@ -96,7 +106,20 @@ bool heldByOthers(Search& search) {
         if (search.paths[file][0] != '\0') paths[count++] = search.paths[file];
     }
     search.holders = 0;
-    search.system->forEachHolder(paths, count, countHolder, &search);
+    search.holdersAsked = search.system->forEachHolder(paths, count, countHolder, &search);
+    return search.holders > 0;
+}
+
+// Without the Restart Manager's answer (Windows XP, more holders than it lists): once ours have
+// ended, a file of ours that still does not open without sharing is held by another program.
+// The uninstaller, which may run from the folder itself, holds its own file.
+bool filesStillHeld(Search& search) {
+    for (int file = 0; file < kOurFileCount; ++file) {
+        if (search.paths[file][0] == '\0' || sameName(kOurFiles[file], "Uninstall.exe")) continue;
+        if (!search.system->inUse(search.paths[file])) continue;
+        ++search.holders;
+        search.report(search.context, kOurFiles[file]);
+    }
     return search.holders > 0;
 }
 
@@ -129,7 +152,9 @@ int endProgramsIn(platform::Processes& system, const char* folder, HolderReport 
     for (;;) {
         search.running = 0;
         system.forEachProcess(endIfOurs, &search);
-        if (search.running == 0) return kNoneRuns;
+        if (search.running == 0) {
+            return report != nullptr && !search.holdersAsked && filesStillHeld(search) ? kHeldByOthers : kNoneRuns;
+        }
         if (system.tickCount() - started >= kWaitMs) return kStillRuns;
         system.sleep(kLookAgainMs);
     }

@@ -39,9 +39,25 @@ void SimProcesses::forEachProcess(ProcessVisitor visit, void* context) {
     }
 }
 
-ProgramLookup SimProcesses::programFolder(ProcessId id, FileIdentity& folder) {
-    const SimProcess& asked = process(id);
-    if (asked.unopenable || (asked.otherUser && !debugPrivilege)) return ProgramLookup::processUnknown;
+// A handle is the place of the process in the list: the very process that was opened.
+ProcessHandle SimProcesses::openProcess(ProcessId id) {
+    for (std::size_t at = processes.size(); at-- > 0;) {
+        SimProcess& candidate = processes[at];
+        if (candidate.id != id || !candidate.running) continue;
+        if (candidate.unopenable || (candidate.otherUser && !debugPrivilege)) return nullptr;
+        ++openHandles;
+        if (afterOpen) afterOpen(id);
+        return reinterpret_cast<ProcessHandle>(at + 1);
+    }
+    return nullptr;
+}
+
+void SimProcesses::closeProcess(ProcessHandle process) {
+    if (process != nullptr) --openHandles;
+}
+
+ProgramLookup SimProcesses::programFolder(ProcessHandle process, FileIdentity& folder) {
+    const SimProcess& asked = processes.at(reinterpret_cast<std::size_t>(process) - 1);
     auto found = folders.find(asked.folder);
     if (found == folders.end()) return ProgramLookup::folderUnknown;
     folder = FileIdentity{0x1234, 0, found->second};
@@ -70,11 +86,23 @@ int SimProcesses::postCommand(ProcessId id, const char* windowTitle, unsigned) {
     return 1;
 }
 
-void SimProcesses::terminate(ProcessId id) {
-    SimProcess& target = process(id);
+void SimProcesses::terminate(ProcessHandle process) {
+    SimProcess& target = processes.at(reinterpret_cast<std::size_t>(process) - 1);
+    if (!target.running) return;
     target.terminated = true;
     ++endedOrAsked;
     target.running = false;
+}
+
+bool SimProcesses::inUse(const char* path) {
+    auto held = holders.find(path);
+    if (held == holders.end()) return false;
+    for (ProcessId id : held->second) {
+        for (const SimProcess& holder : processes) {
+            if (holder.id == id && holder.running) return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace platform::sim

@@ -1,6 +1,7 @@
 // Running programs for the closer's tests: each with the folder its program lies in, whether
 // this process may ask about it, and whether it answers Exit.
 #pragma once
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -36,6 +37,10 @@ public:
     int endedOrAsked = 0;                              // Exit posts and terminations, in all
     bool debugPrivilege = false;
     unsigned long now = 0;
+    int openHandles = 0;                               // opened and not yet closed
+    // What happens on the machine once the closer has opened a process (its ID cannot be reused
+    // while the handle is open; the test may try).
+    std::function<void(ProcessId)> afterOpen;
 
     SimProcess& process(ProcessId id);
 
@@ -45,10 +50,13 @@ public:
     ProcessId currentProcess() override { return 1; }
     ProcessId parentProcess() override { return 2; }
     void forEachProcess(ProcessVisitor visit, void* context) override;
-    ProgramLookup programFolder(ProcessId id, FileIdentity& folder) override;
+    ProcessHandle openProcess(ProcessId id) override;
+    void closeProcess(ProcessHandle process) override;
+    ProgramLookup programFolder(ProcessHandle process, FileIdentity& folder) override;
     bool forEachHolder(const char* const* paths, int count, ProcessVisitor visit, void* context) override;
     int postCommand(ProcessId id, const char* windowTitle, unsigned command) override;
-    void terminate(ProcessId id) override;
+    void terminate(ProcessHandle process) override;
+    bool inUse(const char* path) override;
     void sleep(unsigned milliseconds) override { now += milliseconds; }
     unsigned long tickCount() override { return now; }
 };

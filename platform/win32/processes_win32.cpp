@@ -44,26 +44,22 @@ HANDLE openForIdentity(const wchar_t* path, bool reparsePoint) {
 using QueryImageName = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPWSTR name, PDWORD size);
 using ModuleFileName = DWORD(WINAPI*)(HANDLE process, HMODULE module, LPWSTR name, DWORD size);
 
+QueryImageName queryImageName() {
+    return reinterpret_cast<QueryImageName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW")));
+}
+
 // Windows Vista and later name any process's program with the least right; XP needs more, and
 // psapi.dll, which is not a known DLL there.
-bool programPath(ProcessId id, wchar_t* path, DWORD capacity) {
-    const auto query = reinterpret_cast<QueryImageName>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW")));
-    if (query != nullptr) {
-        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
-        if (process == nullptr) return false;
+bool programPath(HANDLE process, wchar_t* path, DWORD capacity) {
+    if (const auto query = queryImageName()) {
         DWORD size = capacity;
-        const bool named = query(process, 0, path, &size) != FALSE;
-        CloseHandle(process);
-        return named;
+        return query(process, 0, path, &size) != FALSE;
     }
     HMODULE psapi = loadSystemLibrary(L"psapi.dll");
     const auto moduleName = psapi == nullptr ? nullptr : reinterpret_cast<ModuleFileName>(reinterpret_cast<void*>(
         GetProcAddress(psapi, "GetModuleFileNameExW")));
-    HANDLE process = moduleName == nullptr ? nullptr : OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
-    const bool named = process != nullptr && moduleName(process, nullptr, path, capacity) != 0;
-    if (process != nullptr) CloseHandle(process);
-    return named;
+    return moduleName != nullptr && moduleName(process, nullptr, path, capacity) != 0;
 }
 
 struct WindowSearch {
@@ -198,11 +194,25 @@ void Win32Processes::forEachProcess(ProcessVisitor visit, void* context) {
     CloseHandle(snapshot);
 }
 
-ProgramLookup Win32Processes::programFolder(ProcessId id, FileIdentity& folder) {
+// With the right to end it when that may be had; a process that grants only the questions is
+// still asked (ending it then fails, and the closer waits for it in vain, as for any it cannot end).
+ProcessHandle Win32Processes::openProcess(ProcessId id) {
+    const DWORD ask = queryImageName() != nullptr ? PROCESS_QUERY_LIMITED_INFORMATION
+                                                  : PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+    HANDLE process = OpenProcess(ask | PROCESS_TERMINATE, FALSE, id);
+    if (process == nullptr) process = OpenProcess(ask, FALSE, id);
+    return process;
+}
+
+void Win32Processes::closeProcess(ProcessHandle process) {
+    if (process != nullptr) CloseHandle(process);
+}
+
+ProgramLookup Win32Processes::programFolder(ProcessHandle process, FileIdentity& folder) {
     auto* path = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, kPathCapacity * sizeof(wchar_t)));
     if (path == nullptr) return ProgramLookup::processUnknown;
     ProgramLookup lookup = ProgramLookup::processUnknown;
-    if (programPath(id, path, kPathCapacity)) {
+    if (programPath(process, path, kPathCapacity)) {
         wchar_t* name = nullptr;
         for (wchar_t* at = path; *at != L'\0'; ++at) {
             if (*at == L'\\') name = at;
@@ -259,11 +269,17 @@ int Win32Processes::postCommand(ProcessId id, const char* windowTitle, unsigned 
     return search.reached;
 }
 
-void Win32Processes::terminate(ProcessId id) {
-    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, id);
-    if (process == nullptr) return;
-    TerminateProcess(process, 1);
-    CloseHandle(process);
+void Win32Processes::terminate(ProcessHandle process) { TerminateProcess(process, 1); }
+
+bool Win32Processes::inUse(const char* path) {
+    wchar_t name[MAX_PATH * 2];
+    if (!toWide(path, name, MAX_PATH * 2)) return false;
+    const HANDLE file = CreateFileW(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 void Win32Processes::sleep(unsigned milliseconds) { Sleep(milliseconds); }

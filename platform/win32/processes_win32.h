@@ -16,10 +16,13 @@ public:
     ProcessId currentProcess() override;
     ProcessId parentProcess() override;
     void forEachProcess(ProcessVisitor visit, void* context) override;
-    ProgramLookup programFolder(ProcessId id, FileIdentity& folder) override;
+    ProcessHandle openProcess(ProcessId id) override;
+    void closeProcess(ProcessHandle process) override;
+    ProgramLookup programFolder(ProcessHandle process, FileIdentity& folder) override;
     bool forEachHolder(const char* const* paths, int count, ProcessVisitor visit, void* context) override;
     int postCommand(ProcessId id, const char* windowTitle, unsigned command) override;
-    void terminate(ProcessId id) override;
+    void terminate(ProcessHandle process) override;
+    bool inUse(const char* path) override;
     void sleep(unsigned milliseconds) override;
     unsigned long tickCount() override;
 };

@@ -110,6 +110,26 @@ TEST_F(InstalledCloser, AnotherProgramHoldingOurFilesIsNamedBeforeAnythingEnds) 
     // found when the files are opened.
     system.restartManager = false;
     holders.clear();
-    EXPECT_EQ(closeAskingHolders(), installed_closer::kNoneRuns);
+    EXPECT_EQ(closeAskingHolders(), installed_closer::kHeldByOthers);
     EXPECT_FALSE(system.process(52).running);
+    EXPECT_EQ(holders, (std::vector<std::string>{"Farrow.exe", "SC.dll"}));
+    system.process(51).running = false;
+    holders.clear();
+    EXPECT_EQ(closeAskingHolders(), installed_closer::kNoneRuns);
+    EXPECT_TRUE(holders.empty());
+}
+
+TEST_F(InstalledCloser, TheProcessCheckedIsTheOneEndedEvenWhenItsIdPassesToAnother) {
+    // Ours, from the program folder; between the check and the end it exits, and a program of
+    // another folder starts under its ID. Ended through the handle of the check, the new one lives.
+    run({60, "Go.dll", kFolder, false, false, true});
+    system.afterOpen = [&](platform::ProcessId id) {
+        if (id != 60 || system.processes.size() > 1) return;
+        system.processes[0].running = false;
+        system.processes.push_back({60, "Go.dll", "D:\\Other", false, false, true});
+    };
+    EXPECT_EQ(close(), installed_closer::kNoneRuns);
+    EXPECT_TRUE(system.processes[1].running);
+    EXPECT_FALSE(system.processes[1].terminated);
+    EXPECT_EQ(system.openHandles, 0) << "every handle is closed";
 }
