@@ -10,12 +10,15 @@
 ; The same script with TARGET=amd64-unicode and the x86_64 programs is the one the Wine tests
 ; run where the machine runs no 32-bit code.
 ;
-; Exit codes of the installer and the uninstaller: 0 done; 2 nothing was changed: a program of
-; ours did not end, another program holds a file of ours (it is named), or a file could not be
-; replaced and every replaced one was put back; 3 not an administrator; 4 /D= names a folder that
-; is not directly in the program-files folder, or a link; 6 a file could not be put back (it is
-; named); 7 the uninstaller could not remove everything (what is left is listed, and the entry
-; stays while a file of ours is left).
+; Exit codes of the installer and the uninstaller: 0 done; 3010 done at the next restart: another
+; program holds a file of ours (it is named), so the whole new version replaces the earlier one
+; (or the uninstaller removes what is held) when Windows restarts, and until then the earlier
+; version runs whole; 2 nothing was changed: a program of ours did not end, a staging folder was
+; not the installer's own, or a file could not be replaced and every replaced one was put back;
+; 3 not an administrator; 4 /D= names a folder that is not directly in the program-files folder,
+; a link, or a folder that holds files not ours; 6 files could not be put back (exactly those are
+; named; the next install puts them back first); 7 the uninstaller could not remove everything
+; (what is left is listed, and the entry stays while a file of ours is left).
 
 Unicode true
 Target ${TARGET}
@@ -126,9 +129,11 @@ FunctionEnd
 
 ; Every program of ours that runs from $INSTDIR ends, in any session, so that no file of ours is
 ; in use while it is replaced or removed; first, while nothing is ended yet, CloseKREV.exe asks
-; what else holds one of our files there. When one does not end (Krev defers Exit while its
-; version message box is open) or another program holds a file, the user is asked to retry; a
-; silent run, or Cancel, ends with exit code 2 before anything changed.
+; what else holds one of our files there. When one of ours does not end (Krev defers Exit while
+; its version message box is open), the user is asked to retry; a silent run, or Cancel, ends
+; with exit code 2 before anything changed. When another program holds a file, the user may
+; retry (that program may end meanwhile); otherwise, and in a silent run, the run goes on, and
+; what is held is replaced or removed at the next restart.
 !macro EndRunningKrev UN VERB
 Function ${UN}EndRunningKrev
     Push $0
@@ -138,8 +143,8 @@ Function ${UN}EndRunningKrev
             Goto ended
         ${ElseIf} $0 == 3
             DetailPrint "Vyx 的檔案正被其他程式使用：$R8"
-            IfSilent stop
-            MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "以下程式正在使用 Vyx 的檔案，無法${VERB}它們：$\r$\n$R8$\r$\n請先結束這些程式，再按「重試」；按「取消」則不做任何變更。" /SD IDCANCEL IDRETRY retry
+            MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "以下程式正在使用 Vyx 的檔案，現在無法${VERB}它們：$\r$\n$R8$\r$\n請先結束這些程式，再按「重試」；按「取消」則在電腦下次重新啟動時${VERB}。" /SD IDCANCEL IDRETRY retry
+            Goto ended
         ${Else}
             IfSilent stop
             MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Vyx 仍在執行，無法${VERB}它的檔案。請先關閉 Vyx 開啟的訊息視窗，再按「重試」；按「取消」則不做任何變更。" /SD IDCANCEL IDRETRY retry
@@ -188,23 +193,52 @@ FunctionEnd
 !insertmacro RequireAdministrator "un" "移除 Vyx 需要系統管理員權限。請以系統管理員身分重新執行。"
 
 ; Only a folder of its own directly in the program-files folder, whose parents no user can
-; change: anything else stops the install with exit code 4 before anything is ended or changed.
+; change, and which is new, empty, or the one our entry names with nothing but our files in it:
+; anything else stops the install with exit code 4 before anything is ended or changed.
 Function CheckProgramFolder
     Push $0
-    !insertmacro RunHelper "" SetupKREV.exe '/check-folder "$INSTDIR"'
+    Push $1
+    ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    !insertmacro RunHelper "" SetupKREV.exe '/check-folder "$INSTDIR" "$1"'
+    Pop $1
     ${If} $0 != 0
-        MessageBox MB_OK|MB_ICONSTOP "安裝程式只會把 Vyx 放在「${PROGRAM_FILES}」中的資料夾，不會使用「$INSTDIR」。請不要指定資料夾，或指定「${PROGRAM_FILES}」中的資料夾。" /SD IDOK
+        MessageBox MB_OK|MB_ICONSTOP "安裝程式只會把 Vyx 放在「${PROGRAM_FILES}」中屬於 Vyx 自己的資料夾（新的或空的資料夾，或 Vyx 原來的資料夾），不會使用「$INSTDIR」。請不要指定資料夾，或指定「${PROGRAM_FILES}」中新的資料夾。" /SD IDOK
         SetErrorLevel 4
         Quit
     ${EndIf}
     Pop $0
 FunctionEnd
 
-; The extracted version, in $INSTDIR\Update, replaces the earlier one all together, or not at all.
+; Before anything is extracted: a swap that an earlier run left half done is made whole, one
+; that waits for the restart is dropped (this install replaces it), and $INSTDIR\Update is an
+; empty folder that only administrators and SYSTEM reach. A staging folder that is not the
+; installer's own is refused, never emptied.
+Function PrepareStaging
+    Push $0
+    CreateDirectory "$INSTDIR"
+    !insertmacro RunHelper "" SetupKREV.exe '/stage "$INSTDIR" "$PLUGINSDIR\report.txt"'
+    ${If} $0 == 6
+        MessageBox MB_OK|MB_ICONSTOP "上次的更新沒有完成，且以下檔案無法還原，請關閉使用它們的程式後重新安裝 Vyx：$\r$\n$R8" /SD IDOK
+        SetErrorLevel 6
+        Quit
+    ${ElseIf} $0 != 0
+        MessageBox MB_OK|MB_ICONSTOP "「$INSTDIR」中的暫存資料夾不是安裝程式建立的，安裝程式不會使用或清除它，沒有做任何變更：$\r$\n$R8" /SD IDOK
+        SetErrorLevel 2
+        Quit
+    ${EndIf}
+    Pop $0
+FunctionEnd
+
+; The extracted version, in $INSTDIR\Update, replaces the earlier one all together: now, or, when
+; another program holds a file of ours, at the next restart ($R7 is then 3010).
 Function UpdateProgramFolder
     Push $0
     !insertmacro RunHelper "" SetupKREV.exe '/update "$INSTDIR" "$PLUGINSDIR\report.txt"'
-    ${If} $0 == 6
+    ${If} $0 == 3010
+        DetailPrint "以下檔案正被其他程式使用，電腦重新啟動時，Vyx 的所有檔案會一起更新：$R8"
+        SetRebootFlag true
+        StrCpy $R7 3010
+    ${ElseIf} $0 == 6
         MessageBox MB_OK|MB_ICONSTOP "無法更新 Vyx，且以下檔案無法還原為原來的版本，請重新安裝：$\r$\n$R8" /SD IDOK
         SetErrorLevel 6
         Quit
@@ -229,10 +263,12 @@ Function KeepOnlyDataInTheEarlierFolder
     Pop $0
 FunctionEnd
 
-; A file of ours that the uninstaller could not remove is listed in $R9.
+; A file of ours that the uninstaller can remove neither now nor at the next restart (one that
+; another program holds goes then) is listed in $R9.
 !macro RemoveOurFile PATH
-    Delete "${PATH}"
-    ${If} ${FileExists} "${PATH}"
+    ClearErrors
+    Delete /REBOOTOK "${PATH}"
+    ${If} ${Errors}
         StrCpy $R9 "$R9$\r$\n${PATH}"
     ${EndIf}
 !macroend
@@ -246,6 +282,8 @@ Section "Vyx"
     ExecWait '"$PLUGINSDIR\CloseKREV.exe" /installed "${EARLIER_FOLDER}"'
 
     ; The new version beside the earlier one, until it replaces it all together.
+    StrCpy $R7 0
+    Call PrepareStaging
     SetOutPath "$INSTDIR\Update"
     SetOverwrite on
     !insertmacro ExtractPrograms
@@ -255,13 +293,10 @@ Section "Vyx"
     Call UpdateProgramFolder
     Call KeepOnlyDataInTheEarlierFolder
 
-    ; The installing user's leftovers of an earlier per-user install: its entry and shortcuts
-    ; would show Vyx twice and start a second Krev at logon.
-    SetShellVarContext current
-    Delete "$SMSTARTUP\${PRODUCT}.lnk"
-    RMDir /r "$SMPROGRAMS\${PRODUCT}"
+    ; The installing user's leftovers of an earlier per-user install: its entry here, its
+    ; shortcuts by SetupKREV.exe /user below, which removes only our names and follows no link
+    ; (the user's Start menu is theirs to arrange).
     DeleteRegKey HKCU "${UNINSTALL_KEY}"
-    SetShellVarContext all
 
     ; Every other user's working folder is prepared at their next logon; the installing user's now.
     WriteRegStr HKLM "${ACTIVE_SETUP_KEY}" "" "${PRODUCT}"
@@ -292,6 +327,12 @@ Section "Vyx"
     ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
     IntFmt $0 "0x%08X" $0
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+
+    ; Deployment tools take 3010 (ERROR_SUCCESS_REBOOT_REQUIRED) as done once Windows restarts.
+    ${If} $R7 == 3010
+        MessageBox MB_OK|MB_ICONINFORMATION "Vyx 的檔案正被其他程式使用。電腦下次重新啟動時，Vyx 的更新就會完成；在那之前，仍會使用原來的版本。" /SD IDOK
+        SetErrorLevel 3010
+    ${EndIf}
 SectionEnd
 
 ; Not as this elevated installer (every card would open the browser elevated, and Explorer's
@@ -303,8 +344,15 @@ FunctionEnd
 
 Section "Uninstall"
     Call un.PrepareHelpers
-    ; Nothing is removed while a Krev runs from here or another program holds a file of ours.
+    ; Nothing is removed while a Krev runs from here; what another program holds goes at the
+    ; next restart.
     Call un.EndRunningKrev
+    StrCpy $R9 ""
+    ; The staging folders by our names alone, and a swap waiting for the restart dropped.
+    !insertmacro RunHelper "un." SetupKREV.exe '/remove-staging "$INSTDIR" "$PLUGINSDIR\report.txt"'
+    ${If} $0 != 0
+        StrCpy $R9 "$R9$\r$\n$R8"
+    ${EndIf}
     ; Nothing may start what is being removed.
     Delete "$SMSTARTUP\${PRODUCT}.lnk"
     Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"
@@ -313,12 +361,8 @@ Section "Uninstall"
     RMDir "$SMPROGRAMS\${PRODUCT}"
     DeleteRegKey HKLM "${ACTIVE_SETUP_KEY}"
 
-    StrCpy $R9 ""
     !insertmacro RemovePrograms
     !insertmacro RemoveOurFile "$INSTDIR\StartingReader.ini"
-    ; What an interrupted update left.
-    RMDir /r "$INSTDIR\Update"
-    RMDir /r "$INSTDIR\Previous"
 
     ; The uninstalling user's own folder (a link there is left alone), and C:\KREV's
     ; DefaultCheck.htm. Other users' folders stay in their profiles.
@@ -335,17 +379,21 @@ Section "Uninstall"
     ${EndIf}
 
     ; The entry and the uninstaller stay while a file of ours is left, so that it can be removed
-    ; later.
+    ; later; what goes at the next restart is not left.
     ${If} $R9 == ""
-        Delete "$INSTDIR\Uninstall.exe"
-        RMDir "$INSTDIR"
+        Delete /REBOOTOK "$INSTDIR\Uninstall.exe"
+        RMDir /REBOOTOK "$INSTDIR"
         DeleteRegKey HKLM "${UNINSTALL_KEY}"
         ${If} ${FileExists} "$INSTDIR\*.*"
+        ${AndIfNot} ${RebootFlag}
             StrCpy $R9 "$\r$\n$INSTDIR"
         ${EndIf}
     ${EndIf}
     ${If} $R9 != ""
         MessageBox MB_OK|MB_ICONEXCLAMATION "Vyx 無法移除以下項目（它們可能正被使用，或資料夾中還有別的檔案）：$R9" /SD IDOK
         SetErrorLevel 7
+    ${ElseIf} ${RebootFlag}
+        MessageBox MB_OK|MB_ICONINFORMATION "有些 Vyx 的檔案正被其他程式使用，電腦下次重新啟動時會移除它們。" /SD IDOK
+        SetErrorLevel 3010
     ${EndIf}
 SectionEnd

@@ -97,6 +97,27 @@ public:
     // long; empty when it cannot be.
     virtual std::string fullPath(const std::string& path) = 0;
 
+    // A new folder whose rights are for Administrators and SYSTEM alone, none inherited, owned
+    // by Administrators: no user can open, add or change anything in it. False when something
+    // has the name already (never made through a link).
+    virtual bool createPrivateFolder(const std::string& path) = 0;
+    // A folder that is no link or junction, owned by Administrators or SYSTEM, whose rights
+    // are for those two alone and not inherited: one that createPrivateFolder made. On a volume
+    // that keeps no rights (FAT), where every user may change everything, any plain folder.
+    virtual bool isPrivateFolder(const std::string& path) = 0;
+    // Owned by Administrators or SYSTEM: an administrator's program made it, not a user. On a
+    // volume that keeps no owners, any plain folder.
+    virtual bool ownedByAdministrators(const std::string& path) = 0;
+    // A file with these bytes in place of any earlier one, all or nothing, on the disk when
+    // this returns.
+    virtual bool replaceFile(const std::string& path, const std::string& bytes) = 0;
+    // Hands Windows a rename (or, when `to` is empty, a removal) for the next restart: the
+    // session manager carries them out in the order given, before any process runs.
+    virtual bool renameAtRestart(const std::string& from, const std::string& to) = 0;
+    // Drops the renames at restart whose source or target lies below `folder`; every other one
+    // stays as it was.
+    virtual bool forgetRenamesAtRestart(const std::string& folder) = 0;
+
 protected:
     ~Folders() = default;
 };

@@ -53,7 +53,9 @@ bool carrySettings(platform::Folders& folders, platform::Files& files, const std
                    const std::string& staging) {
     if (folders.pathState(programFolder + "\\" + user_folder::kStartingSettings).exists) return true;
     const auto earlier = hold(folders, kFolder);
-    if (earlier == nullptr) return true;
+    // Any user may make C:\KREV: its settings become every user's only when an earlier install,
+    // an administrator's, made it.
+    if (earlier == nullptr || !folders.ownedByAdministrators(kFolder)) return true;
     std::string bytes;
     if (!earlier->readFile(user_folder::kStartingSettings, kSettingsLimit, bytes) &&
         !earlier->readFile(user_folder::kSettings, kSettingsLimit, bytes)) {

@@ -15,7 +15,8 @@ constexpr char kFolder[] = "C:\\KREV";
 // The shared settings of an earlier install there (its StartingReader.ini, or the per-user
 // install's Reader.ini), reduced to the reader and the registration flag, become
 // <staging>\StartingReader.ini: every user's starting settings. Nothing is done when the program
-// folder has starting settings of its own already. False when they could not be written.
+// folder has starting settings of its own already, or when C:\KREV is owned by a user rather
+// than by Administrators or SYSTEM. False when they could not be written.
 bool carrySettings(platform::Folders& folders, platform::Files& files, const std::string& programFolder,
                    const std::string& staging);
 

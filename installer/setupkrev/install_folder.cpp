@@ -1,6 +1,11 @@
 #include "installer/setupkrev/install_folder.h"
 
 #include <cstring>
+#include <vector>
+
+#include "installer/setupkrev/program_update.h"
+#include "krev/user_folder.h"
+#include "product_config.h"
 
 namespace install_folder {
 
@@ -28,9 +33,24 @@ bool plainName(const std::string& name) {
     return true;
 }
 
+constexpr const char* kOurNames[] = {KREV_INSTALLED_FILES, user_folder::kStartingSettings, program_update::kStaging,
+                                     program_update::kPrevious, program_update::kPending};
+
+bool onlyOurNames(platform::Folders& folders, const std::string& folder, bool& empty) {
+    std::vector<std::string> names;
+    if (!folders.listFolder(folder, names)) return false;
+    empty = names.empty();
+    for (const std::string& name : names) {
+        bool ours = false;
+        for (const char* our : kOurNames) ours = ours || samePath(name, our);
+        if (!ours) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-bool acceptable(platform::Folders& folders, const std::string& named) {
+bool acceptable(platform::Folders& folders, const std::string& named, const std::string& entryFolder) {
     const std::string full = folders.fullPath(named);
     const std::size_t separator = full.rfind('\\');
     if (full.empty() || separator == std::string::npos) return false;
@@ -43,7 +63,12 @@ bool acceptable(platform::Folders& folders, const std::string& named) {
     }
     if (!inProgramFiles || folders.pathState(parent).reparsePoint) return false;
     const platform::PathState state = folders.pathState(full);
-    return !state.exists || (state.folder && !state.reparsePoint);
+    if (!state.exists) return true;
+    if (!state.folder || state.reparsePoint) return false;
+    bool empty = false;
+    if (!onlyOurNames(folders, full, empty)) return false;
+    const std::string entry = entryFolder.empty() ? std::string() : folders.fullPath(entryFolder);
+    return empty || (!entry.empty() && samePath(entry, full));
 }
 
 }  // namespace install_folder

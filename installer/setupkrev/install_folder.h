@@ -11,6 +11,9 @@ namespace install_folder {
 
 // True for a folder that is, or will be made, "<program files>\<name>": the path resolved as
 // Windows resolves it, the name a plain folder name, no link or junction on the way or at it.
-bool acceptable(platform::Folders& folders, const std::string& named);
+// A folder that exists is taken only when it is empty, or when it holds nothing but our names
+// and is `entryFolder`, the folder our entry in "Programs and Features" names (a repair or an
+// upgrade): another product's folder is never adopted, nor anything in it removed.
+bool acceptable(platform::Folders& folders, const std::string& named, const std::string& entryFolder);
 
 }  // namespace install_folder

@@ -1,11 +1,19 @@
 // SetupKREV.exe: the installer's helper. No window. The installer and the uninstaller run it
 // elevated from their temporary folder; the shortcuts and Active Setup run the installed copy
 // as each user. Reports are UTF-16, one name to a line, for the installer's messages and log.
-//   /check-folder <folder>  whether the programs may go there (install_folder.h): 0, or 4.
+//   /check-folder <folder> <entry folder>  whether the programs may go there (install_folder.h):
+//       0, or 4.
+//   /stage <folder> <report>  before anything is extracted (program_update.h): an interrupted
+//       swap made whole, a swap waiting for the restart dropped, <folder>\Update an empty private
+//       folder: 0; 2 when a staging folder is refused (reported); 6 when an interrupted swap
+//       could not be made whole (what is not, reported).
 //   /update <folder> <report>  the extracted new version (in <folder>\Update) replaces the
 //       earlier one all together, with the shared settings of an earlier layout carried
-//       (program_update.h, earlier_layout.h): 0; 2 when nothing changed (the files in use, or
-//       the one that failed, reported); 6 when an earlier file could not be put back.
+//       (program_update.h, earlier_layout.h): 0; 3010 when files are held (reported) and the
+//       whole version replaces the earlier at the next restart; 2 when nothing changed (the file
+//       that failed, reported); 6 when earlier files could not be put back (exactly those).
+//   /remove-staging <folder> <report>  (the uninstaller) our names in the staging folders, and a
+//       swap waiting for the restart dropped: 0, or 7 (what is left, reported).
 //   /data-folder <program folder> <report>  C:\KREV keeps only DefaultCheck.htm: 0; 1 when it
 //       is a link, a junction or a file and was left alone; 7 when files of ours are left there
 //       (reported).
@@ -18,7 +26,8 @@
 //   /remove-user <report>  (the uninstaller) the user's files of ours: 0, or 7 (reported).
 //   /start  (the Startup and Start-menu shortcuts): does what /user does (also when the user
 //       removed the folder), then starts Krev in it. Exit code 0, 1 when Krev could
-//       not be started.
+//       not be started; when a program of ours is missing from the program folder, the user is
+//       told that Vyx must be installed again, and nothing is started (1).
 //   /start-as-user  (the installer's finish page): starts "/start" for the user who owns the
 //       desktop (desktop_start.h): 0, or 1 when nothing was started.
 //   Exit code 2 for a command line it does not understand.
@@ -26,6 +35,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -34,9 +44,11 @@
 #include "installer/setupkrev/install_folder.h"
 #include "installer/setupkrev/program_update.h"
 #include "krev/user_folder.h"
+#include "platform/win32/cp950_win32.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/processes_win32.h"
 #include "platform/win32/system_library.h"
+#include "product_config.h"
 
 namespace {
 
@@ -199,19 +211,41 @@ private:
 // An earlier per-user install's entry in "Programs and Features" and its shortcuts in the user's
 // own Startup folder and Start menu would list Vyx twice and start a second Krev (from a folder
 // that the upgrade emptied) at every logon. This install's shortcuts are the all-users ones.
-void removeEarlierPerUserInstall() {
+// The folders are the user's, who may have made either a link to anywhere: each is held first,
+// which no link passes, and only our names in it go.
+void removeEarlierPerUserInstall(platform::Folders& folders) {
     wchar_t folder[MAX_PATH];
-    if (SHGetFolderPathW(nullptr, CSIDL_STARTUP, nullptr, SHGFP_TYPE_CURRENT, folder) == S_OK) {
-        DeleteFileW((std::wstring(folder) + L"\\Vyx.lnk").c_str());
-    }
-    if (SHGetFolderPathW(nullptr, CSIDL_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, folder) == S_OK) {
-        const std::wstring menu = std::wstring(folder) + L"\\Vyx";
-        for (const wchar_t* name : {L"\\Vyx.lnk", L"\\Vyx 入口網站.lnk", L"\\移除 Vyx.lnk"}) {
-            DeleteFileW((menu + name).c_str());
+    const auto removeOurs = [&](int which, const char* below, std::initializer_list<const char*> names) {
+        if (SHGetFolderPathW(nullptr, which, nullptr, SHGFP_TYPE_CURRENT, folder) != S_OK) return;
+        platform::Hold hold;
+        const auto held = folders.holdFolder(platform::win32::utf8FromWide(folder) + below, false, hold);
+        if (held == nullptr) return;
+        for (const char* name : names) {
+            if (held->entry(name) == platform::Entry::plainFile) held->removeFile(name);
         }
-        RemoveDirectoryW(menu.c_str());
-    }
+        if (*below != '\0') held->removeIfEmpty();
+    };
+    removeOurs(CSIDL_STARTUP, "", {"Vyx.lnk"});
+    removeOurs(CSIDL_PROGRAMS, "\\Vyx", {"Vyx.lnk", u8"Vyx 入口網站.lnk", u8"移除 Vyx.lnk"});
     RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vyx");
+}
+
+int reported(const program_update::Result& result, const wchar_t* report) {
+    writeReport(report, result.names);
+    return program_update::exitCode(result.outcome);
+}
+
+// A Krev started without its card library or a program it starts would fail later, or find a
+// DLL of the name elsewhere: the user is told to install Vyx again instead.
+bool programsComplete(platform::Folders& folders, const std::string& programFolder) {
+    std::string missing;
+    for (const char* name : {KREV_PROGRAM_FILES}) {
+        if (!folders.pathState(programFolder + "\\" + name).exists) missing += std::string(missing.empty() ? "" : "、") + name;
+    }
+    if (missing.empty()) return true;
+    const std::string text = "Vyx 的程式檔案不完整（缺少 " + missing + "），無法啟動。請重新安裝 Vyx。";
+    MessageBoxW(nullptr, platform::win32::wideFromCp950(text.c_str()).c_str(), L"Vyx", MB_OK | MB_ICONSTOP);
+    return false;
 }
 
 int update(platform::win32::Win32Files& files, const std::string& folder, const wchar_t* report) {
@@ -220,9 +254,7 @@ int update(platform::win32::Win32Files& files, const std::string& folder, const 
         writeReport(report, {user_folder::kStartingSettings});
         return program_update::exitCode(program_update::Outcome::rolledBack);
     }
-    const program_update::Result result = program_update::apply(files, folder);
-    writeReport(report, result.names);
-    return program_update::exitCode(result.outcome);
+    return reported(program_update::apply(files, folder), report);
 }
 
 int dataFolder(platform::win32::Win32Files& files, const std::string& programFolder, const wchar_t* report) {
@@ -242,18 +274,25 @@ int run(int count, wchar_t** arguments) {
     const auto is = [&](const wchar_t* command, int argumentCount) {
         return lstrcmpiW(arguments[1], command) == 0 && count == argumentCount + 2;
     };
-    if (is(L"/check-folder", 1)) return install_folder::acceptable(files, folderArgument(arguments[2])) ? 0 : 4;
+    if (is(L"/check-folder", 2)) {
+        return install_folder::acceptable(files, folderArgument(arguments[2]), folderArgument(arguments[3])) ? 0 : 4;
+    }
+    if (is(L"/stage", 2)) return reported(program_update::prepare(files, folderArgument(arguments[2])), arguments[3]);
     if (is(L"/update", 2)) return update(files, folderArgument(arguments[2]), arguments[3]);
+    if (is(L"/remove-staging", 2)) {
+        return leftBehind(program_update::removeStaging(files, folderArgument(arguments[2])), arguments[3]);
+    }
     if (is(L"/data-folder", 2)) return dataFolder(files, folderArgument(arguments[2]), arguments[3]);
     if (is(L"/remove-data", 1)) return leftBehind(earlier_layout::remove(files), arguments[2]);
     if (is(L"/remove-user", 1)) return leftBehind(user_folder::remove(files), arguments[2]);
     if (is(L"/user", 0)) {
-        removeEarlierPerUserInstall();
+        removeEarlierPerUserInstall(files);
         return user_folder::prepare(files, files.programFolder()) ? 0 : 1;
     }
     if (is(L"/start", 0)) {
-        removeEarlierPerUserInstall();
+        removeEarlierPerUserInstall(files);
         const std::string program = files.programFolder();
+        if (!programsComplete(files, program)) return 1;
         return startKrev(program, user_folder::folderToWorkIn(files, program)) ? 0 : 1;
     }
     if (is(L"/start-as-user", 0)) {

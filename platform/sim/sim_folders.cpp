@@ -110,7 +110,9 @@ bool SimPlatform::removeFolder(const std::string& path) {
     // Windows removes no folder that is a process's working folder.
     if (cp950::equalsIgnoreCase(fullPath(path).c_str(), fullPath(workingFolder_).c_str())) return false;
     std::error_code failed;
-    return fs::is_directory(pathOf(path)) && fs::remove(pathOf(path), failed) && !failed;
+    const bool removed = fs::is_directory(pathOf(path)) && fs::remove(pathOf(path), failed) && !failed;
+    if (removed) privateFolders.erase(path);
+    return removed;
 }
 
 bool SimPlatform::removeFile(const std::string& path) {
@@ -119,6 +121,8 @@ bool SimPlatform::removeFile(const std::string& path) {
 }
 
 bool SimPlatform::moveFile(const std::string& from, const std::string& to) {
+    if (renamesUntilKilled == 0) throw ProcessKilled{};
+    if (renamesUntilKilled > 0) --renamesUntilKilled;
     moves.push_back(from + " -> " + to);
     if (failMovesOf.count(from) != 0 || filesInUse.count(from) != 0 || pathState(to).exists ||
         !pathState(from).exists) {
@@ -126,6 +130,7 @@ bool SimPlatform::moveFile(const std::string& from, const std::string& to) {
     }
     std::error_code failed;
     fs::rename(pathOf(from), pathOf(to), failed);
+    if (!failed && afterMove) afterMove(to);
     return !failed;
 }
 
@@ -167,6 +172,73 @@ std::string SimPlatform::fullPath(const std::string& path) {
         }
     }
     return parts.size() == 1 ? resolved + "\\" : resolved;
+}
+
+}  // namespace platform::sim
+
+namespace platform::sim {
+
+namespace {
+
+// Whether `path` is `folder` or lies below it, letter case aside.
+bool below(const std::string& path, const std::string& folder) {
+    if (path.size() < folder.size()) return false;
+    if (!cp950::equalsIgnoreCase(path.substr(0, folder.size()).c_str(), folder.c_str())) return false;
+    return path.size() == folder.size() || path[folder.size()] == '\\';
+}
+
+}  // namespace
+
+bool SimPlatform::createPrivateFolder(const std::string& path) {
+    if (pathState(path).exists) return false;
+    std::error_code failed;
+    if (!fs::create_directory(pathOf(path), failed) || failed) return false;
+    privateFolders.insert(path);
+    return true;
+}
+
+bool SimPlatform::isPrivateFolder(const std::string& path) {
+    const PathState state = pathState(path);
+    return state.exists && state.folder && !state.reparsePoint && privateFolders.count(path) != 0;
+}
+
+bool SimPlatform::ownedByAdministrators(const std::string& path) {
+    return pathState(path).exists && userOwned.count(path) == 0;
+}
+
+bool SimPlatform::replaceFile(const std::string& path, const std::string& bytes) {
+    std::ofstream file(pathOf(path), std::ios::binary | std::ios::trunc);
+    file << bytes;
+    return static_cast<bool>(file);
+}
+
+bool SimPlatform::renameAtRestart(const std::string& from, const std::string& to) {
+    if (restartRenamesRefused) return false;
+    renamesAtRestart.emplace_back(from, to);
+    return true;
+}
+
+bool SimPlatform::forgetRenamesAtRestart(const std::string& folder) {
+    std::vector<std::pair<std::string, std::string>> kept;
+    for (const auto& rename : renamesAtRestart) {
+        if (!below(rename.first, folder) && !(below(rename.second, folder))) kept.push_back(rename);
+    }
+    renamesAtRestart = kept;
+    return true;
+}
+
+void SimPlatform::restart() {
+    filesInUse.clear();
+    for (const auto& [from, to] : renamesAtRestart) {
+        std::error_code failed;
+        if (to.empty()) {
+            fs::remove(pathOf(from), failed);
+        } else {
+            fs::remove(pathOf(to), failed);
+            fs::rename(pathOf(from), pathOf(to), failed);
+        }
+    }
+    renamesAtRestart.clear();
 }
 
 }  // namespace platform::sim

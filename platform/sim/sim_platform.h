@@ -169,6 +169,16 @@ public:
     std::set<std::string> filesInUse;     // paths that another process holds open
     std::set<std::string> failMovesOf;    // paths whose renames fail
     std::vector<std::string> moves;       // "from -> to", in order
+    // The process is ended (ProcessKilled thrown) at the rename after this many more of them.
+    int renamesUntilKilled = -1;
+    std::function<void(const std::string& to)> afterMove;  // another process acts once a rename is done
+    struct ProcessKilled {};
+    std::set<std::string> privateFolders;   // made by createPrivateFolder (or as if)
+    std::set<std::string> userOwned;        // made by a user, not by an administrator's program
+    std::vector<std::pair<std::string, std::string>> renamesAtRestart;  // what Windows does at restart
+    bool restartRenamesRefused = false;
+    // The machine restarts: the session manager carries out the renames at restart, in order.
+    void restart();
 
     // Files live below a real temporary folder, removed with the simulation: "C:\\Work\\x" is
     // <root>/C/Work/x. The working directory starts as C:\\Work, the program folder is elsewhere.
@@ -293,6 +303,12 @@ public:
     bool setWorkingFolder(const std::string& path) override;
     std::vector<std::string> programFilesFolders() override { return programFiles; }
     std::string fullPath(const std::string& path) override;
+    bool createPrivateFolder(const std::string& path) override;
+    bool isPrivateFolder(const std::string& path) override;
+    bool ownedByAdministrators(const std::string& path) override;
+    bool replaceFile(const std::string& path, const std::string& bytes) override;
+    bool renameAtRestart(const std::string& from, const std::string& to) override;
+    bool forgetRenamesAtRestart(const std::string& folder) override;
     static std::string comboKey(WindowHandle dialog, unsigned control);
 
     std::string readerList;  // what SC_GetReaderList writes, at most 65025 bytes

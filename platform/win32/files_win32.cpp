@@ -1,7 +1,12 @@
 #include "platform/win32/files_win32.h"
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <shlobj.h>
+
+#include <cwchar>
+#include <vector>
 
 #include "platform/profile_text.h"
 #include "platform/win32/cp950_win32.h"
@@ -219,6 +224,225 @@ std::string Win32Files::fullPath(const std::string& path) {
     std::wstring joined(longer);
     if (joined.back() != L'\\') joined += L'\\';
     return utf8FromWide((joined + result.substr(separator + 1)).c_str());
+}
+
+namespace {
+
+// Full control for Administrators and SYSTEM, on the folder and everything in it, and nothing
+// inherited from the folder above (P). The owner is the creator's default: Administrators for an
+// elevated administrator, SYSTEM for a deployment tool's service.
+constexpr wchar_t kPrivateRights[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+constexpr wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
+
+bool administratorsOrSystem(PSID sid) {
+    return sid != nullptr && IsValidSid(sid) &&
+           (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid));
+}
+
+// A folder's owner and rights, read through a handle on the entry itself (never what a link
+// leads to); false for a link, a junction or a file.
+struct FolderSecurity {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PSID owner = nullptr;
+    PACL rights = nullptr;
+    ~FolderSecurity() {
+        if (descriptor != nullptr) LocalFree(descriptor);
+    }
+    bool read(const std::string& path, SECURITY_INFORMATION what) {
+        const HANDLE folder = CreateFileW(wideFromUtf8(path).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (folder == INVALID_HANDLE_VALUE) return false;
+        BY_HANDLE_FILE_INFORMATION information{};
+        const bool plainFolder = GetFileInformationByHandle(folder, &information) &&
+                                 (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                                 (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+        const bool read = plainFolder && GetSecurityInfo(folder, SE_FILE_OBJECT, what, &owner, nullptr, &rights,
+                                                         nullptr, &descriptor) == ERROR_SUCCESS;
+        CloseHandle(folder);
+        return read;
+    }
+};
+
+// "\??\C:\x" or "!\??\C:\x", as the session manager's list holds them, below `folder`.
+bool renameBelow(const std::wstring& entry, const std::wstring& folder) {
+    std::wstring path = entry;
+    if (!path.empty() && path[0] == L'!') path.erase(0, 1);
+    if (path.compare(0, 4, L"\\??\\") == 0) path.erase(0, 4);
+    if (path.size() < folder.size() || _wcsnicmp(path.c_str(), folder.c_str(), folder.size()) != 0) return false;
+    return path.size() == folder.size() || path[folder.size()] == L'\\';
+}
+
+}  // namespace
+
+// Made with the rights at once, so that no moment passes in which it has others; then owned by
+// Administrators and its rights set once more through a handle on it, which a SYSTEM process's
+// folder needs for the owner, and which a file system that kept no rights at creation takes.
+bool Win32Files::createPrivateFolder(const std::string& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPrivateRights, SDDL_REVISION_1, &descriptor, nullptr)) {
+        return false;
+    }
+    const std::wstring name = wideFromUtf8(path);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    bool made = CreateDirectoryW(name.c_str(), &attributes) != FALSE;
+    if (made) {
+        const HANDLE folder = CreateFileW(name.c_str(), WRITE_DAC | WRITE_OWNER | READ_CONTROL, 0, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                          nullptr);
+        BYTE administrators[SECURITY_MAX_SID_SIZE];
+        DWORD size = sizeof administrators;
+        PACL rights = nullptr;
+        BOOL present = FALSE;
+        BOOL defaulted = FALSE;
+        made = folder != INVALID_HANDLE_VALUE &&
+               CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
+               GetSecurityDescriptorDacl(descriptor, &present, &rights, &defaulted) && present &&
+               SetSecurityInfo(folder, SE_FILE_OBJECT,
+                               OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                               administrators, nullptr, rights, nullptr) == ERROR_SUCCESS;
+        if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
+        if (!made) RemoveDirectoryW(name.c_str());
+    }
+    LocalFree(descriptor);
+    return made;
+}
+
+namespace {
+
+bool privateBySecurity(const std::string& path) {
+    FolderSecurity security;
+    if (!security.read(path, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION)) return false;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (!administratorsOrSystem(security.owner) || security.rights == nullptr ||
+        !GetSecurityDescriptorControl(security.descriptor, &control, &revision) || (control & SE_DACL_PROTECTED) == 0) {
+        return false;
+    }
+    for (DWORD index = 0; index < security.rights->AceCount; ++index) {
+        void* entry = nullptr;
+        if (!GetAce(security.rights, index, &entry)) return false;
+        const auto* header = static_cast<ACE_HEADER*>(entry);
+        if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;  // denies grant nobody anything
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;
+        const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+        if (!administratorsOrSystem(const_cast<DWORD*>(&allowed->SidStart))) return false;
+    }
+    return true;
+}
+
+std::string parentOf(const std::string& path) {
+    const std::size_t separator = path.find_last_of('\\');
+    if (separator == std::string::npos) return std::string();
+    return path.substr(0, separator == 2 ? 3 : separator);
+}
+
+}  // namespace
+
+// Whether the volume keeps the rights and owners set on a folder (NTFS does; FAT does not, and
+// neither does Wine, which makes them up from the Unix mode): a folder of ours made beside the
+// one asked about reads back as made, or not. Where rights are not kept, none are enforced:
+// any user may change anything there, and a folder's owner and rights tell nothing.
+bool Win32Files::volumeKeepsRights(const std::string& beside) {
+    const std::string parent = parentOf(beside);
+    if (parent.empty()) return true;
+    const std::string volume = fullPath(parent).substr(0, 3);
+    if (volume == keepsRightsVolume_) return keepsRights_;
+    const std::string probe = parent + "\\~vyx-rights-" + std::to_string(GetCurrentProcessId()) + "-" +
+                              std::to_string(GetTickCount());
+    // A probe that cannot be made proves nothing: the rights count as kept, and checked.
+    if (!createPrivateFolder(probe)) return true;
+    const bool kept = privateBySecurity(probe);
+    RemoveDirectoryW(wideFromUtf8(probe).c_str());
+    keepsRightsVolume_ = volume;
+    keepsRights_ = kept;
+    return kept;
+}
+
+bool Win32Files::isPrivateFolder(const std::string& path) {
+    if (privateBySecurity(path)) return true;
+    const PathState state = pathState(path);
+    return state.exists && state.folder && !state.reparsePoint && !volumeKeepsRights(path);
+}
+
+bool Win32Files::ownedByAdministrators(const std::string& path) {
+    FolderSecurity security;
+    if (security.read(path, OWNER_SECURITY_INFORMATION) && administratorsOrSystem(security.owner)) return true;
+    const PathState state = pathState(path);
+    return state.exists && state.folder && !state.reparsePoint && !volumeKeepsRights(path);
+}
+
+bool Win32Files::replaceFile(const std::string& path, const std::string& bytes) {
+    const std::wstring target = wideFromUtf8(path);
+    const std::wstring written = target + L".new";
+    const HANDLE file = CreateFileW(written.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD count = 0;
+    const bool whole = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &count, nullptr) &&
+                       count == bytes.size() && FlushFileBuffers(file);
+    CloseHandle(file);
+    if (whole && MoveFileExW(written.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
+    DeleteFileW(written.c_str());
+    return false;
+}
+
+bool Win32Files::renameAtRestart(const std::string& from, const std::string& to) {
+    const std::wstring source = wideFromUtf8(from);
+    if (to.empty()) return MoveFileExW(source.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+    return MoveFileExW(source.c_str(), wideFromUtf8(to).c_str(),
+                       MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+bool Win32Files::forgetRenamesAtRestart(const std::string& folder) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    DWORD type = 0;
+    DWORD size = 0;
+    LONG status = RegQueryValueExW(key, kPendingRenames, nullptr, &type, nullptr, &size);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        RegCloseKey(key);
+        return true;
+    }
+    std::vector<wchar_t> list(size / sizeof(wchar_t) + 2, L'\0');
+    status = RegQueryValueExW(key, kPendingRenames, nullptr, &type, reinterpret_cast<BYTE*>(list.data()), &size);
+    if (status != ERROR_SUCCESS || type != REG_MULTI_SZ) {
+        RegCloseKey(key);
+        return false;
+    }
+    // Pairs of source and target; a removal's target is empty.
+    std::vector<std::wstring> entries;
+    for (std::size_t at = 0; at < size / sizeof(wchar_t);) {
+        const std::wstring entry(&list[at]);
+        entries.push_back(entry);
+        at += entry.size() + 1;
+    }
+    while (!entries.empty() && entries.back().empty() && entries.size() % 2 == 1) entries.pop_back();
+    const std::wstring ours = wideFromUtf8(folder);
+    std::wstring kept;
+    bool changed = false;
+    for (std::size_t at = 0; at + 1 < entries.size(); at += 2) {
+        if (renameBelow(entries[at], ours) || renameBelow(entries[at + 1], ours)) {
+            changed = true;
+            continue;
+        }
+        kept += entries[at] + L'\0' + entries[at + 1] + L'\0';
+    }
+    bool done = true;
+    if (changed && kept.empty()) {
+        done = RegDeleteValueW(key, kPendingRenames) == ERROR_SUCCESS;
+    } else if (changed) {
+        kept += L'\0';
+        done = RegSetValueExW(key, kPendingRenames, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
+                              static_cast<DWORD>(kept.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+    }
+    RegCloseKey(key);
+    return done;
 }
 
 }  // namespace platform::win32

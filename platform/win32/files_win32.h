@@ -47,6 +47,17 @@ public:
     bool setWorkingFolder(const std::string& path) override;
     std::vector<std::string> programFilesFolders() override;
     std::string fullPath(const std::string& path) override;
+    bool createPrivateFolder(const std::string& path) override;
+    bool isPrivateFolder(const std::string& path) override;
+    bool ownedByAdministrators(const std::string& path) override;
+    bool replaceFile(const std::string& path, const std::string& bytes) override;
+    bool renameAtRestart(const std::string& from, const std::string& to) override;
+    bool forgetRenamesAtRestart(const std::string& folder) override;
+
+private:
+    bool volumeKeepsRights(const std::string& beside);
+    std::string keepsRightsVolume_;
+    bool keepsRights_ = true;
 };
 
 }  // namespace platform::win32

@@ -20,7 +20,8 @@ constexpr char kProgramFolder[] = "C:\\Program Files\\Vyx";
 constexpr char kStaging[] = "C:\\Program Files\\Vyx\\Update";
 constexpr char kEarlier[] = "C:\\KREV";
 constexpr char kUserFolder[] = "C:\\Users\\Lin\\AppData\\Roaming\\Vyx";
-const std::vector<std::string> kPrograms{"CloseKREV.exe", "Farrow.exe", "Krev.exe", "SC.dll"};
+// In the order the installer's list names them, which is the order of the swap.
+const std::vector<std::string> kPrograms{"Krev.exe", "Farrow.exe", "SC.dll", "CloseKREV.exe"};
 
 class InstallerHelper : public ::testing::Test {
 protected:
@@ -49,56 +50,211 @@ TEST_F(InstallerHelper, TheProgramsGoOnlyIntoAFolderOfTheirOwnDirectlyInProgramF
     sim.longNames = {{"C:\\PROGRA~1", "C:\\Program Files"}};
     for (const char* accepted : {"C:\\Program Files\\Vyx", "c:\\program files (x86)\\Vyx\\", "C:\\PROGRA~1\\Vyx",
                                  "C:\\Program Files\\Quenby\\..\\Vyx"}) {
-        EXPECT_TRUE(install_folder::acceptable(sim, accepted)) << accepted;
+        EXPECT_TRUE(install_folder::acceptable(sim, accepted, "")) << accepted;
     }
     fs::create_directories(sim.pathOf("C:\\Program Files\\Quenby"));
     sim.writeFile("C:\\Program Files\\Vyx.txt", "a file");
     for (const char* refused : {"C:\\KREV", "C:\\Program Files", "C:\\Program Files\\Quenby\\Vyx", "C:\\",
                                 "C:\\Program Files\\Vyx:hidden", "C:\\Program Files\\..\\Users\\Vyx",
                                 "C:\\Program Files\\Vyx.", "C:\\Program Files\\Vyx.txt", ""}) {
-        EXPECT_FALSE(install_folder::acceptable(sim, refused)) << refused;
+        EXPECT_FALSE(install_folder::acceptable(sim, refused, "")) << refused;
     }
+    // An existing folder: empty, or ours and named by our entry; never another product's.
+    const std::string publisher = "C:\\Program Files\\Quenby";
+    EXPECT_TRUE(install_folder::acceptable(sim, publisher, "")) << "empty";
+    put(publisher, {"Krev.exe", "SC.dll"}, "ours");
+    fs::create_directories(sim.pathOf(publisher + "\\Update"));
+    EXPECT_TRUE(install_folder::acceptable(sim, publisher, publisher)) << "a repair";
+    EXPECT_FALSE(install_folder::acceptable(sim, publisher, "")) << "ours by name, but no entry names it";
+    EXPECT_FALSE(install_folder::acceptable(sim, publisher, kProgramFolder)) << "ours by name, another entry";
+    put(publisher, {"Quenby Tools.exe"}, "theirs");
+    EXPECT_FALSE(install_folder::acceptable(sim, publisher, publisher)) << "another product's file";
     linkFolder(kProgramFolder, "C:\\Users\\Lin\\Desktop");
-    EXPECT_FALSE(install_folder::acceptable(sim, kProgramFolder));
+    EXPECT_FALSE(install_folder::acceptable(sim, kProgramFolder, ""));
 }
 
-TEST_F(InstallerHelper, AnUpdateReplacesEveryFileOrLeavesTheEarlierVersionWhole) {
-    put(kStaging, kPrograms, "new");
-    EXPECT_EQ(program_update::apply(sim, kProgramFolder).outcome, Outcome::done);
-    EXPECT_EQ(names(kProgramFolder), kPrograms) << "the staging and previous folders are gone";
-    EXPECT_EQ(sim.readFile(std::string(kProgramFolder) + "\\Krev.exe"), "new Krev.exe");
+namespace {
 
-    // Held open by another process: found before anything changes.
-    put(kStaging, kPrograms, "newer");
-    sim.filesInUse = {std::string(kProgramFolder) + "\\SC.dll"};
-    sim.moves.clear();
-    const program_update::Result held = program_update::apply(sim, kProgramFolder);
-    EXPECT_EQ(held.outcome, Outcome::inUse);
-    EXPECT_EQ(held.names, std::vector<std::string>{"SC.dll"});
-    EXPECT_EQ(program_update::exitCode(held.outcome), 2);
-    EXPECT_TRUE(sim.moves.empty());
-    EXPECT_FALSE(sim.pathState(kStaging).exists);
-
-    // A rename that still fails (the file taken meanwhile): the files already replaced go back.
-    put(kStaging, kPrograms, "newer");
-    sim.filesInUse.clear();
-    sim.failMovesOf = {std::string(kStaging) + "\\Krev.exe"};
-    const program_update::Result failed = program_update::apply(sim, kProgramFolder);
-    EXPECT_EQ(failed.outcome, Outcome::rolledBack);
-    EXPECT_EQ(failed.names, std::vector<std::string>{"Krev.exe"});
-    for (const auto& name : kPrograms) {
-        EXPECT_EQ(sim.readFile(std::string(kProgramFolder) + "\\" + name), "new " + name);
+// An earlier version installed and the new one staged as the installer leaves it.
+struct Upgrade : InstallerHelper {
+    Upgrade() {
+        put(kProgramFolder, kPrograms, "old");
+        stage("new");
     }
-    EXPECT_FALSE(sim.pathState(std::string(kProgramFolder) + "\\Previous").exists);
+    void stage(const std::string& version) {
+        EXPECT_EQ(program_update::prepare(sim, kProgramFolder).outcome, Outcome::done);
+        put(kStaging, kPrograms, version);
+    }
+    std::string live(const std::string& name) { return sim.readFile(std::string(kProgramFolder) + "\\" + name); }
+    // Every program of the one version, and nothing of a swap left (a staging folder the next
+    // install made may be there).
+    void expectWhole(const std::string& version) {
+        for (const auto& name : kPrograms) EXPECT_EQ(live(name), version + " " + name);
+        std::vector<std::string> expected = kPrograms;
+        if (sim.pathState(kStaging).exists) expected.push_back("Update");
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(names(kProgramFolder), expected);
+    }
+    // The renames in the order the swap makes them: every earlier file aside, every new one in.
+    std::vector<std::pair<std::string, std::string>> swapRenames() {
+        std::vector<std::pair<std::string, std::string>> renames;
+        for (const auto& name : kPrograms) {
+            renames.emplace_back(std::string(kProgramFolder) + "\\" + name, std::string(kProgramFolder) + "\\Previous\\" + name);
+        }
+        for (const auto& name : kPrograms) renames.emplace_back(std::string(kStaging) + "\\" + name, std::string(kProgramFolder) + "\\" + name);
+        return renames;
+    }
+};
+
+}  // namespace
+
+TEST_F(Upgrade, ReplacesEveryFileAtOnceFromAFolderNoUserReaches) {
+    EXPECT_TRUE(sim.isPrivateFolder(kStaging));
+    const program_update::Result result = program_update::apply(sim, kProgramFolder);
+    EXPECT_EQ(result.outcome, Outcome::done);
+    EXPECT_EQ(program_update::exitCode(result.outcome), 0);
+    expectWhole("new");
+    std::vector<std::string> expected;
+    for (const auto& [from, to] : swapRenames()) expected.push_back(from + " -> " + to);
+    EXPECT_EQ(sim.moves, expected);
+}
+
+TEST_F(Upgrade, AFileHeldByAnotherProgramPutsTheWholeVersionOffToTheNextRestart) {
+    sim.filesInUse = {std::string(kProgramFolder) + "\\SC.dll"};
+    const program_update::Result held = program_update::apply(sim, kProgramFolder);
+    EXPECT_EQ(held.outcome, Outcome::atRestart);
+    EXPECT_EQ(held.names, std::vector<std::string>{"SC.dll"});
+    EXPECT_EQ(program_update::exitCode(held.outcome), 3010);
+    // Until the restart the earlier version runs whole; the new one waits where no user reaches it.
+    for (const auto& name : kPrograms) EXPECT_EQ(live(name), "old " + name);
+    EXPECT_TRUE(sim.isPrivateFolder(std::string(kProgramFolder) + "\\Pending"));
     EXPECT_FALSE(sim.pathState(kStaging).exists);
-    sim.failMovesOf.clear();
-    put(kStaging, kPrograms, "newer");
-    EXPECT_EQ(program_update::apply(sim, kProgramFolder).outcome, Outcome::done) << "the next install";
-    EXPECT_EQ(sim.readFile(std::string(kProgramFolder) + "\\SC.dll"), "newer SC.dll");
+    // One ordered list: every earlier file out, every new one in, then the empty folder.
+    ASSERT_EQ(sim.renamesAtRestart.size(), 2 * kPrograms.size() + 1);
+    for (std::size_t at = 0; at < kPrograms.size(); ++at) {
+        EXPECT_EQ(sim.renamesAtRestart[at].second, "") << "a removal first";
+        EXPECT_EQ(sim.renamesAtRestart[kPrograms.size() + at].first,
+                  std::string(kProgramFolder) + "\\Pending\\" + kPrograms[at]);
+    }
+    // A second install before the restart replaces the list; a rename of another program stays.
+    sim.renamesAtRestart.emplace(sim.renamesAtRestart.begin(), "C:\\Other\\a.dll", "C:\\Other\\b.dll");
+    stage("newer");
+    const program_update::Result again = program_update::apply(sim, kProgramFolder);
+    EXPECT_EQ(again.outcome, Outcome::atRestart);
+    ASSERT_EQ(sim.renamesAtRestart.size(), 2 * kPrograms.size() + 2);
+    EXPECT_EQ(sim.renamesAtRestart.front().first, "C:\\Other\\a.dll");
+    for (const auto& name : kPrograms) EXPECT_EQ(live(name), "old " + name);
+    sim.restart();
+    expectWhole("newer");
+}
+
+TEST_F(Upgrade, ARestartThatCannotBeAskedForChangesNothing) {
+    sim.filesInUse = {std::string(kProgramFolder) + "\\Krev.exe"};
+    sim.restartRenamesRefused = true;
+    EXPECT_EQ(program_update::apply(sim, kProgramFolder).outcome, Outcome::rolledBack);
+    EXPECT_TRUE(sim.renamesAtRestart.empty());
+    sim.filesInUse.clear();
+    expectWhole("old");
+}
+
+TEST_F(Upgrade, AFailingMoveLeavesTheEarlierVersionWholeOrNamesExactlyWhatIsNotBack) {
+    const auto renames = swapRenames();
+    for (std::size_t failing = 0; failing < renames.size(); ++failing) {
+        SCOPED_TRACE("the move that fails: " + renames[failing].first);
+        sim.failMovesOf = {renames[failing].first};
+        const program_update::Result result = program_update::apply(sim, kProgramFolder);
+        EXPECT_EQ(result.outcome, Outcome::rolledBack);
+        EXPECT_EQ(result.names, std::vector<std::string>{kPrograms[failing % kPrograms.size()]});
+        sim.failMovesOf.clear();
+        expectWhole("old");
+        stage("new");
+    }
+    // A file put in place before the failing one is held by a user meanwhile: it cannot go back,
+    // and it alone is named.
+    for (std::size_t failing = kPrograms.size() + 1; failing < renames.size(); ++failing) {
+        const std::string heldName = kPrograms[failing - kPrograms.size() - 1];
+        SCOPED_TRACE("the move that fails: " + renames[failing].first + ", held: " + heldName);
+        sim.failMovesOf = {renames[failing].first};
+        // The user opens the new file the moment it is in place, and holds it.
+        const std::string heldPath = std::string(kProgramFolder) + "\\" + heldName;
+        sim.afterMove = [&](const std::string& to) {
+            if (to == heldPath) sim.failMovesOf.insert(heldPath);
+        };
+        const program_update::Result result = program_update::apply(sim, kProgramFolder);
+        EXPECT_EQ(result.outcome, Outcome::notRestored);
+        EXPECT_EQ(result.names, std::vector<std::string>{heldName});
+        EXPECT_EQ(program_update::exitCode(result.outcome), 6);
+        EXPECT_EQ(live(heldName), "new " + heldName);
+        for (const auto& name : kPrograms) {
+            if (name != heldName) EXPECT_EQ(live(name), "old " + name);
+        }
+        // Once the user lets go, the next install first puts the earlier file back, then updates.
+        sim.afterMove = nullptr;
+        sim.failMovesOf.clear();
+        stage("newer");
+        expectWhole("old");
+        put(kStaging, kPrograms, "newer");
+        EXPECT_EQ(program_update::apply(sim, kProgramFolder).outcome, Outcome::done);
+        expectWhole("newer");
+        put(kProgramFolder, kPrograms, "old");
+        stage("new");
+    }
+}
+
+TEST_F(Upgrade, AnInstallerKilledAtAnyStepLeavesASwapTheNextInstallMakesWhole) {
+    const std::size_t steps = swapRenames().size();
+    for (std::size_t killed = 0; killed <= steps; ++killed) {
+        SCOPED_TRACE("killed before rename " + std::to_string(killed));
+        sim.renamesUntilKilled = static_cast<int>(killed);
+        bool ended = false;
+        try {
+            program_update::apply(sim, kProgramFolder);
+        } catch (const platform::sim::SimPlatform::ProcessKilled&) {
+            ended = true;
+        }
+        sim.renamesUntilKilled = -1;
+        EXPECT_EQ(ended, killed < steps);
+        // The next install: back while earlier files were still being set aside, else forward.
+        stage("newer");
+        expectWhole(killed < kPrograms.size() ? "old" : "new");
+        put(kStaging, kPrograms, "newer");
+        EXPECT_EQ(program_update::apply(sim, kProgramFolder).outcome, Outcome::done);
+        expectWhole("newer");
+        put(kProgramFolder, kPrograms, "old");
+        stage("new");
+    }
+}
+
+TEST_F(Upgrade, AStagingFolderAUserCouldReachIsRefusedAndOnlyOurNamesAreEverRemoved) {
+    // A staging folder made by anyone else (or taken over from another product): not emptied.
+    fs::remove_all(sim.pathOf(kStaging));
+    sim.privateFolders.erase(kStaging);
+    put(kStaging, {"Krev.exe", "their.dll"}, "theirs");
+    const program_update::Result refused = program_update::prepare(sim, kProgramFolder);
+    EXPECT_EQ(refused.outcome, Outcome::rolledBack);
+    EXPECT_EQ(refused.names, std::vector<std::string>{"Update"});
+    EXPECT_EQ(names(kStaging), (std::vector<std::string>{"Krev.exe", "their.dll"}));
+    EXPECT_EQ(program_update::apply(sim, kProgramFolder).outcome, Outcome::rolledBack);
+    EXPECT_EQ(program_update::removeStaging(sim, kProgramFolder),
+              std::vector<std::string>{std::string(kStaging)});
+    EXPECT_EQ(names(kStaging), (std::vector<std::string>{"Krev.exe", "their.dll"}));
+    expectWhole("old");
+    // A link where the staging folder goes is no private folder either.
+    fs::remove_all(sim.pathOf(kStaging));
+    linkFolder(kStaging, "C:\\Windows\\System32");
+    EXPECT_EQ(program_update::prepare(sim, kProgramFolder).outcome, Outcome::rolledBack);
+    fs::remove(sim.pathOf(kStaging));
+    // In our own private folders, a name not ours stays, and the folder with it.
+    stage("new");
+    sim.writeFile(std::string(kStaging) + "\\notes.txt", "kept");
+    EXPECT_EQ(program_update::removeStaging(sim, kProgramFolder), std::vector<std::string>{std::string(kStaging)});
+    EXPECT_EQ(names(kStaging), std::vector<std::string>{"notes.txt"});
 }
 
 TEST_F(InstallerHelper, TheEarlierLayoutsSharedSettingsStartEveryUsersOwn) {
     // The per-user layout's Reader.ini in C:\KREV, reduced to the two settings.
+    fs::create_directories(sim.pathOf(kProgramFolder));
+    ASSERT_EQ(program_update::prepare(sim, kProgramFolder).outcome, Outcome::done);
     put(kStaging, {"Krev.exe"}, "new");
     put(kEarlier, {"Krev.exe"}, "old");
     sim.writeFile("C:\\KREV\\Reader.ini", "[Reader]\r\nSelect=晶片讀卡機 01\r\nExtra=1\r\n[Register]\r\nCheck=OK\r\n");
@@ -119,6 +275,12 @@ TEST_F(InstallerHelper, TheEarlierLayoutsSharedSettingsStartEveryUsersOwn) {
     ASSERT_TRUE(user_folder::prepare(sim, kProgramFolder));
     EXPECT_EQ(sim.readFile(std::string(kUserFolder) + "\\Reader.ini"), "[Reader]\r\nSelect=Mine\r\n");
     sim.writeFile("C:\\KREV\\StartingReader.ini", "[Reader]\r\nSelect=Other\r\n");
+    ASSERT_TRUE(earlier_layout::carrySettings(sim, sim, kProgramFolder, kStaging));
+    EXPECT_FALSE(sim.pathState(std::string(kStaging) + "\\StartingReader.ini").exists);
+    // A C:\KREV that a user made, on a machine that never had the earlier install, gives nobody
+    // its settings.
+    fs::remove(sim.pathOf(std::string(kProgramFolder) + "\\StartingReader.ini"));
+    sim.userOwned.insert(kEarlier);
     ASSERT_TRUE(earlier_layout::carrySettings(sim, sim, kProgramFolder, kStaging));
     EXPECT_FALSE(sim.pathState(std::string(kStaging) + "\\StartingReader.ini").exists);
 }

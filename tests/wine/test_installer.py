@@ -35,6 +35,7 @@ INSTALLED = ["CloseKREV.exe", "DefaultCheck.htm", "Farrow.exe", "Go.dll", "Krev.
 ACTIVE_SETUP_KEY = "HKLM\\Software\\Microsoft\\Active Setup\\Installed Components\\Vyx"
 SHARED_SETTINGS = b"[Reader]\r\nSelect=Quenby USB Reader\r\n[Register]\r\nCheck=OK\r\n"
 SCREENSHOTS = os.path.join(wine_env.ROOT, "build", "screenshots")
+SESSION_MANAGER = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
 
 
 class Installer(unittest.TestCase):
@@ -71,6 +72,7 @@ class Installer(unittest.TestCase):
             os.remove(link)
         for key in (UNINSTALL_KEY, ACTIVE_SETUP_KEY):
             self.wine_command("reg", "delete", key, "/f", *REGISTRY_VIEW)
+        self.wine_command("reg", "delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f")
 
     def wine_command(self, *args, timeout=120):
         """Runs a Wine command to its end; returns its exit code and what it printed. The output goes
@@ -135,6 +137,8 @@ class Installer(unittest.TestCase):
     def contents(self, folder):
         found = {}
         for name in os.listdir(folder):
+            if os.path.isdir(os.path.join(folder, name)):
+                continue
             with open(os.path.join(folder, name), "rb") as file:
                 found[name] = file.read()
         return found
@@ -228,22 +232,6 @@ class Installer(unittest.TestCase):
         self.assertTrue(wait_until(lambda: not self.krev_pids()))
         with open(settings, "rb") as ini:
             self.assertEqual(ini.read(), b"[Register]\r\nCheck=OK\r\n", "Reader.ini was not kept")
-
-        # A file of ours that another program holds open without write sharing: found before
-        # anything changes, exit code 2, every file the earlier one.
-        with open(os.path.join(self.program_folder, "Krev.exe"), "ab") as earlier:
-            earlier.write(b"the earlier version")
-        before = self.contents(self.program_folder)
-        holder = self.wine.start(self.wine.helpers + "/winprobe.exe", self.folder,
-                                 args=["open", wine_env.hex_of(PROGRAM_FOLDER + "\\Farrow.exe"),
-                                       windows_path(self.stop_file)])
-        self.addCleanup(lambda: holder.poll() is not None or holder.kill())
-        time.sleep(1.0)
-        self.assertEqual(self.wine_command(SETUP, "/S")[0], 2)
-        self.assertEqual(self.contents(self.program_folder), before, "the install changed files")
-        open(self.stop_file, "w").close()
-        holder.wait(timeout=30)
-        os.remove(self.stop_file)
 
         # Krev held by its version message box defers Exit: a silent upgrade and a silent
         # uninstall stop with a non-zero code and change nothing (Pellit.dll stays missing, the
@@ -430,6 +418,110 @@ class Installer(unittest.TestCase):
         self.assertFalse(os.path.exists(self.krev_folder))
         self.assertIsNone(self.uninstall_entry())
         self.assertEqual(self.shortcuts(), [])
+
+    def hold_open(self, path):
+        """A program of the test's that holds the file open for reading without delete sharing."""
+        holder = self.wine.start(self.wine.helpers + "/winprobe.exe", self.folder,
+                                 args=["open", wine_env.hex_of(path), windows_path(self.stop_file)])
+        self.addCleanup(lambda: holder.poll() is not None or holder.kill())
+        time.sleep(1.0)
+        return holder
+
+    def exit_code(self, line):
+        """A Windows program's whole exit code (a Linux exit status keeps only its low byte, and
+        3010 would read as 194)."""
+        return int(self.wine.probe("run", line, timeout=180).split()[-1])
+
+    def restart_windows(self):
+        """Every process of the prefix ends; its next start runs wineboot, which carries out the
+        renames at restart, as the session manager does before any process runs."""
+        subprocess.run([wine_env.WINESERVER, "-k"], env=self.wine.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        self.wine_command("wineboot", "-r", timeout=180)
+        subprocess.Popen([wine_env.WINESERVER, "-p"], env=self.wine.env, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).wait()
+
+    def test_a_held_file_puts_the_upgrade_and_the_removal_off_to_the_next_restart(self):
+        # Another program holds a file of ours without delete sharing: the silent upgrade exits
+        # 3010, the earlier version stays whole until Windows restarts, and then every file is the
+        # new one at once.
+        self.install()
+        with open(os.path.join(self.program_folder, "Krev.exe"), "ab") as earlier:
+            earlier.write(b"the earlier version")
+        before = self.contents(self.program_folder)
+        holder = self.hold_open(PROGRAM_FOLDER + "\\Farrow.exe")
+        silent_install = '"%s" /S' % windows_path(SETUP)
+        self.assertEqual(self.exit_code(silent_install), 3010)
+        self.assertEqual(self.contents(self.program_folder), before, "the upgrade changed files before the restart")
+        self.assertEqual(sorted(os.listdir(self.program_folder)), sorted(INSTALLED + ["Pending"]))
+        self.assertIsNotNone(self.uninstall_entry())
+        # A second upgrade before the restart replaces the list instead of adding to it.
+        self.assertEqual(self.exit_code(silent_install), 3010)
+        pending = self.wine_command("reg", "query", SESSION_MANAGER, "/v", "PendingFileRenameOperations")[1]
+        self.assertEqual(pending.count("Pending\\Krev.exe"), 1, pending)
+        open(self.stop_file, "w").close()
+        holder.wait(timeout=30)
+        os.remove(self.stop_file)
+        self.restart_windows()
+        self.assertEqual(sorted(os.listdir(self.program_folder)), INSTALLED)
+        for name in ("Krev.exe", "Farrow.exe", "SC.dll"):
+            with open(os.path.join(wine_env.DIST, name), "rb") as new:
+                self.assertEqual(self.contents(self.program_folder)[name], new.read(), name)
+
+        # A program of ours gone missing (SC.dll): the Start menu's shortcut tells the user to
+        # install Vyx again, and starts no Krev that could not load its card library.
+        card_library = os.path.join(self.program_folder, "SC.dll")
+        os.rename(card_library, card_library + ".away")
+        starting = self.wine.start(PROGRAM_FOLDER + "\\SetupKREV.exe", self.folder, args=["/start"])
+        self.assertTrue(wait_until(lambda: self.wine.find_window("Vyx"), timeout=60), "no message")
+        self.assertIn("請重新安裝 Vyx", "".join(bytes.fromhex(line).decode("utf-16-le")
+                                           for line in self.wine.probe("texts", "Vyx").split()))
+        self.assertEqual(self.krev_pids(), [])
+        self.wine.probe("post", "Vyx", WM_COMMAND, 1, 0)
+        self.assertEqual(starting.wait(timeout=30), 1)
+        os.rename(card_library + ".away", card_library)
+
+        # The uninstaller removes what it can now and what is held at the restart (exit 3010);
+        # nothing is left over, so the entry goes now.
+        holder = self.hold_open(PROGRAM_FOLDER + "\\SC.dll")
+        self.assertEqual(self.uninstall_in_place(), 3010)
+        self.assertIsNone(self.uninstall_entry())
+        self.assertIn("SC.dll", os.listdir(self.program_folder))
+        self.assertNotIn("Krev.exe", os.listdir(self.program_folder))
+        open(self.stop_file, "w").close()
+        holder.wait(timeout=30)
+        os.remove(self.stop_file)
+        self.restart_windows()
+        self.assertFalse(os.path.exists(self.program_folder), "the restart left the program folder")
+
+    def test_another_products_folder_and_a_users_start_menu_link_are_left_alone(self):
+        # /D= naming the folder of another product of the publisher: exit 4, nothing changed.
+        other = os.path.join(self.drive_c, PROGRAM_FILES, "Quenby")
+        os.makedirs(os.path.join(other, "Update"))
+        for name in ("Quenby Tools.exe", os.path.join("Update", "Tools.dll")):
+            with open(os.path.join(other, name), "wb") as theirs:
+                theirs.write(b"another product")
+        line = '"%s" /S /D=C:\\%s\\Quenby' % (windows_path(SETUP), PROGRAM_FILES)
+        self.assertEqual(self.exit_code(line), 4)
+        self.assertEqual(sorted(os.listdir(other)), ["Quenby Tools.exe", "Update"])
+        self.assertEqual(os.listdir(os.path.join(other, "Update")), ["Tools.dll"])
+        self.assertIsNone(self.uninstall_entry())
+        shutil.rmtree(other)
+
+        # The installing user made the Start-menu folder Vyx a link to a folder of theirs that
+        # holds a file of our shortcut's name: the install neither follows it nor removes it.
+        target = os.path.join(self.folder, "linked menu")
+        os.makedirs(target)
+        for name in ("Vyx.lnk", "notes.txt"):
+            with open(os.path.join(target, name), "wb") as kept:
+                kept.write(b"the user's")
+        programs = os.path.dirname(self.own_startup_folder(self.wine))
+        link = os.path.join(programs, "Vyx")
+        os.symlink(target, link)
+        self.addCleanup(lambda: os.path.islink(link) and os.remove(link))
+        self.install()
+        self.assertTrue(os.path.islink(link))
+        self.assertEqual(sorted(os.listdir(target)), ["Vyx.lnk", "notes.txt"])
 
     def test_the_signed_installer_writes_a_signed_uninstaller(self):
         signed = signing_rig.signed_build()
