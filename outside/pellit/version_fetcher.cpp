@@ -2,8 +2,10 @@
 // chose HTTP) and leaves its version record in .\Ver.chk for Krev's version check (the digest of
 // version_digest.h, never the whole page). An https page is taken only with a certificate that
 // Windows accepts for that host, and only from https: an unknown authority, another host's
-// name, an expired certificate or a redirect to plain http is a failure like any other. The file is written beside its final name and renamed, so a reader never
-// sees half of it. When the page cannot be had (no network, an HTTP error, no
+// name, an expired certificate or a redirect to plain http is a failure like any other. A
+// redirect is followed here, never by WinINet, and only to https on the same host and port (or
+// from http on port 80 to https on 443), a few times at most: no request goes anywhere else. The file is written beside its final name
+// and renamed, so a reader never sees half of it. When the page cannot be had (no network, an HTTP error, no
 // answer within a few seconds) Ver.chk still appears, holding no version record: Krev then
 // answers "no newer version" at once instead of reporting damaged files.
 #include <windows.h>
@@ -22,6 +24,7 @@ constexpr DWORD kNetworkTimeoutMs = 4000;
 constexpr DWORD kGiveUpMs = 7000;
 constexpr DWORD kMaxPageBytes = 1 << 20;
 constexpr char kNoVersion[] = "The version page could not be fetched.\r\n";
+constexpr int kMaxRedirects = 3;
 
 struct Fetch {
     const char* address;
@@ -55,13 +58,10 @@ bool stayedSecure(HINTERNET request, const char* address) {
     return InternetQueryOptionA(request, INTERNET_OPTION_URL, answered, &length) && startsWith(answered, "https://");
 }
 
+DWORD statusOf(HINTERNET request);
+
 bool readPage(HINTERNET request, Fetch& fetch) {
-    DWORD status = 0;
-    DWORD length = sizeof status;
-    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr) ||
-        status != 200) {
-        return false;
-    }
+    if (statusOf(request) != 200) return false;
     DWORD capacity = 16384;
     fetch.page = static_cast<char*>(std::malloc(capacity));
     for (;;) {
@@ -80,6 +80,51 @@ bool readPage(HINTERNET request, Fetch& fetch) {
     }
 }
 
+DWORD statusOf(HINTERNET request) {
+    DWORD status = 0;
+    DWORD length = sizeof status;
+    return HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr) ? status
+                                                                                                             : 0;
+}
+
+bool isRedirect(DWORD status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+struct Place {
+    char host[INTERNET_MAX_HOST_NAME_LENGTH + 1] = {};
+    INTERNET_PORT port = 0;
+    INTERNET_SCHEME scheme = INTERNET_SCHEME_UNKNOWN;
+};
+
+bool placeOf(const char* address, Place& place) {
+    URL_COMPONENTSA parts = {};
+    parts.dwStructSize = sizeof parts;
+    parts.lpszHostName = place.host;
+    parts.dwHostNameLength = sizeof place.host;
+    if (!InternetCrackUrlA(address, 0, 0, &parts)) return false;
+    place.port = parts.nPort;
+    place.scheme = parts.nScheme;
+    return place.host[0] != '\0';
+}
+
+// Where a redirect leads, made absolute against the address that answered with it, when that is
+// https on the same host and port as the address asked for first.
+bool redirectTarget(HINTERNET request, const char* current, const Place& first, char* target, DWORD capacity) {
+    char location[INTERNET_MAX_URL_LENGTH + 1] = {};
+    DWORD length = sizeof location - 1;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location, &length, nullptr)) return false;
+    DWORD combined = capacity;
+    if (!InternetCombineUrlA(current, location, target, &combined, ICU_NO_ENCODE)) return false;
+    Place next;
+    if (!placeOf(target, next) || next.scheme != INTERNET_SCHEME_HTTPS || lstrcmpiA(next.host, first.host) != 0) {
+        return false;
+    }
+    // An http address of the build that chose http may move up to https on its usual port.
+    return next.port == first.port || (first.scheme == INTERNET_SCHEME_HTTP && first.port == INTERNET_DEFAULT_HTTP_PORT &&
+                                       next.port == INTERNET_DEFAULT_HTTPS_PORT);
+}
+
 DWORD WINAPI fetchPage(void* parameter) {
     Fetch& fetch = *static_cast<Fetch*>(parameter);
     HINTERNET session = InternetOpenA("Pellit", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
@@ -89,11 +134,20 @@ DWORD WINAPI fetchPage(void* parameter) {
                               INTERNET_OPTION_RECEIVE_TIMEOUT};
     for (DWORD option : timeouts) InternetSetOptionA(session, option, &timeout, sizeof timeout);
     const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
-                        INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES;
-    HINTERNET request = InternetOpenUrlA(session, fetch.address, nullptr, 0, flags, 0);
-    if (request != nullptr) {
-        fetch.fetched = stayedSecure(request, fetch.address) && readPage(request, fetch);
+                        INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTO_REDIRECT;
+    Place first;
+    static char addresses[2][INTERNET_MAX_URL_LENGTH + 1];
+    const char* current = fetch.address;
+    for (int redirects = 0; placeOf(fetch.address, first) && redirects <= kMaxRedirects; ++redirects) {
+        HINTERNET request = InternetOpenUrlA(session, current, nullptr, 0, flags, 0);
+        if (request == nullptr) break;
+        char* next = addresses[redirects % 2];
+        const DWORD status = statusOf(request);
+        const bool follow = isRedirect(status) && redirectTarget(request, current, first, next, sizeof addresses[0]);
+        if (!isRedirect(status)) fetch.fetched = stayedSecure(request, current) && readPage(request, fetch);
         InternetCloseHandle(request);
+        if (!follow) break;
+        current = next;
     }
     InternetCloseHandle(session);
     return 0;

@@ -28,6 +28,7 @@ class PageServer(http.server.ThreadingHTTPServer):
 
     class Handler(http.server.BaseHTTPRequestHandler):
         def do_GET(self):
+            self.server.requests += 1
             if self.path == "/version/check.htm":
                 self.send_response(200)
                 self.send_header("Content-Length", str(len(PAGE)))
@@ -47,6 +48,7 @@ class PageServer(http.server.ThreadingHTTPServer):
     def __init__(self, certificate=None, moved_to=None):
         super().__init__(("127.0.0.1", 0), PageServer.Handler)
         self.moved_to = moved_to
+        self.requests = 0
         self.tls = None
         if certificate:
             self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -96,7 +98,8 @@ class TestAuthorities:
         """A certificate for `host` signed by `authority`."""
         name = "%s-%s" % (authority, host)
         with open(os.path.join(self.folder, name + ".ext"), "w") as extensions:
-            extensions.write("subjectAltName=DNS:%s\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n" % host)
+            kind = "IP" if host.replace(".", "").isdigit() else "DNS"
+            extensions.write("subjectAltName=%s:%s\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n" % (kind, host))
         self._openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out", name + ".csr",
                       "-subj", "/CN=" + host)
         self._openssl("x509", "-req", "-in", name + ".csr", "-CA", authority + ".pem", "-CAkey", authority + ".key",
@@ -184,16 +187,27 @@ class PellitUnderWine(unittest.TestCase):
                    "another host": PageServer(authorities.server("trusted", "another.example")),
                    "to http": PageServer(authorities.server("trusted", "localhost"),
                                          moved_to="http://127.0.0.1:%d/version/check.htm" % plain.server_address[1])}
+        # Redirects: within the host, and to another https host whose certificate is good.
+        elsewhere = PageServer(authorities.server("trusted", "127.0.0.1"))
+        servers["within the host"] = PageServer(authorities.server("trusted", "localhost"),
+                                                moved_to="/version/check.htm")
+        servers["to another https host"] = PageServer(
+            authorities.server("trusted", "localhost"),
+            moved_to="https://127.0.0.1:%d/version/check.htm" % elsewhere.server_address[1])
         try:
             taken = {}
             for name, server in servers.items():
-                path = "moved.htm" if name == "to http" else "version/check.htm"
+                path = "moved.htm" if name.startswith(("to ", "within")) else "version/check.htm"
                 taken[name] = self.fetch("https://localhost:%d/%s" % (server.server_address[1], path))[0]
         finally:
-            for server in list(servers.values()) + [plain]:
+            for server in list(servers.values()) + [plain, elsewhere]:
                 server.shutdown()
         self.assertEqual(taken, {"trusted": b" VersionCheck000=003.002.000.002", "untrusted": NO_RECORD,
-                                 "another host": NO_RECORD, "to http": NO_RECORD})
+                                 "another host": NO_RECORD, "to http": NO_RECORD,
+                                 "within the host": b" VersionCheck000=003.002.000.002",
+                                 "to another https host": NO_RECORD})
+        # No request was sent where a redirect was refused.
+        self.assertEqual((plain.requests, elsewhere.requests), (0, 0))
 
     def test_nothing_listening_gives_a_ver_chk_without_a_record_at_once(self):
         unused = socket.socket()
