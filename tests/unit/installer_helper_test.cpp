@@ -95,6 +95,17 @@ struct Upgrade : InstallerHelper {
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(names(kProgramFolder), expected);
     }
+    // The next install first makes the swap whole (one version, `found`), then updates; then
+    // the earlier version is back for the next round.
+    void expectTheNextInstallWhole(const std::string& found) {
+        stage("newer");
+        expectWhole(found);
+        put(kStaging, kPrograms, "newer");
+        EXPECT_EQ(program_update::apply(sim, kProgramFolder).outcome, Outcome::done);
+        expectWhole("newer");
+        put(kProgramFolder, kPrograms, "old");
+        stage("new");
+    }
     // The renames in the order the swap makes them: every earlier file aside, every new one in.
     std::vector<std::pair<std::string, std::string>> swapRenames() {
         std::vector<std::pair<std::string, std::string>> renames;
@@ -191,13 +202,7 @@ TEST_F(Upgrade, AFailingMoveLeavesTheEarlierVersionWholeOrNamesExactlyWhatIsNotB
         // Once the user lets go, the next install first puts the earlier file back, then updates.
         sim.afterMove = nullptr;
         sim.failMovesOf.clear();
-        stage("newer");
-        expectWhole("old");
-        put(kStaging, kPrograms, "newer");
-        EXPECT_EQ(program_update::apply(sim, kProgramFolder).outcome, Outcome::done);
-        expectWhole("newer");
-        put(kProgramFolder, kPrograms, "old");
-        stage("new");
+        expectTheNextInstallWhole("old");
     }
 }
 
@@ -215,13 +220,7 @@ TEST_F(Upgrade, AnInstallerKilledAtAnyStepLeavesASwapTheNextInstallMakesWhole) {
         sim.renamesUntilKilled = -1;
         EXPECT_EQ(ended, killed < steps);
         // The next install: back while earlier files were still being set aside, else forward.
-        stage("newer");
-        expectWhole(killed < kPrograms.size() ? "old" : "new");
-        put(kStaging, kPrograms, "newer");
-        EXPECT_EQ(program_update::apply(sim, kProgramFolder).outcome, Outcome::done);
-        expectWhole("newer");
-        put(kProgramFolder, kPrograms, "old");
-        stage("new");
+        expectTheNextInstallWhole(killed < kPrograms.size() ? "old" : "new");
     }
 }
 
