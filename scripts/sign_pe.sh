@@ -32,10 +32,9 @@ if [[ -n "${KREV_SIGNING_PKCS12:-}" ]]; then
 elif [[ -n "${KREV_SIGNING_PKCS11_MODULE:-}" ]]; then
     [[ -n "${KREV_SIGNING_KEY:-}" && -n "${KREV_SIGNING_CERT:-}" ]] \
         || fail "a token needs KREV_SIGNING_KEY and KREV_SIGNING_CERT"
+    # osslsigncode loads OpenSSL's pkcs11 engine (libengine-pkcs11-openssl) by its name; naming
+    # its file instead fails with Debian 12's osslsigncode 2.5.
     credentials=(-pkcs11module "$KREV_SIGNING_PKCS11_MODULE" -certs "$KREV_SIGNING_CERT" -key "$KREV_SIGNING_KEY")
-    # osslsigncode 2.5 (Debian 12's) wants the engine named; later versions find it themselves.
-    engine="$(openssl version -e 2>/dev/null | sed -n 's/^ENGINESDIR: "\(.*\)"$/\1/p')/pkcs11.so"
-    [[ -f "$engine" ]] && credentials+=(-pkcs11engine "$engine")
     [[ -n "${KREV_SIGNING_PASSWORD_FILE:-}" ]] && credentials+=(-readpass "$KREV_SIGNING_PASSWORD_FILE")
 else
     fail "no certificate was given"
