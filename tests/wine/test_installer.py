@@ -527,11 +527,12 @@ class Installer(unittest.TestCase):
         signed = signing_rig.signed_build()
         setup = signed.file_signed["KrevSetup.exe (%s)" % wine_env.ARCH]
         self.assertEqual(self.wine_command(setup, "/S")[0], 0)
-        uninstaller = os.path.join(self.program_folder, "Uninstall.exe")
-        accepted, report = signed.authority.verify(uninstaller)
-        self.assertTrue(accepted, report)
-        self.assertIn("Subject: /CN=Quenby Test Signing/O=Quenby", report)
-        self.assertIn("Timestamp Server Signature verification: ok", report)
+        # The uninstaller it wrote, and the programs it packed, are signed.
+        for name in ("Uninstall.exe", "Krev.exe", "SC.dll", "SetupKREV.exe"):
+            accepted, report = signed.authority.verify(os.path.join(self.program_folder, name))
+            self.assertTrue(accepted, name + "\n" + report)
+            self.assertIn("Subject: /CN=Quenby Test Signing/O=Quenby", report)
+            self.assertIn("Timestamp Server Signature verification: ok", report)
         self.assertEqual(self.wine.probe("trust", windows_path(signed.authority.path("authority.cer"))), "trusted")
         self.assertEqual(self.wine.probe("verify", PROGRAM_FOLDER + "\\Uninstall.exe"), "trusted")
 
