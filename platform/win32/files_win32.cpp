@@ -59,6 +59,24 @@ bool readWhole(const std::wstring& path, std::string& bytes) {
     return read;
 }
 
+// The bytes written beside the file, on the disk, then renamed over it: a reader sees the
+// earlier file or the whole new one, never part of it.
+bool replaceWhole(const std::wstring& path, const std::string& bytes) {
+    const std::wstring next = path + L".new";
+    const HANDLE output = CreateFileW(next.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr);
+    if (output == INVALID_HANDLE_VALUE) return false;
+    DWORD put = 0;
+    const bool whole = WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) &&
+                       put == bytes.size() && FlushFileBuffers(output);
+    CloseHandle(output);
+    if (whole && MoveFileExW(next.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
+    DeleteFileW(next.c_str());
+    return false;
+}
+
 }  // namespace
 
 // Read and written as bytes (profile_text.h), never through the system's ANSI code page.
@@ -75,20 +93,7 @@ bool writeProfileString(const char* section, const char* key, const char* value,
     const std::wstring path = wideFromCp950(file);
     std::string bytes;
     if (path.empty() || !readWhole(path, bytes)) return false;
-    const std::string written = profile_text::write(bytes, section, key, value);
-    const std::wstring next = path + L".new";
-    const HANDLE output = CreateFileW(next.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr);
-    if (output == INVALID_HANDLE_VALUE) return false;
-    DWORD put = 0;
-    const bool whole = WriteFile(output, written.data(), static_cast<DWORD>(written.size()), &put, nullptr) &&
-                       put == written.size() && FlushFileBuffers(output);
-    CloseHandle(output);
-    if (whole && MoveFileExW(next.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        return true;
-    }
-    DeleteFileW(next.c_str());
-    return false;
+    return replaceWhole(path, profile_text::write(bytes, section, key, value));
 }
 
 bool fileExists(const char* path) {
@@ -374,20 +379,7 @@ bool Win32Files::ownedByAdministrators(const std::string& path) {
 }
 
 bool Win32Files::replaceFile(const std::string& path, const std::string& bytes) {
-    const std::wstring target = wideFromUtf8(path);
-    const std::wstring written = target + L".new";
-    const HANDLE file = CreateFileW(written.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD count = 0;
-    const bool whole = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &count, nullptr) &&
-                       count == bytes.size() && FlushFileBuffers(file);
-    CloseHandle(file);
-    if (whole && MoveFileExW(written.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        return true;
-    }
-    DeleteFileW(written.c_str());
-    return false;
+    return replaceWhole(wideFromUtf8(path), bytes);
 }
 
 bool Win32Files::renameAtRestart(const std::string& from, const std::string& to) {

@@ -16,6 +16,17 @@ TRUST_E_NOSIGNATURE = "0x800B0100"
 TRUST_E_BAD_DIGEST = "0x80096010"
 
 
+def changed_copy(signed, copy):
+    """A copy of a signed program with one bit of its code changed after signing."""
+    shutil.copy(signed, copy)
+    with open(copy, "r+b") as program:
+        program.seek(0x600)
+        byte = program.read(1)
+        program.seek(0x600)
+        program.write(bytes([byte[0] ^ 0x01]))
+    return copy
+
+
 class SignedBuild(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -54,13 +65,8 @@ class SignedBuild(unittest.TestCase):
                     self.assertEqual(on_cd.read(), built.read(), "%s %s" % (tree, name))
 
     def test_a_file_changed_after_signing_is_refused(self):
-        changed = os.path.join(self.signed.folder, "changed-Krev.exe")
-        shutil.copy(self.signed.file_signed["win32/Krev.exe"], changed)
-        with open(changed, "r+b") as program:
-            program.seek(0x600)
-            byte = program.read(1)
-            program.seek(0x600)
-            program.write(bytes([byte[0] ^ 0x01]))
+        changed = changed_copy(self.signed.file_signed["win32/Krev.exe"],
+                               os.path.join(self.signed.folder, "changed-Krev.exe"))
         accepted, report = self.authority.verify(changed)
         self.assertFalse(accepted, report)
         self.assertIn("MISMATCH", report)
@@ -129,13 +135,7 @@ class SignedBuild(unittest.TestCase):
         width = "win32" if wine_env.SHIPPED else "win64"
         signed = os.path.join(machine.helpers, "signed-Krev.exe")
         shutil.copy(self.signed.token_signed[width + "/Krev.exe"], signed)
-        changed = os.path.join(machine.helpers, "changed-Krev.exe")
-        shutil.copy(signed, changed)
-        with open(changed, "r+b") as program:
-            program.seek(0x600)
-            byte = program.read(1)
-            program.seek(0x600)
-            program.write(bytes([byte[0] ^ 0x01]))
+        changed = changed_copy(signed, os.path.join(machine.helpers, "changed-Krev.exe"))
         unsigned = os.path.join(machine.helpers, "unsigned-Krev.exe")
         shutil.copy(os.path.join(wine_env.DIST, "Krev.exe"), unsigned)
         self.assertEqual(machine.probe("verify", windows_path(signed)), "trusted")
