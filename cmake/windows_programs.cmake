@@ -83,7 +83,7 @@ add_library(platform_text STATIC ${PLATFORM_TEXT_SOURCES})
 add_library(process_starter STATIC platform/win32/process_starter_win32.cpp)
 target_link_libraries(process_starter PUBLIC platform_text shell32)
 
-set(WIN32_FOLDER_SOURCES platform/win32/files_win32.cpp platform/win32/held_folder_win32.cpp platform/profile_text.cpp
+set(WIN32_FOLDER_SOURCES platform/win32/files_win32.cpp platform/win32/held_folder_win32.cpp
     platform/win32/cp950_win32.cpp)
 add_executable(Krev ${KREV_LOGIC_SOURCES} platform/win32/win32_platform.cpp platform/win32/window_titles_win32.cpp
     ${WIN32_FOLDER_SOURCES} krev/win32/winmain.cpp krev/res/krev.rc)
@@ -118,18 +118,19 @@ krev_launcher(Go outside/go/mail_starter.cpp)
 target_link_libraries(Go PRIVATE ole32)
 krev_marks(Go Go.dll APP "Vyx 客戶服務郵件程式")
 set_target_properties(Pellit Go PROPERTIES SUFFIX ".dll")
-# The installer runs CloseKREV.exe and SetupKREV.exe from its temporary folder: they import only
+# Windows Installer runs CloseKREV.exe and SetupKREV.exe from temporary files: they import only
 # known DLLs and load any other system DLL by its full path (platform/win32/system_library.h).
 krev_launcher(CloseKREV outside/closekrev/instance_closer.cpp outside/closekrev/installed_closer.cpp
     platform/win32/processes_win32.cpp platform/win32/system_library.cpp)
 krev_marks(CloseKREV CloseKREV.exe APP "Vyx 程式結束工具")
 
-# The installer's helper: where the programs go, their all-or-nothing update, C:\KREV, each
-# user's working folder and Krev's start for the desktop's user.
+# The package's helper: the earlier layouts' take-over, each user's working folder and Krev's
+# start for the desktop's user.
 add_executable(SetupKREV installer/setupkrev/win32_main.cpp ${INSTALLER_HELPER_SOURCES} krev/user_folder.cpp
-    krev/settings.cpp ${WIN32_FOLDER_SOURCES} platform/win32/processes_win32.cpp platform/win32/system_library.cpp)
+    krev/settings.cpp outside/closekrev/installed_closer.cpp ${WIN32_FOLDER_SOURCES} platform/win32/processes_win32.cpp
+    platform/win32/system_library.cpp)
 target_compile_options(SetupKREV PRIVATE -Os)
-target_link_libraries(SetupKREV PRIVATE platform_text advapi32 shell32)
+target_link_libraries(SetupKREV PRIVATE platform_text advapi32 shell32 ole32 uuid)
 target_link_options(SetupKREV PRIVATE ${WINDOWS_PROGRAM_LINK_OPTIONS} -s)
 krev_deliverable(SetupKREV)
 krev_marks(SetupKREV SetupKREV.exe APP "Vyx 安裝輔助程式")
@@ -143,73 +144,51 @@ target_link_options(guard_walk PRIVATE -static)
 add_executable(bare_loop bench/bare_loop.cpp)
 target_link_options(bare_loop PRIVATE -mwindows -static)
 
-# The installer (NSIS, Unicode, Traditional Chinese) and the product CD: dist/KrevSetup.exe and
-# dist/krev-cd.iso from the i686 programs; the x86_64 tree makes the same two from its programs
-# for the Wine tests (build/x86_64/KrevSetup.exe, build/x86_64/krev-cd.iso).
-# NSIS 3.11 or later: before it, a user could race the plug-ins folder of an installer run as
-# SYSTEM (a deployment tool's install). Debian 12 has 3.08; the trixie root has 3.11.
-set(KREV_MAKENSIS ${CMAKE_SOURCE_DIR}/scripts/makensis.sh CACHE FILEPATH "makensis, 3.11 or later")
-execute_process(COMMAND ${KREV_MAKENSIS} -VERSION OUTPUT_VARIABLE NSIS_VERSION ERROR_QUIET
-                OUTPUT_STRIP_TRAILING_WHITESPACE)
-string(REGEX MATCH "[0-9]+\\.[0-9]+(\\.[0-9]+)?" NSIS_VERSION "${NSIS_VERSION}")
-if(NOT NSIS_VERSION OR NSIS_VERSION VERSION_LESS 3.11)
-    message(FATAL_ERROR "The installer needs makensis 3.11 or later; ${KREV_MAKENSIS} gives "
-                        "'${NSIS_VERSION}'. bash scripts/debian_root.sh trixie provides one.")
-endif()
-set(MAKENSIS ${KREV_MAKENSIS})
+# The product CD's autorun.exe, which Runlatch starts: it opens the package beside it.
+krev_launcher(autorun outside/autorun/package_opener.cpp outside/autorun/win32_main.cpp)
+krev_marks(autorun autorun.exe APP "Vyx 光碟安裝程式")
+
+# The Windows Installer package (wixl and msibuild: scripts/make_msi.py) and the product CD:
+# dist/KrevSetup.msi and dist/krev-cd.iso from the i686 programs; the x86_64 tree makes the same
+# two from its programs for the Wine tests where no 32-bit code runs (build/x86_64/KrevSetup.msi,
+# build/x86_64/krev-cd.iso), a product of its own that is never shipped.
+find_program(WIXL wixl REQUIRED)
+find_program(MSIBUILD msibuild REQUIRED)
 find_program(XORRISO xorriso REQUIRED)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
-    set(NSIS_TARGET x86-unicode)
-    set(SETUP_FILE ${KREV_DIST_DIR}/KrevSetup.exe)
+    set(PACKAGE_ARCH x86)
+    set(PACKAGE_FILE ${KREV_DIST_DIR}/KrevSetup.msi)
     set(CD_IMAGE ${KREV_DIST_DIR}/krev-cd.iso)
 else()
-    set(NSIS_TARGET amd64-unicode)
-    set(SETUP_FILE ${CMAKE_BINARY_DIR}/KrevSetup.exe)
+    set(PACKAGE_ARCH x64)
+    set(PACKAGE_FILE ${CMAKE_BINARY_DIR}/KrevSetup.msi)
     set(CD_IMAGE ${CMAKE_BINARY_DIR}/krev-cd.iso)
 endif()
-set(INSTALLED_PROGRAMS Krev Farrow PortalLaunch SC Pellit Go CloseKREV SetupKREV)
-# The program folder's files for the installer's script: extracted, then removed by the uninstaller.
-set(EXTRACT_LINES "")
-set(REMOVE_LINES "")
-foreach(file ${KREV_PROGRAM_FILES})
-    string(APPEND EXTRACT_LINES "    File \"\${PROGRAMS}\\${file}\"\n")
-endforeach()
-foreach(file ${KREV_PROGRAM_FILES} DefaultCheck.htm)
-    string(APPEND REMOVE_LINES "    !insertmacro RemoveOurFile \"$INSTDIR\\${file}\"\n")
-endforeach()
-set(INSTALLED_FILES_NSH ${CMAKE_BINARY_DIR}/generated/installed_files.nsh)
-file(GENERATE OUTPUT ${INSTALLED_FILES_NSH} CONTENT
-"; Generated by CMake from KREV_PROGRAM_FILES: the programs of the program folder.
-!macro ExtractPrograms
-${EXTRACT_LINES}!macroend
-!macro RemovePrograms
-${REMOVE_LINES}!macroend
-")
-set(SIGNER_DEFINE "")
+set(PACKAGED_PROGRAMS Krev Farrow PortalLaunch SC Pellit Go CloseKREV SetupKREV)
+set(SIGN_PACKAGE "")
 if(KREV_SIGNER)
-    set(SIGNER_DEFINE -DSIGNER=${KREV_SIGNER})
+    set(SIGN_PACKAGE COMMAND sh ${KREV_SIGNER} ${PACKAGE_FILE})
 endif()
-# An installer whose signing failed is not left behind: makensis starts with none.
-add_custom_command(OUTPUT ${SETUP_FILE}
-    COMMAND ${CMAKE_COMMAND} -E rm -f ${SETUP_FILE}
-    COMMAND ${MAKENSIS} -V2 ${SIGNER_DEFINE} -DTARGET=${NSIS_TARGET} -DPROGRAMS=${DIST_DIR} -DOUTFILE=${SETUP_FILE}
-            -DWEB_SERVER=${KREV_WEB_SERVER} -DWEB_SCHEME=${KREV_WEB_SCHEME} -DPRODUCT=${KREV_PRODUCT} -DPUBLISHER=${KREV_COMPANY}
-            -DVERSION=${KREV_VERSION} -DVERSION_COMMAS=${KREV_VERSION_COMMAS}
-            -DGENERATED=${CMAKE_BINARY_DIR}/generated
-            -DPICTURES=${PICTURE_DIR} ${CMAKE_SOURCE_DIR}/installer/krev_setup.nsi
-    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/installer
-    DEPENDS ${INSTALLED_PROGRAMS} pictures ${CMAKE_SOURCE_DIR}/installer/krev_setup.nsi
-            ${CMAKE_SOURCE_DIR}/installer/DefaultCheck.htm ${INSTALLED_FILES_NSH} ${KREV_SIGNING_SETTINGS}
-    COMMENT "Building the installer (${NSIS_TARGET})")
+# A package whose signing failed is not left behind: the signer removes it.
+add_custom_command(OUTPUT ${PACKAGE_FILE}
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${PACKAGE_FILE}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/make_msi.py --arch ${PACKAGE_ARCH}
+            --version ${KREV_VERSION} --programs ${DIST_DIR} --picture ${PICTURE_DIR}/card_red.ico
+            --default-check ${CMAKE_SOURCE_DIR}/installer/DefaultCheck.htm --web-address ${KREV_PRODUCT_URL}
+            --work ${CMAKE_BINARY_DIR}/package --output ${PACKAGE_FILE}
+    ${SIGN_PACKAGE}
+    DEPENDS ${PACKAGED_PROGRAMS} pictures ${CMAKE_SOURCE_DIR}/installer/krev.wxs ${CMAKE_SOURCE_DIR}/scripts/make_msi.py
+            ${CMAKE_SOURCE_DIR}/installer/DefaultCheck.htm ${KREV_SIGNING_SETTINGS}
+    COMMENT "Building the Windows Installer package (${PACKAGE_ARCH})")
 set(CD_DIR ${CMAKE_BINARY_DIR}/cd)
 add_custom_command(OUTPUT ${CD_IMAGE}
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${CD_DIR}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CD_DIR}/KREV
     COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/installer/autorun.inf ${CD_DIR}/autorun.inf
-    COMMAND ${CMAKE_COMMAND} -E copy ${SETUP_FILE} ${CD_DIR}/autorun.exe
-    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:Runlatch> $<TARGET_FILE:PortalLaunch> ${CD_DIR}
+    COMMAND ${CMAKE_COMMAND} -E copy ${PACKAGE_FILE} ${CD_DIR}/KrevSetup.msi
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:autorun> $<TARGET_FILE:Runlatch> $<TARGET_FILE:PortalLaunch> ${CD_DIR}
     COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/installer/DefaultCheck.htm ${CD_DIR}/KREV
     COMMAND ${XORRISO} -as mkisofs -quiet -V VYX -J -R -o ${CD_IMAGE} ${CD_DIR}
-    DEPENDS ${SETUP_FILE} Runlatch PortalLaunch ${CMAKE_SOURCE_DIR}/installer/autorun.inf
+    DEPENDS ${PACKAGE_FILE} autorun Runlatch PortalLaunch ${CMAKE_SOURCE_DIR}/installer/autorun.inf
     COMMENT "Building the product CD")
-add_custom_target(installer ALL DEPENDS ${SETUP_FILE} ${CD_IMAGE})
+add_custom_target(installer ALL DEPENDS ${PACKAGE_FILE} ${CD_IMAGE})

@@ -12,7 +12,12 @@ bool CKrevSystemTrayApp::InitInstance() {
     if (platform_.runsAsLocalSystem()) return false;
     // Started by hand in its own program folder, which is the administrators', Krev would keep
     // its settings there (or none): it works in the user's own folder, as the shortcuts start it.
-    user_folder::leaveProgramFolder(platform_.folders());
+    // So does a Krev that Windows starts again after an install, wherever it starts it.
+    if (platform_.startedForRestart()) {
+        user_folder::moveToUsersFolder(platform_.folders());
+    } else {
+        user_folder::leaveProgramFolder(platform_.folders());
+    }
     // A window with the main dialog's caption means an earlier instance runs: ask the closer
     // to end it, and go on without waiting.
     if (platform_.findWindow(KREV_ABOUT_CAPTION) != 0) platform_.startProgram("CloseKREV.exe", platform::kShowHide);
@@ -22,6 +27,9 @@ bool CKrevSystemTrayApp::InitInstance() {
     // dialog's initialisation, icon or not: a card is served while the shell is still loading.
     dialog_ = new CKrevSystemTrayDlg(platform_, *this);
     dialog_->Create();
+    // An installer's Restart Manager may close Krev to replace its files (OnEndSession); Windows
+    // then starts it again once the install is done.
+    platform_.registerForRestart();
     platform_.setMainWindow(dialog_->handle());
     platform_.showWindow(dialog_->handle(), platform::kShowHide);
     const platform::IconHandle icon = platform_.loadIcon(IDR_MAINFRAME);

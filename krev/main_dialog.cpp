@@ -174,6 +174,16 @@ void CKrevSystemTrayDlg::OnSelectReader() {
 // is disabled, but without its warning beep: nothing. Wine's default would post Cancel instead.
 bool CKrevSystemTrayDlg::OnClose() { return true; }
 
+// The session ends, or an installer's Restart Manager closes Krev to replace its files: nothing
+// waits to be saved, so the poller stops, the icon goes and the process ends at once, also from
+// inside the version check's message box, where Exit would wait. (The Restart Manager starts
+// Krev again after the install: InitInstance asked Windows to.)
+void CKrevSystemTrayDlg::OnEndSession() {
+    stopPoller();
+    tray.RemoveIcon();
+    platform_.endProcess();
+}
+
 // OK and Cancel stop the timer and hide the dialog; autoConnect keeps its value.
 void CKrevSystemTrayDlg::OnOK() {
     platform_.killTimer(handle(), kAutoConnectTimer);

@@ -42,6 +42,7 @@ public:
     void onInitMenuPopup(platform::MenuHandle popup) override { OnInitMenuPopup(popup); }
     bool onDrawItem(const platform::DrawItemInfo& item) override;
     bool onClose() override { return OnClose(); }
+    void onEndSession() override { OnEndSession(); }
 
     void OnTimer(unsigned id);
     void OnAutoConnect();
@@ -51,6 +52,7 @@ public:
     void OnOK();
     void OnCancel();
     bool OnClose();
+    void OnEndSession();
 
     std::string readerSelect;
     std::string registerCheck;

@@ -29,9 +29,13 @@ CSystemTray::CSystemTray(platform::Platform& platform)
     : platform_(platform), taskbarCreated_(platform.registerWindowMessage("TaskbarCreated")) {}
 
 CSystemTray::~CSystemTray() {
+    RemoveIcon();
+    if (window_ != 0) platform_.destroyWindow(window_);
+}
+
+void CSystemTray::RemoveIcon() {
     record_.flags = 0;
     platform_.notifyIcon(platform::NotifyAction::remove, record_);
-    if (window_ != 0) platform_.destroyWindow(window_);
 }
 
 // May be called again while it fails (the shell not up yet at logon): the window is made once.

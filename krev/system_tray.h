@@ -24,6 +24,8 @@ public:
     bool AddIconWhenShellReady(unsigned callbackMessage, const char* tip, platform::IconHandle icon, unsigned id,
                                unsigned boundMs, std::function<void()> gaveUp);
     bool ChangeIcon(std::uint16_t iconId);
+    // Takes the icon out of the notification area (the destructor does too).
+    void RemoveIcon();
     std::intptr_t WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
     virtual std::intptr_t HandleIconMessage(std::uintptr_t wParam, std::intptr_t lParam);
 

@@ -5,7 +5,6 @@ namespace user_folder {
 namespace {
 
 constexpr std::size_t kCopyLimit = 64 * 1024;
-constexpr const char* kOurFiles[] = {kSettings, "Ver.chk", "Ver.chk.part", kDefaultCheck};
 
 std::string withoutTrailingSeparator(std::string path) {
     while (path.size() > 3 && path.back() == '\\') path.pop_back();
@@ -56,22 +55,12 @@ std::string folderToWorkIn(platform::Folders& folders, const std::string& progra
 
 bool leaveProgramFolder(platform::Folders& folders) {
     const std::string working = folders.workingFolder();
-    const std::string program = folders.programFolder();
-    if (working.empty() || !samePath(working, program)) return false;
-    return prepare(folders, program) && folders.setWorkingFolder(path(folders));
+    if (working.empty() || !samePath(working, folders.programFolder())) return false;
+    return moveToUsersFolder(folders);
 }
 
-std::vector<std::string> remove(platform::Folders& folders) {
-    const std::string folder = path(folders);
-    platform::Hold hold;
-    const auto user = folder.empty() ? nullptr : folders.holdFolder(folder, false, hold);
-    if (user == nullptr) return {};
-    std::vector<std::string> left;
-    for (const char* name : kOurFiles) {
-        if (user->entry(name) != platform::Entry::missing && !user->removeFile(name)) left.push_back(folder + "\\" + name);
-    }
-    user->removeIfEmpty();
-    return left;
+bool moveToUsersFolder(platform::Folders& folders) {
+    return prepare(folders, folders.programFolder()) && folders.setWorkingFolder(path(folders));
 }
 
 }  // namespace user_folder

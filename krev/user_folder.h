@@ -3,7 +3,6 @@
 // administrators'; no user writes there.
 #pragma once
 #include <string>
-#include <vector>
 
 #include "platform/files.h"
 
@@ -34,8 +33,9 @@ std::string folderToWorkIn(platform::Folders& folders, const std::string& progra
 // prepared as at logon. True when it moved there.
 bool leaveProgramFolder(platform::Folders& folders);
 
-// The uninstaller's part: the user's files of ours, and the folder when nothing else is in it.
-// A link or junction at the folder's name is left alone. The paths that could not be removed.
-std::vector<std::string> remove(platform::Folders& folders);
+// Works in the user's folder, prepared as at logon, from wherever Krev was started. True when it
+// moved there.
+bool moveToUsersFolder(platform::Folders& folders);
+
 
 }  // namespace user_folder

@@ -41,4 +41,19 @@ char* build(const char* program, bool quoteProgram, const char* argument) {
     return line;
 }
 
+std::size_t folderLength(const wchar_t* named) {
+    std::size_t length = 0;
+    while (named[length] != L'\0') ++length;
+    while (length > 0 && (named[length - 1] == L' ' || named[length - 1] == L'"')) --length;
+    for (;;) {
+        if (length > 3 && named[length - 1] == L'\\') {
+            --length;
+        } else if (length > 4 && named[length - 1] == L'.' && named[length - 2] == L'\\') {
+            length -= 2;
+        } else {
+            return length;
+        }
+    }
+}
+
 }  // namespace command_line

@@ -21,4 +21,10 @@ const char* tail(const char* line);
 // belongs to the caller (free); nullptr when memory cannot be had.
 char* build(const char* program, bool quoteProgram, const char* argument);
 
+// The length of a folder that an installer names as an argument, without what may follow it
+// there: trailing blanks and a stray quote (a backslash before a closing quote escapes it), and
+// trailing backslashes or "\." ("C:\Program Files\Vyx\." stays clear of the quote). A drive's
+// root keeps its backslash.
+std::size_t folderLength(const wchar_t* named);
+
 }  // namespace command_line

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_identity.h"
+
 namespace platform {
 
 // Files named as the product names them: relative to the working directory (".\Reader.ini"),
@@ -51,10 +53,17 @@ public:
     virtual bool createFile(const char* name, const std::string& bytes) = 0;
     // The bytes of a plain file, when it holds at most `limit` of them.
     virtual bool readFile(const char* name, std::size_t limit, std::string& bytes) = 0;
+    // The same, only of a file that no user can have written, as read through the handle that
+    // reads it: its owner is Administrators or SYSTEM and its rights let nobody else write it,
+    // change its rights or its owner, or delete it. False for any other file, and on a volume
+    // that keeps no rights (FAT), where any user may change any file.
+    virtual bool readAdministratorsFile(const char* name, std::size_t limit, std::string& bytes) = 0;
     // Removes the name of a file, or of a link itself; never a folder, never what a link leads to.
     virtual bool removeFile(const char* name) = 0;
     // Removes the folder itself when it is empty (when it is let go).
     virtual bool removeIfEmpty() = 0;
+    // The folder itself, whatever path named it; false when the file system does not say.
+    virtual bool identity(FileIdentity& identity) = 0;
 };
 
 enum class Hold {
@@ -74,49 +83,12 @@ public:
     virtual std::unique_ptr<HeldFolder> holdFolder(const std::string& path, bool create, Hold& hold) = 0;
     // The bytes of a file of ours, by its path, when it holds at most `limit` of them.
     virtual bool readFile(const std::string& path, std::size_t limit, std::string& bytes) = 0;
-    // The names in a folder, without "." and ".."; false when it cannot be listed.
-    virtual bool listFolder(const std::string& folder, std::vector<std::string>& names) = 0;
-    virtual bool createFolder(const std::string& path) = 0;
-    // An empty folder.
-    virtual bool removeFolder(const std::string& path) = 0;
-    virtual bool removeFile(const std::string& path) = 0;
-    // Renames a file on its volume; false when `to` exists or the file is in use.
-    virtual bool moveFile(const std::string& from, const std::string& to) = 0;
-    // True when no process has the file open or loaded (it opens with no sharing at all), or
-    // when it is not there.
-    virtual bool isUnused(const std::string& path) = 0;
     // Empty when the variable is not set.
     virtual std::string environmentVariable(const char* name) = 0;
     // The folder of the running program's file.
     virtual std::string programFolder() = 0;
     virtual std::string workingFolder() = 0;
     virtual bool setWorkingFolder(const std::string& path) = 0;
-    // The machine's program-files folders, as Windows records them.
-    virtual std::vector<std::string> programFilesFolders() = 0;
-    // The path made absolute, "." and ".." resolved, short (8.3) names of what exists made
-    // long; empty when it cannot be.
-    virtual std::string fullPath(const std::string& path) = 0;
-
-    // A new folder whose rights are for Administrators and SYSTEM alone, none inherited, owned
-    // by Administrators: no user can open, add or change anything in it. False when something
-    // has the name already (never made through a link).
-    virtual bool createPrivateFolder(const std::string& path) = 0;
-    // A folder that is no link or junction, owned by Administrators or SYSTEM, whose rights
-    // are for those two alone and not inherited: one that createPrivateFolder made. On a volume
-    // that keeps no rights (FAT), where every user may change everything, any plain folder.
-    virtual bool isPrivateFolder(const std::string& path) = 0;
-    // Owned by Administrators or SYSTEM: an administrator's program made it, not a user. On a
-    // volume that keeps no owners, any plain folder.
-    virtual bool ownedByAdministrators(const std::string& path) = 0;
-    // A file with these bytes in place of any earlier one, all or nothing, on the disk when
-    // this returns.
-    virtual bool replaceFile(const std::string& path, const std::string& bytes) = 0;
-    // Hands Windows a rename (or, when `to` is empty, a removal) for the next restart: the
-    // session manager carries them out in the order given, before any process runs.
-    virtual bool renameAtRestart(const std::string& from, const std::string& to) = 0;
-    // Drops the renames at restart whose source or target lies below `folder`; every other one
-    // stays as it was.
-    virtual bool forgetRenamesAtRestart(const std::string& folder) = 0;
 
 protected:
     ~Folders() = default;

@@ -112,6 +112,9 @@ public:
     // WM_CLOSE: true when the dialog answered it; false leaves it to the default dialog
     // processing, which posts Cancel, or on Windows beeps when the Cancel button is disabled.
     virtual bool onClose() { return false; }
+    // WM_ENDSESSION: the session ends (logoff, shutdown), or an installer's Restart Manager
+    // closes the program (ENDSESSION_CLOSEAPP); the process is ended after this returns.
+    virtual void onEndSession() {}
 
 protected:
     ~DialogEvents() = default;
@@ -187,6 +190,13 @@ public:
     // True when this process runs as the SYSTEM account (a service's, or a deployment tool's),
     // which has no user's desktop to show an icon on.
     virtual bool runsAsLocalSystem() = 0;
+    // Asks Windows to start this program again, with "/restart", when an installer's Restart
+    // Manager has closed it to replace its files (Windows Vista and later; elsewhere nothing).
+    virtual void registerForRestart() = 0;
+    // Started so by Windows after an install.
+    virtual bool startedForRestart() = 0;
+    // Ends this process at once, whatever runs: the session ends.
+    virtual void endProcess() = 0;
 
     // Windows.
     virtual WindowHandle findWindow(const char* title) = 0;

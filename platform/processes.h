@@ -1,6 +1,7 @@
 // Running programs, as the installer's closer asks about them. No C++ library in it: CloseKREV
 // is a C-style program.
 #pragma once
+#include "platform/file_identity.h"
 
 namespace platform {
 
@@ -8,18 +9,6 @@ using ProcessId = unsigned long;
 // A process opened once and held open: Windows gives its ID to no other process while a handle
 // to it is open, so whatever is asked of it, and its end, concern that very process.
 using ProcessHandle = void*;
-
-// A file or folder as the file system identifies it (its volume and its index there), whatever
-// path spelled it: a short 8.3 name, another letter case.
-struct FileIdentity {
-    unsigned long volume;
-    unsigned long indexHigh;
-    unsigned long indexLow;
-};
-
-inline bool operator==(const FileIdentity& left, const FileIdentity& right) {
-    return left.volume == right.volume && left.indexHigh == right.indexHigh && left.indexLow == right.indexLow;
-}
 
 using ProcessVisitor = void (*)(void* context, ProcessId id, const char* programName);
 
@@ -55,15 +44,9 @@ public:
     virtual void closeProcess(ProcessHandle process) = 0;
     // The identity of the folder that holds the process's program.
     virtual ProgramLookup programFolder(ProcessHandle process, FileIdentity& folder) = 0;
-    // Calls `visit` for every process that has one of the files open or loaded, as Windows'
-    // Restart Manager tells it, with the name it gives the process; false when there is none
-    // to ask (Windows XP) or it cannot answer.
-    virtual bool forEachHolder(const char* const* paths, int count, ProcessVisitor visit, void* context) = 0;
     // Posts a command to each top-level window of the process with that title; how many got it.
     virtual int postCommand(ProcessId id, const char* windowTitle, unsigned command) = 0;
     virtual void terminate(ProcessHandle process) = 0;
-    // Some process has the file open or loaded: it does not open without sharing.
-    virtual bool inUse(const char* path) = 0;
     virtual void sleep(unsigned milliseconds) = 0;
     virtual unsigned long tickCount() = 0;
 

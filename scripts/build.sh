@@ -4,8 +4,8 @@
 # compilers' output goes to build/build.log, and its end is shown when a build fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# KREV_BUILD_DIR and KREV_DIST_DIR move the trees and the shipped files (a signed build beside the
-# usual one); KREV_BUILD_TREES builds some of the trees only.
+# KREV_BUILD_DIR and KREV_DIST_DIR move the trees and the shipped files (a signed build, or a
+# later version, beside the usual one); KREV_BUILD_TREES builds some of the trees only.
 build_dir=${KREV_BUILD_DIR:-build}
 trees=${KREV_BUILD_TREES:-native i686 x86_64}
 mkdir -p "$build_dir"
@@ -22,6 +22,9 @@ if [[ -n "${KREV_SIGNING_PKCS12:-}${KREV_SIGNING_PKCS11_MODULE:-}" ]]; then
     done
 fi
 [[ -n "${KREV_DIST_DIR:-}" ]] && settings+=("-DKREV_DIST_DIR=$KREV_DIST_DIR")
+# KREV_VERSION builds another version (a later one, for the upgrade tests); without it, the
+# default of CMakeLists.txt, also in a tree that an earlier run built with another.
+if [[ -n "${KREV_VERSION:-}" ]]; then settings+=("-DKREV_VERSION=$KREV_VERSION"); else settings+=(-UKREV_VERSION); fi
 build_tree() {
     local tree=$1 type=$2 toolchain=${3:-} started options
     started=$(date +%s)

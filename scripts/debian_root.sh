@@ -3,9 +3,7 @@
 # its 32-bit and 64-bit packages come from one index and match (this machine's own libraries may
 # be at security versions whose i386 twins a mirror does not serve yet). Usage:
 #   scripts/debian_root.sh trixie     Wine 10, pcscd and vpcd for the real card chain (Debian 12's
-#                                     Wine 8 has a stub winscard), and NSIS 3.11, which builds the
-#                                     installer (Debian 12's 3.08 has the plug-ins folder flaw that
-#                                     3.11 mends; scripts/makensis.sh runs it)
+#                                     Wine 8 has a stub winscard)
 #   scripts/debian_root.sh bookworm   Debian 12's Wine 8 with its 32-bit half, for the Wine tests
 # Each root holds the 32-bit half of Wine: it runs the shipped i686 programs where the kernel or
 # an emulator runs 32-bit code (scripts/with_32bit.sh). A root lives outside the work tree, so
@@ -18,7 +16,7 @@ suite=${1:?usage: debian_root.sh trixie|bookworm}
 case "$suite" in
     trixie)
         root=${KREV_TRIXIE_ROOT:-/var/cache/krev/trixie-root}
-        packages=(wine wine64 libwine xvfb xauth fonts-arphic-uming pcscd vsmartcard-vpcd locales nsis
+        packages=(wine wine64 libwine xvfb xauth fonts-arphic-uming pcscd vsmartcard-vpcd locales
                   wine32:i386 libpcsclite1:i386) ;;
     bookworm)
         root=${KREV_BOOKWORM_ROOT:-/var/cache/krev/bookworm-root}

@@ -12,7 +12,7 @@ packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev pytho
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
           gcc-i686-linux-gnu libc6-dev-i386-cross xvfb x11-utils imagemagick xdotool fonts-arphic-uming
           pkg-config pcscd libpcsclite-dev vsmartcard-vpcd debootstrap procps xorriso openssl
-          osslsigncode softhsm2 libengine-pkcs11-openssl opensc)
+          osslsigncode softhsm2 libengine-pkcs11-openssl opensc wixl msitools)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

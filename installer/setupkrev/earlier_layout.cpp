@@ -2,6 +2,7 @@
 
 #include "krev/settings.h"
 #include "krev/user_folder.h"
+#include "platform/profile_text.h"
 #include "product_config.h"
 
 namespace earlier_layout {
@@ -14,7 +15,6 @@ constexpr const char* kEarlierData[] = {user_folder::kStartingSettings, user_fol
                                         "Ver.chk.part"};
 constexpr std::size_t kSettingsLimit = 64 * 1024;
 constexpr unsigned kSettingsCapacity = 255;
-constexpr char kCarried[] = "Earlier.ini";
 
 // An existing folder, held.
 std::unique_ptr<platform::HeldFolder> hold(platform::Folders& folders, const std::string& path) {
@@ -22,52 +22,27 @@ std::unique_ptr<platform::HeldFolder> hold(platform::Folders& folders, const std
     return folders.holdFolder(path, false, ignored);
 }
 
-// The reader and the registration flag of `bytes`, read as a profile file of its own in the
-// staging folder, where no user reaches it, become <staging>\StartingReader.ini.
-bool writeStartingSettings(platform::Folders& folders, platform::Files& files, const std::string& staging,
-                           const std::string& bytes) {
-    const auto staged = hold(folders, staging);
-    if (staged == nullptr) return false;
-    staged->removeFile(kCarried);
-    if (!staged->createFile(kCarried, bytes)) return false;
-    const std::string from = std::string(".\\") + kCarried;
-    const std::string to = std::string(".\\") + user_folder::kStartingSettings;
-    const std::string select =
-        files.readProfileString(settings::kReaderSection, settings::kSelectKey, "", kSettingsCapacity, from.c_str());
-    const std::string check =
-        files.readProfileString(settings::kRegisterSection, settings::kCheckKey, "", kSettingsCapacity, from.c_str());
-    staged->removeFile(kCarried);
-    bool written = true;
-    if (!select.empty()) {
-        written = files.writeProfileString(settings::kReaderSection, settings::kSelectKey, select.c_str(), to.c_str());
-    }
-    if (written && !check.empty()) {
-        written = files.writeProfileString(settings::kRegisterSection, settings::kCheckKey, check.c_str(), to.c_str());
-    }
-    return written;
-}
-
 }  // namespace
 
-bool carrySettings(platform::Folders& folders, platform::Files& files, const std::string& programFolder,
-                   const std::string& staging) {
-    if (folders.pathState(programFolder + "\\" + user_folder::kStartingSettings).exists) return true;
+bool carrySettings(platform::Folders& folders, const std::string& programFolder) {
+    const auto program = hold(folders, programFolder);
+    if (program == nullptr) return false;
+    if (program->entry(user_folder::kStartingSettings) != platform::Entry::missing) return true;
     const auto earlier = hold(folders, kFolder);
-    // Any user may make C:\KREV: its settings become every user's only when an earlier install,
-    // an administrator's, made it.
-    if (earlier == nullptr || !folders.ownedByAdministrators(kFolder)) return true;
     std::string bytes;
-    if (!earlier->readFile(user_folder::kStartingSettings, kSettingsLimit, bytes) &&
-        !earlier->readFile(user_folder::kSettings, kSettingsLimit, bytes)) {
+    if (earlier == nullptr ||
+        (!earlier->readAdministratorsFile(user_folder::kStartingSettings, kSettingsLimit, bytes) &&
+         !earlier->readAdministratorsFile(user_folder::kSettings, kSettingsLimit, bytes))) {
         return true;
     }
-    // Profile files are named relative to the working folder; it is left again afterwards, since
-    // a folder that is some process's working folder cannot be removed.
-    const std::string working = folders.workingFolder();
-    if (!folders.setWorkingFolder(staging)) return false;
-    const bool written = writeStartingSettings(folders, files, staging, bytes);
-    folders.setWorkingFolder(working);
-    return written;
+    const std::string select =
+        profile_text::read(bytes, settings::kReaderSection, settings::kSelectKey, "", kSettingsCapacity);
+    const std::string check =
+        profile_text::read(bytes, settings::kRegisterSection, settings::kCheckKey, "", kSettingsCapacity);
+    std::string starting;
+    if (!select.empty()) starting = profile_text::write(starting, settings::kReaderSection, settings::kSelectKey, select.c_str());
+    if (!check.empty()) starting = profile_text::write(starting, settings::kRegisterSection, settings::kCheckKey, check.c_str());
+    return starting.empty() || program->createFile(user_folder::kStartingSettings, starting);
 }
 
 Tidying keepOnlyData(platform::Folders& folders, const std::string& programFolder) {

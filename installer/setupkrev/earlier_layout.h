@@ -1,5 +1,5 @@
-// C:\KREV, where earlier installs put the programs. Any user may create that name in the root of
-// the drive, and it may lead anywhere: from now on it holds only DefaultCheck.htm, which
+// C:\KREV, where the earliest installs put the programs. Any user may create that name in the
+// root of the drive, and it may lead anywhere: from now on it holds only DefaultCheck.htm, which
 // PortalLaunch looks for there and which is data, never code. Everything here goes through a
 // held folder: nothing is read, written or removed through a link or junction.
 #pragma once
@@ -14,11 +14,11 @@ constexpr char kFolder[] = "C:\\KREV";
 
 // The shared settings of an earlier install there (its StartingReader.ini, or the per-user
 // install's Reader.ini), reduced to the reader and the registration flag, become
-// <staging>\StartingReader.ini: every user's starting settings. Nothing is done when the program
-// folder has starting settings of its own already, or when C:\KREV is owned by a user rather
-// than by Administrators or SYSTEM. False when they could not be written.
-bool carrySettings(platform::Folders& folders, platform::Files& files, const std::string& programFolder,
-                   const std::string& staging);
+// <program folder>\StartingReader.ini: every user's starting settings. Only from a file that no
+// user can have written (C:\KREV's files usually inherit a right of every user to change them),
+// and never over starting settings that the program folder has already. False when they were to
+// be carried and could not be written.
+bool carrySettings(platform::Folders& folders, const std::string& programFolder);
 
 struct Tidying {
     bool dataWritten;                // DefaultCheck.htm is there
@@ -30,8 +30,8 @@ struct Tidying {
 // other file of ours gone.
 Tidying keepOnlyData(platform::Folders& folders, const std::string& programFolder);
 
-// The uninstaller's part: DefaultCheck.htm, and the folder when nothing else is in it. The
-// files of ours that could not be removed.
+// An uninstall's part: DefaultCheck.htm, and the folder when nothing else is in it. The files
+// of ours that could not be removed.
 std::vector<std::string> remove(platform::Folders& folders);
 
 }  // namespace earlier_layout

@@ -1,37 +1,25 @@
-// SetupKREV.exe: the installer's helper. No window. The installer and the uninstaller run it
-// elevated from their temporary folder; the shortcuts and Active Setup run the installed copy
-// as each user. Reports are UTF-16, one name to a line, for the installer's messages and log.
-//   /check-folder <folder> <entry folder>  whether the programs may go there (install_folder.h):
-//       0, or 4.
-//   /stage <folder> <report>  before anything is extracted (program_update.h): an interrupted
-//       swap made whole, a swap waiting for the restart dropped, <folder>\Update an empty private
-//       folder: 0; 2 when a staging folder is refused (reported); 6 when an interrupted swap
-//       could not be made whole (what is not, reported).
-//   /update <folder> <report>  the extracted new version (in <folder>\Update) replaces the
-//       earlier one all together, with the shared settings of an earlier layout carried
-//       (program_update.h, earlier_layout.h): 0; 3010 when files are held (reported) and the
-//       whole version replaces the earlier at the next restart; 2 when nothing changed (the file
-//       that failed, reported); 6 when earlier files could not be put back (exactly those).
-//   /remove-staging <folder> <report>  (the uninstaller) our names in the staging folders, and a
-//       swap waiting for the restart dropped: 0, or 7 (what is left, reported).
-//   /data-folder <program folder> <report>  C:\KREV keeps only DefaultCheck.htm: 0; 1 when it
-//       is a link, a junction or a file and was left alone; 7 when files of ours are left there
-//       (reported).
-//   /remove-data <report>  (the uninstaller) DefaultCheck.htm in C:\KREV, and the folder when it
-//       is empty: 0, or 7 (reported).
-//   /user  (each user's logon, through Active Setup; the installer for the installing user):
-//       prepares the user's working folder from the program folder this program is in, and
-//       removes what an earlier per-user install left for the user. Exit code 0, 1 when there is
-//       no folder to work in.
-//   /remove-user <report>  (the uninstaller) the user's files of ours: 0, or 7 (reported).
+// SetupKREV.exe: the package's helper. No window. Windows Installer runs it from its Binary
+// table as the system account, after the files are written; the shortcuts, Active Setup and the
+// end of an interactive install run the installed copy as the user.
+//   /take-over <program folder>  (an install or a repair) takes over the earlier layouts: ends
+//       our programs in C:\KREV and in the earlier installer's folder, carries C:\KREV's shared
+//       settings where no user can have written them (earlier_layout.h), removes what the earlier
+//       installer left (earlier_installer.h), and keeps only DefaultCheck.htm in C:\KREV. Exit
+//       code 0, or 7 when something of ours is left.
+//   /remove-data <program folder>  (an uninstall that no upgrade does) DefaultCheck.htm in
+//       C:\KREV, and the folder when it is empty: 0, or 7.
+//   /user  (each user's logon, through Active Setup): prepares the user's working folder from
+//       the program folder this program is in, and removes what an earlier per-user install left
+//       for the user. Exit code 0, 1 when there is no folder to work in.
 //   /start  (the Startup and Start-menu shortcuts): does what /user does (also when the user
 //       removed the folder), then starts Krev in it. Exit code 0, 1 when Krev could
 //       not be started; when a program of ours is missing from the program folder, the user is
 //       told that Vyx must be installed again, and nothing is started (1).
-//   /start-as-user  (the installer's finish page): starts "/start" for the user who owns the
-//       desktop (desktop_start.h): 0, or 1 when nothing was started.
+//   /start-as-user  (the end of an interactive install): starts "/start" for the user who owns
+//       the desktop (desktop_start.h): 0, or 1 when nothing was started.
 //   Exit code 2 for a command line it does not understand.
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -40,10 +28,11 @@
 #include <vector>
 
 #include "installer/setupkrev/desktop_start.h"
+#include "installer/setupkrev/earlier_installer.h"
 #include "installer/setupkrev/earlier_layout.h"
-#include "installer/setupkrev/install_folder.h"
-#include "installer/setupkrev/program_update.h"
 #include "krev/user_folder.h"
+#include "outside/closekrev/installed_closer.h"
+#include "platform/command_line.h"
 #include "platform/win32/cp950_win32.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/processes_win32.h"
@@ -54,21 +43,9 @@ namespace {
 
 constexpr int kLeftBehind = 7;
 
-void writeReport(const wchar_t* path, const std::vector<std::string>& names) {
-    HANDLE report = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (report == INVALID_HANDLE_VALUE) return;
-    for (const std::string& name : names) {
-        const std::wstring line = platform::win32::wideFromUtf8(name) + L"\r\n";
-        DWORD written = 0;
-        WriteFile(report, line.c_str(), static_cast<DWORD>(line.size() * sizeof(wchar_t)), &written, nullptr);
-    }
-    CloseHandle(report);
-}
-
+// The folder as the package names it ("<folder>\."), in UTF-8.
 std::string folderArgument(const wchar_t* argument) {
-    std::string folder = platform::win32::utf8FromWide(argument);
-    while (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
-    return folder;
+    return platform::win32::utf8FromWide(std::wstring(argument, command_line::folderLength(argument)).c_str());
 }
 
 bool startKrev(const std::string& programFolder, const std::string& workingFolder) {
@@ -208,31 +185,61 @@ private:
     HANDLE shellToken_ = nullptr;
 };
 
+// Where a shortcut leads (its target as stored, not resolved); empty when it cannot be read.
+std::wstring shortcutTarget(const std::wstring& path) {
+    std::wstring target;
+    IShellLinkW* link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                reinterpret_cast<void**>(&link)))) {
+        return target;
+    }
+    IPersistFile* file = nullptr;
+    wchar_t found[MAX_PATH * 2] = {};
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        if (SUCCEEDED(file->Load(path.c_str(), STGM_READ)) &&
+            SUCCEEDED(link->GetPath(found, MAX_PATH * 2, nullptr, SLGP_RAWPATH))) {
+            target = found;
+        }
+        file->Release();
+    }
+    link->Release();
+    return target;
+}
+
+// The earlier per-user install ran from C:\KREV: its shortcuts lead there.
+bool leadsIntoTheEarlierFolder(const std::wstring& shortcut) {
+    const std::wstring target = shortcutTarget(shortcut);
+    const std::size_t name = target.find_last_of(L'\\');
+    if (name == std::wstring::npos) return false;
+    return lstrcmpiW(target.substr(0, name).c_str(), platform::win32::wideFromUtf8(earlier_layout::kFolder).c_str()) == 0;
+}
+
 // An earlier per-user install's entry in "Programs and Features" and its shortcuts in the user's
 // own Startup folder and Start menu would list Vyx twice and start a second Krev (from a folder
 // that the upgrade emptied) at every logon. This install's shortcuts are the all-users ones.
 // The folders are the user's, who may have made either a link to anywhere: each is held first,
-// which no link passes, and only our names in it go.
+// which no link passes, and only a shortcut of our name that leads into C:\KREV goes.
 void removeEarlierPerUserInstall(platform::Folders& folders) {
     wchar_t folder[MAX_PATH];
     const auto removeOurs = [&](int which, const char* below, std::initializer_list<const char*> names) {
         if (SHGetFolderPathW(nullptr, which, nullptr, SHGFP_TYPE_CURRENT, folder) != S_OK) return;
+        const std::string path = platform::win32::utf8FromWide(folder) + below;
         platform::Hold hold;
-        const auto held = folders.holdFolder(platform::win32::utf8FromWide(folder) + below, false, hold);
+        const auto held = folders.holdFolder(path, false, hold);
         if (held == nullptr) return;
         for (const char* name : names) {
-            if (held->entry(name) == platform::Entry::plainFile) held->removeFile(name);
+            if (held->entry(name) == platform::Entry::plainFile &&
+                leadsIntoTheEarlierFolder(platform::win32::wideFromUtf8(path + "\\" + name))) {
+                held->removeFile(name);
+            }
         }
         if (*below != '\0') held->removeIfEmpty();
     };
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     removeOurs(CSIDL_STARTUP, "", {"Vyx.lnk"});
     removeOurs(CSIDL_PROGRAMS, "\\Vyx", {"Vyx.lnk", u8"Vyx 入口網站.lnk", u8"移除 Vyx.lnk"});
+    if (SUCCEEDED(com)) CoUninitialize();
     RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vyx");
-}
-
-int reported(const program_update::Result& result, const wchar_t* report) {
-    writeReport(report, result.names);
-    return program_update::exitCode(result.outcome);
 }
 
 // A Krev started without its card library or a program it starts would fail later, or find a
@@ -248,25 +255,52 @@ bool programsComplete(platform::Folders& folders, const std::string& programFold
     return false;
 }
 
-int update(platform::win32::Win32Files& files, const std::string& folder, const wchar_t* report) {
-    const std::string staging = folder + "\\" + program_update::kStaging;
-    if (!earlier_layout::carrySettings(files, files, folder, staging)) {
-        writeReport(report, {user_folder::kStartingSettings});
-        return program_update::exitCode(program_update::Outcome::rolledBack);
+// The earlier installer's entry in "Programs and Features", in this program's registry view.
+class Win32EarlierEntry final : public earlier_installer::Entry {
+public:
+    bool folder(std::string& folder) override {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+        const bool ours = text(key, L"DisplayName") == platform::win32::wideFromUtf8(KREV_PRODUCT) &&
+                          text(key, L"Publisher") == platform::win32::wideFromUtf8(KREV_COMPANY);
+        const std::wstring location = text(key, L"InstallLocation");
+        RegCloseKey(key);
+        if (!ours || location.empty()) return false;
+        folder = platform::win32::utf8FromWide(location.c_str());
+        return true;
     }
-    return reported(program_update::apply(files, folder), report);
-}
 
-int dataFolder(platform::win32::Win32Files& files, const std::string& programFolder, const wchar_t* report) {
+    bool remove() override {
+        const LONG removed = RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey);
+        return removed == ERROR_SUCCESS || removed == ERROR_FILE_NOT_FOUND;
+    }
+
+private:
+    static constexpr wchar_t kKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vyx";
+
+    static std::wstring text(HKEY key, const wchar_t* name) {
+        wchar_t value[MAX_PATH * 2] = {};
+        DWORD size = sizeof value - sizeof(wchar_t);
+        DWORD type = 0;
+        if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
+            type != REG_SZ) {
+            return std::wstring();
+        }
+        return value;
+    }
+};
+
+int takeOver(platform::win32::Win32Files& files, const std::string& programFolder) {
+    platform::win32::Win32Processes processes;
+    Win32EarlierEntry entry;
+    // Whatever of ours still runs from the earlier folders holds files that go now.
+    installed_closer::endProgramsIn(processes, earlier_layout::kFolder);
+    std::string earlier;
+    if (entry.folder(earlier)) installed_closer::endProgramsIn(processes, earlier.c_str());
+    bool whole = earlier_layout::carrySettings(files, programFolder);
+    whole = earlier_installer::takeOver(files, entry, programFolder).empty() && whole;
     const earlier_layout::Tidying tidying = earlier_layout::keepOnlyData(files, programFolder);
-    writeReport(report, tidying.left);
-    if (tidying.link) return 1;
-    return tidying.left.empty() ? 0 : kLeftBehind;
-}
-
-int leftBehind(const std::vector<std::string>& left, const wchar_t* report) {
-    writeReport(report, left);
-    return left.empty() ? 0 : kLeftBehind;
+    return whole && tidying.left.empty() ? 0 : kLeftBehind;
 }
 
 int run(int count, wchar_t** arguments) {
@@ -274,17 +308,8 @@ int run(int count, wchar_t** arguments) {
     const auto is = [&](const wchar_t* command, int argumentCount) {
         return lstrcmpiW(arguments[1], command) == 0 && count == argumentCount + 2;
     };
-    if (is(L"/check-folder", 2)) {
-        return install_folder::acceptable(files, folderArgument(arguments[2]), folderArgument(arguments[3])) ? 0 : 4;
-    }
-    if (is(L"/stage", 2)) return reported(program_update::prepare(files, folderArgument(arguments[2])), arguments[3]);
-    if (is(L"/update", 2)) return update(files, folderArgument(arguments[2]), arguments[3]);
-    if (is(L"/remove-staging", 2)) {
-        return leftBehind(program_update::removeStaging(files, folderArgument(arguments[2])), arguments[3]);
-    }
-    if (is(L"/data-folder", 2)) return dataFolder(files, folderArgument(arguments[2]), arguments[3]);
-    if (is(L"/remove-data", 1)) return leftBehind(earlier_layout::remove(files), arguments[2]);
-    if (is(L"/remove-user", 1)) return leftBehind(user_folder::remove(files), arguments[2]);
+    if (is(L"/take-over", 1)) return takeOver(files, folderArgument(arguments[2]));
+    if (is(L"/remove-data", 1)) return earlier_layout::remove(files).empty() ? 0 : kLeftBehind;
     if (is(L"/user", 0)) {
         removeEarlierPerUserInstall(files);
         return user_folder::prepare(files, files.programFolder()) ? 0 : 1;
@@ -305,7 +330,7 @@ int run(int count, wchar_t** arguments) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    // The installer runs this from its temporary folder.
+    // Windows Installer runs this from a temporary file, in a folder of its own.
     platform::win32::searchSystemFolderOnly();
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);

@@ -23,18 +23,19 @@ bool sameName(const char* left, const char* right) {
     }
 }
 
+constexpr int kRememberedCapacity = 256;
+
 struct Search {
     platform::Processes* system;
     platform::FileIdentity folder;
     platform::ProcessId self;
     platform::ProcessId starter;
     char shortNames[kOurFileCount][kShortNameCapacity];
-    char paths[kOurFileCount][kPathCapacity];
-    int running;
-    int holders;
-    bool holdersAsked;  // the Restart Manager answered
-    HolderReport report;
-    void* context;
+    // The processes already ended or asked to exit; one of them seen again has not ended.
+    platform::ProcessId asked[kRememberedCapacity];
+    int askedCount;
+    int survivors;  // asked before and still running, or named as ours and not to be asked
+    int newlyEnded;
 };
 
 // Started through a short path, a program shows its short name in the process list.
@@ -64,18 +65,11 @@ bool oursHere(const Search& search, platform::ProcessHandle process, const char*
     return folder == search.folder;
 }
 
-void countHolder(void* context, platform::ProcessId id, const char* name) {
-    Search& search = *static_cast<Search*>(context);
-    // The installer that runs this holds our files for no longer.
-    if (id == search.self || id == search.starter) return;
-    // Nor does what will be ended below.
-    const platform::ProcessHandle process = namedAsOurs(search, name) ? search.system->openProcess(id) : nullptr;
-    bool unknown = false;
-    const bool ours = oursHere(search, process, name, unknown);
-    if (process != nullptr) search.system->closeProcess(process);
-    if (ours) return;
-    ++search.holders;
-    search.report(search.context, name);
+bool askedBefore(const Search& search, platform::ProcessId id) {
+    for (int at = 0; at < search.askedCount; ++at) {
+        if (search.asked[at] == id) return true;
+    }
+    return false;
 }
 
 void endIfOurs(void* context, platform::ProcessId id, const char* name) {
@@ -86,50 +80,29 @@ void endIfOurs(void* context, platform::ProcessId id, const char* name) {
     const platform::ProcessHandle process = search.system->openProcess(id);
     bool unknown = false;
     if (oursHere(search, process, name, unknown)) {
-        ++search.running;
-        // A Krev whose window this desktop reaches is asked to exit; every other program of
-        // ours, and a Krev in another session, is ended where it stands.
-        if (!sameName(name, "Krev.exe") || search.system->postCommand(id, KREV_ABOUT_CAPTION, ID_EXIT) == 0) {
-            search.system->terminate(process);
+        if (askedBefore(search, id)) {
+            ++search.survivors;
+        } else {
+            ++search.newlyEnded;
+            if (search.askedCount < kRememberedCapacity) search.asked[search.askedCount++] = id;
+            // A Krev whose window this desktop reaches is asked to exit; every other program of
+            // ours, and a Krev in another session, is ended where it stands.
+            if (!sameName(name, "Krev.exe") || search.system->postCommand(id, KREV_ABOUT_CAPTION, ID_EXIT) == 0) {
+                search.system->terminate(process);
+            }
         }
     } else if (unknown) {
         // Named as ours and not to be asked where it lies: it may be ours, so it counts.
-        ++search.running;
+        ++search.survivors;
     }
     if (process != nullptr) search.system->closeProcess(process);
 }
 
-bool heldByOthers(Search& search) {
-    const char* paths[kOurFileCount];
-    int count = 0;
-    for (int file = 0; file < kOurFileCount; ++file) {
-        if (search.paths[file][0] != '\0') paths[count++] = search.paths[file];
-    }
-    search.holders = 0;
-    search.holdersAsked = search.system->forEachHolder(paths, count, countHolder, &search);
-    return search.holders > 0;
-}
-
-// Without the Restart Manager's answer (Windows XP, more holders than it lists): once ours have
-// ended, a file of ours that still does not open without sharing is held by another program.
-// The uninstaller, which may run from the folder itself, holds its own file.
-bool filesStillHeld(Search& search) {
-    for (int file = 0; file < kOurFileCount; ++file) {
-        if (search.paths[file][0] == '\0' || sameName(kOurFiles[file], "Uninstall.exe")) continue;
-        if (!search.system->inUse(search.paths[file])) continue;
-        ++search.holders;
-        search.report(search.context, kOurFiles[file]);
-    }
-    return search.holders > 0;
-}
-
 }  // namespace
 
-int endProgramsIn(platform::Processes& system, const char* folder, HolderReport report, void* context) {
+int endProgramsIn(platform::Processes& system, const char* folder) {
     Search search{};
     search.system = &system;
-    search.report = report;
-    search.context = context;
     // Nothing runs from a folder that is not there, and nothing of ours from the folder that a
     // link or junction there leads to.
     if (system.folderIdentity(folder, search.folder) != platform::FolderLookup::folder) return kNoneRuns;
@@ -137,25 +110,24 @@ int endProgramsIn(platform::Processes& system, const char* folder, HolderReport 
     system.enableDebugPrivilege();
     search.self = system.currentProcess();
     search.starter = system.parentProcess();
+    char path[kPathCapacity];
     for (int file = 0; file < kOurFileCount; ++file) {
-        char* path = search.paths[file];
         if (std::strlen(folder) + std::strlen(kOurFiles[file]) + 2 > kPathCapacity) continue;
         std::strcpy(path, folder);
         std::strcat(path, "\\");
         std::strcat(path, kOurFiles[file]);
         system.shortName(path, search.shortNames[file], kShortNameCapacity);
     }
-    // Whatever can refuse comes before anything is ended.
-    if (report != nullptr && heldByOthers(search)) return kHeldByOthers;
-    // Looked for again and again, so that a program of ours started meanwhile is ended too.
+    // Looked for again and again: a program of ours started meanwhile is ended too, and one that
+    // was ended or asked to exit must be gone. Only such a survivor fails the install; programs
+    // that keep being started anew hold files that Windows Installer replaces at the restart.
     const unsigned long started = system.tickCount();
     for (;;) {
-        search.running = 0;
+        search.survivors = 0;
+        search.newlyEnded = 0;
         system.forEachProcess(endIfOurs, &search);
-        if (search.running == 0) {
-            return report != nullptr && !search.holdersAsked && filesStillHeld(search) ? kHeldByOthers : kNoneRuns;
-        }
-        if (system.tickCount() - started >= kWaitMs) return kStillRuns;
+        if (search.survivors == 0 && search.newlyEnded == 0) return kNoneRuns;
+        if (system.tickCount() - started >= kWaitMs) return search.survivors > 0 ? kStillRuns : kNoneRuns;
         system.sleep(kLookAgainMs);
     }
 }

@@ -1,9 +1,9 @@
-// "CloseKREV.exe /installed <folder> [<report>]", as the installer and the uninstaller start it
-// before they touch the folder's files: ends every program of ours that runs from <folder>, in
-// every session, and waits until none runs. With a report, it first asks the Restart Manager
-// what else holds one of our files there, and ends nothing when something does; where the
-// Restart Manager cannot answer, a file that still does not open without sharing once ours
-// have ended is held by another program.
+// "CloseKREV.exe /installed <folder>", as the Windows Installer package runs it before any file
+// of <folder> changes (and the take-over of the earlier layouts for C:\KREV): ends every program
+// of ours that runs from <folder>, in every session, and waits until each one it ended or asked
+// to exit is gone. A file that another program holds is Windows Installer's to replace at the
+// next restart; a program of ours started anew while the closer works is ended too, and one that
+// keeps being started is left to that rule as well.
 #pragma once
 #include "platform/processes.h"
 
@@ -14,17 +14,12 @@ constexpr unsigned kLookAgainMs = 200;
 
 enum ExitCode {
     kNoneRuns = 0,
-    kStillRuns = 1,     // a Krev defers Exit while its version message box is open, or a process
-                        // named as ours could not be opened (it may be ours)
+    kStillRuns = 1,     // a program of ours did not end: a Krev defers Exit while its version
+                        // message box is open, or a process named as ours could not be opened
+                        // (it may be ours)
     kBadCommandLine = 2,
-    kHeldByOthers = 3,  // another program holds one of our files (named by the Restart Manager:
-                        // nothing was ended; found by opening the files: ours have ended)
 };
 
-// Told the name of each other program that holds one of our files.
-using HolderReport = void (*)(void* context, const char* programName);
-
-// `report` may be null: then holders are not asked about.
-int endProgramsIn(platform::Processes& system, const char* folder, HolderReport report, void* context);
+int endProgramsIn(platform::Processes& system, const char* folder);
 
 }  // namespace installed_closer

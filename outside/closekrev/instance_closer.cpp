@@ -5,11 +5,9 @@
 // of the starting Krev itself, which may already be creating its own. Krev's exit stops its
 // poller and removes its icon. Exit code 0.
 //
-// "/installed <folder> [<report>]", as the installer and the uninstaller start it before they
-// touch the folder's files: ends every program of ours that runs from <folder>, in every
-// session, and waits for the processes (installed_closer.h). With <report>, it first names there
-// (UTF-16, one to a line) each other program that holds one of our files, and then ends nothing.
-// Exit codes in installed_closer.h.
+// "/installed <folder>", as the Windows Installer package runs it before any file of the folder
+// changes: ends every program of ours that runs from <folder>, in every session, and waits for
+// the processes (installed_closer.h). Exit codes in installed_closer.h.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -36,11 +34,9 @@ BOOL CALLBACK closeEarlierInstance(HWND window, LPARAM starter) {
     return TRUE;
 }
 
-// The folder in UTF-8, trailing blanks and backslashes taken off; false when it is empty or too
-// long.
+// The folder in UTF-8, as the package names it ("<folder>\."); false when it is empty or too long.
 bool installedFolder(const wchar_t* named, char (&folder)[kPathCapacity]) {
-    int length = lstrlenW(named);
-    while (length > 0 && (named[length - 1] == L' ' || named[length - 1] == L'\\')) --length;
+    const int length = static_cast<int>(command_line::folderLength(named));
     if (length == 0) return false;
     const int written = WideCharToMultiByte(CP_UTF8, 0, named, length, folder, kPathCapacity - 1, nullptr, nullptr);
     if (written <= 0) return false;
@@ -48,32 +44,14 @@ bool installedFolder(const wchar_t* named, char (&folder)[kPathCapacity]) {
     return true;
 }
 
-void reportHolder(void* context, const char* name) {
-    const HANDLE report = static_cast<HANDLE>(context);
-    wchar_t line[kPathCapacity];
-    int length = MultiByteToWideChar(CP_UTF8, 0, name, -1, line, kPathCapacity - 2);
-    if (length <= 0) return;
-    line[length - 1] = L'\r';
-    line[length] = L'\n';
-    DWORD written = 0;
-    WriteFile(report, line, static_cast<DWORD>((length + 1) * sizeof(wchar_t)), &written, nullptr);
-}
-
 int endInstalledPrograms(platform::win32::Win32Processes& system) {
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     char folder[kPathCapacity];
     int code = installed_closer::kBadCommandLine;
-    if (arguments != nullptr && (count == 3 || count == 4) && lstrcmpiW(arguments[1], L"/installed") == 0 &&
+    if (arguments != nullptr && count == 3 && lstrcmpiW(arguments[1], L"/installed") == 0 &&
         installedFolder(arguments[2], folder)) {
-        HANDLE report = INVALID_HANDLE_VALUE;
-        if (count == 4) {
-            report = CreateFileW(arguments[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        }
-        if (count == 3 || report != INVALID_HANDLE_VALUE) {
-            code = installed_closer::endProgramsIn(system, folder, count == 4 ? reportHolder : nullptr, report);
-        }
-        if (report != INVALID_HANDLE_VALUE) CloseHandle(report);
+        code = installed_closer::endProgramsIn(system, folder);
     }
     if (arguments != nullptr) LocalFree(arguments);
     return code;
@@ -82,7 +60,7 @@ int endInstalledPrograms(platform::win32::Win32Processes& system) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    // The installer runs this from its temporary folder.
+    // Windows Installer runs this from a temporary file, in a folder of its own.
     platform::win32::searchSystemFolderOnly();
     platform::win32::Win32Processes system;
     if (*command_line::tail(GetCommandLineA()) == '\0') {

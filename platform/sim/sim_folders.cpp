@@ -1,12 +1,13 @@
 // The simulation's folders: real ones below its temporary root. A symbolic link stands for a
-// junction or a Windows link; files in use and renames that fail are set by the tests.
+// junction or a Windows link; which files only administrators can have written is set by the
+// tests.
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <set>
 #include <filesystem>
 #include <fstream>
 
-#include "platform/cp950.h"
 #include "platform/sim/sim_platform.h"
 
 namespace platform::sim {
@@ -19,7 +20,8 @@ namespace {
 // rename of the folder as Windows does; the tests do not rename it.)
 class SimHeldFolder final : public HeldFolder {
 public:
-    explicit SimHeldFolder(std::string host) : host_(std::move(host)) {}
+    SimHeldFolder(std::string host, std::string path, const std::set<std::string>& administratorsFiles)
+        : host_(std::move(host)), path_(std::move(path)), administratorsFiles_(administratorsFiles) {}
     ~SimHeldFolder() override {
         std::error_code ignored;
         if (removeWhenLetGo_) fs::remove(host_, ignored);  // only an empty one
@@ -41,6 +43,9 @@ public:
         bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
         return true;
     }
+    bool readAdministratorsFile(const char* name, std::size_t limit, std::string& bytes) override {
+        return administratorsFiles_.count(path_ + "\\" + name) != 0 && readFile(name, limit, bytes);
+    }
     bool removeFile(const char* name) override {
         struct stat entry;
         if (lstat(at(name).c_str(), &entry) != 0 || S_ISDIR(entry.st_mode)) return false;
@@ -50,10 +55,18 @@ public:
         removeWhenLetGo_ = true;
         return true;
     }
+    bool identity(FileIdentity& identity) override {
+        struct stat folder;
+        if (stat(host_.c_str(), &folder) != 0) return false;
+        identity = FileIdentity{static_cast<unsigned long>(folder.st_dev), 0, static_cast<unsigned long>(folder.st_ino)};
+        return true;
+    }
 
 private:
     std::string at(const char* name) const { return host_ + "/" + name; }
     std::string host_;
+    std::string path_;
+    const std::set<std::string>& administratorsFiles_;
     bool removeWhenLetGo_ = false;
 };
 
@@ -83,7 +96,7 @@ std::unique_ptr<HeldFolder> SimPlatform::holdFolder(const std::string& path, boo
         return nullptr;
     }
     hold = Hold::held;
-    return std::make_unique<SimHeldFolder>(pathOf(path));
+    return std::make_unique<SimHeldFolder>(pathOf(path), path, administratorsFiles);
 }
 
 bool SimPlatform::readFile(const std::string& path, std::size_t limit, std::string& bytes) {
@@ -92,49 +105,6 @@ bool SimPlatform::readFile(const std::string& path, std::size_t limit, std::stri
     bytes = readFile(path);
     return true;
 }
-
-bool SimPlatform::listFolder(const std::string& folder, std::vector<std::string>& names) {
-    names.clear();
-    std::error_code failed;
-    for (const auto& entry : fs::directory_iterator(pathOf(folder), failed)) names.push_back(entry.path().filename());
-    return !failed;
-}
-
-bool SimPlatform::createFolder(const std::string& path) {
-    std::error_code failed;
-    fs::create_directory(pathOf(path), failed);
-    return !failed && fs::is_directory(pathOf(path));
-}
-
-bool SimPlatform::removeFolder(const std::string& path) {
-    // Windows removes no folder that is a process's working folder.
-    if (cp950::equalsIgnoreCase(fullPath(path).c_str(), fullPath(workingFolder_).c_str())) return false;
-    std::error_code failed;
-    const bool removed = fs::is_directory(pathOf(path)) && fs::remove(pathOf(path), failed) && !failed;
-    if (removed) privateFolders.erase(path);
-    return removed;
-}
-
-bool SimPlatform::removeFile(const std::string& path) {
-    if (filesInUse.count(path) != 0) return false;
-    return std::remove(pathOf(path).c_str()) == 0;
-}
-
-bool SimPlatform::moveFile(const std::string& from, const std::string& to) {
-    if (renamesUntilKilled == 0) throw ProcessKilled{};
-    if (renamesUntilKilled > 0) --renamesUntilKilled;
-    moves.push_back(from + " -> " + to);
-    if (failMovesOf.count(from) != 0 || filesInUse.count(from) != 0 || pathState(to).exists ||
-        !pathState(from).exists) {
-        return false;
-    }
-    std::error_code failed;
-    fs::rename(pathOf(from), pathOf(to), failed);
-    if (!failed && afterMove) afterMove(to);
-    return !failed;
-}
-
-bool SimPlatform::isUnused(const std::string& path) { return filesInUse.count(path) == 0; }
 
 std::string SimPlatform::environmentVariable(const char* name) {
     auto found = environment.find(name);
@@ -145,100 +115,6 @@ bool SimPlatform::setWorkingFolder(const std::string& path) {
     if (!fs::is_directory(pathOf(path))) return false;
     workingFolder_ = path;
     return true;
-}
-
-// Relative to the working folder, "." and ".." resolved, a known short spelling made long.
-std::string SimPlatform::fullPath(const std::string& path) {
-    if (path.empty()) return std::string();
-    std::string full = path.size() >= 2 && path[1] == ':' ? path : workingFolder_ + "\\" + path;
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (std::size_t end = 0; end <= full.size(); ++end) {
-        if (end != full.size() && full[end] != '\\' && full[end] != '/') continue;
-        const std::string part = full.substr(start, end - start);
-        start = end + 1;
-        if (part.empty() || part == ".") continue;
-        if (part == "..") {
-            if (parts.size() > 1) parts.pop_back();
-            continue;
-        }
-        parts.push_back(part);
-    }
-    std::string resolved;
-    for (const std::string& part : parts) {
-        resolved += resolved.empty() ? part : "\\" + part;
-        for (const auto& [shortPath, longPath] : longNames) {
-            if (cp950::equalsIgnoreCase(shortPath.c_str(), resolved.c_str())) resolved = longPath;
-        }
-    }
-    return parts.size() == 1 ? resolved + "\\" : resolved;
-}
-
-}  // namespace platform::sim
-
-namespace platform::sim {
-
-namespace {
-
-// Whether `path` is `folder` or lies below it, letter case aside.
-bool below(const std::string& path, const std::string& folder) {
-    if (path.size() < folder.size()) return false;
-    if (!cp950::equalsIgnoreCase(path.substr(0, folder.size()).c_str(), folder.c_str())) return false;
-    return path.size() == folder.size() || path[folder.size()] == '\\';
-}
-
-}  // namespace
-
-bool SimPlatform::createPrivateFolder(const std::string& path) {
-    if (pathState(path).exists) return false;
-    std::error_code failed;
-    if (!fs::create_directory(pathOf(path), failed) || failed) return false;
-    privateFolders.insert(path);
-    return true;
-}
-
-bool SimPlatform::isPrivateFolder(const std::string& path) {
-    const PathState state = pathState(path);
-    return state.exists && state.folder && !state.reparsePoint && privateFolders.count(path) != 0;
-}
-
-bool SimPlatform::ownedByAdministrators(const std::string& path) {
-    return pathState(path).exists && userOwned.count(path) == 0;
-}
-
-bool SimPlatform::replaceFile(const std::string& path, const std::string& bytes) {
-    std::ofstream file(pathOf(path), std::ios::binary | std::ios::trunc);
-    file << bytes;
-    return static_cast<bool>(file);
-}
-
-bool SimPlatform::renameAtRestart(const std::string& from, const std::string& to) {
-    if (restartRenamesRefused) return false;
-    renamesAtRestart.emplace_back(from, to);
-    return true;
-}
-
-bool SimPlatform::forgetRenamesAtRestart(const std::string& folder) {
-    std::vector<std::pair<std::string, std::string>> kept;
-    for (const auto& rename : renamesAtRestart) {
-        if (!below(rename.first, folder) && !(below(rename.second, folder))) kept.push_back(rename);
-    }
-    renamesAtRestart = kept;
-    return true;
-}
-
-void SimPlatform::restart() {
-    filesInUse.clear();
-    for (const auto& [from, to] : renamesAtRestart) {
-        std::error_code failed;
-        if (to.empty()) {
-            fs::remove(pathOf(from), failed);
-        } else {
-            fs::remove(pathOf(to), failed);
-            fs::rename(pathOf(from), pathOf(to), failed);
-        }
-    }
-    renamesAtRestart.clear();
 }
 
 }  // namespace platform::sim

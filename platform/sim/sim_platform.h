@@ -164,21 +164,9 @@ public:
     std::string applicationFileName = "Krev";
     std::string programFolderPath = "C:\\Program Files\\Vyx";
     std::map<std::string, std::string> environment{{"APPDATA", "C:\\Users\\Lin\\AppData\\Roaming"}};
-    std::vector<std::string> programFiles{"C:\\Program Files"};
-    std::map<std::string, std::string> longNames;  // a short (8.3) path -> its long one
-    std::set<std::string> filesInUse;     // paths that another process holds open
-    std::set<std::string> failMovesOf;    // paths whose renames fail
-    std::vector<std::string> moves;       // "from -> to", in order
-    // The process is ended (ProcessKilled thrown) at the rename after this many more of them.
-    int renamesUntilKilled = -1;
-    std::function<void(const std::string& to)> afterMove;  // another process acts once a rename is done
-    struct ProcessKilled {};
-    std::set<std::string> privateFolders;   // made by createPrivateFolder (or as if)
-    std::set<std::string> userOwned;        // made by a user, not by an administrator's program
-    std::vector<std::pair<std::string, std::string>> renamesAtRestart;  // what Windows does at restart
-    bool restartRenamesRefused = false;
-    // The machine restarts: the session manager carries out the renames at restart, in order.
-    void restart();
+    // Files that only administrators can have written (owned by Administrators, no user may
+    // change them); every other file is one that a user could have written.
+    std::set<std::string> administratorsFiles;
 
     // Files live below a real temporary folder, removed with the simulation: "C:\\Work\\x" is
     // <root>/C/Work/x. The working directory starts as C:\\Work, the program folder is elsewhere.
@@ -200,6 +188,9 @@ public:
     long long shellReadyAtMs = 0;  // before this virtual time the shell refuses every icon
     unsigned shellCallMs = 0;      // how long each call to the shell's notification area takes
     bool localSystem = false;      // the process runs as the SYSTEM account
+    bool restartStart = false;     // started by Windows after an install, with "/restart"
+    bool registeredForRestart = false;
+    bool processEnded = false;     // endProcess was called
     int beeps = 0;                 // warning beeps of the default dialog processing
     bool refuseHiddenWindows = false;
     bool refuseThreads = false;
@@ -220,6 +211,9 @@ public:
     void sleep(unsigned milliseconds) override;
     std::uint32_t tickCount() override { return static_cast<std::uint32_t>(now()); }
     bool runsAsLocalSystem() override { return localSystem; }
+    void registerForRestart() override { registeredForRestart = true; }
+    bool startedForRestart() override { return restartStart; }
+    void endProcess() override { processEnded = true; }
     WindowHandle findWindow(const char* title) override;
     std::u16string foldCp950Title(const char* text) override;
     std::u16string foldTitle(std::u16string text) override;
@@ -291,24 +285,10 @@ public:
     PathState pathState(const std::string& path) override;
     std::unique_ptr<HeldFolder> holdFolder(const std::string& path, bool create, Hold& hold) override;
     bool readFile(const std::string& path, std::size_t limit, std::string& bytes) override;
-    bool listFolder(const std::string& folder, std::vector<std::string>& names) override;
-    bool createFolder(const std::string& path) override;
-    bool removeFolder(const std::string& path) override;
-    bool removeFile(const std::string& path) override;
-    bool moveFile(const std::string& from, const std::string& to) override;
-    bool isUnused(const std::string& path) override;
     std::string environmentVariable(const char* name) override;
     std::string programFolder() override { return programFolderPath; }
     std::string workingFolder() override { return workingFolder_; }
     bool setWorkingFolder(const std::string& path) override;
-    std::vector<std::string> programFilesFolders() override { return programFiles; }
-    std::string fullPath(const std::string& path) override;
-    bool createPrivateFolder(const std::string& path) override;
-    bool isPrivateFolder(const std::string& path) override;
-    bool ownedByAdministrators(const std::string& path) override;
-    bool replaceFile(const std::string& path, const std::string& bytes) override;
-    bool renameAtRestart(const std::string& from, const std::string& to) override;
-    bool forgetRenamesAtRestart(const std::string& folder) override;
     static std::string comboKey(WindowHandle dialog, unsigned control);
 
     std::string readerList;  // what SC_GetReaderList writes, at most 65025 bytes

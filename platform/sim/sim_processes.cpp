@@ -64,19 +64,6 @@ ProgramLookup SimProcesses::programFolder(ProcessHandle process, FileIdentity& f
     return ProgramLookup::found;
 }
 
-bool SimProcesses::forEachHolder(const char* const* paths, int count, ProcessVisitor visit, void* context) {
-    if (!restartManager) return false;
-    std::set<ProcessId> told;
-    for (int at = 0; at < count; ++at) {
-        auto held = holders.find(paths[at]);
-        if (held == holders.end()) continue;
-        for (ProcessId id : held->second) {
-            if (told.insert(id).second) visit(context, id, process(id).name.c_str());
-        }
-    }
-    return true;
-}
-
 int SimProcesses::postCommand(ProcessId id, const char* windowTitle, unsigned) {
     SimProcess& target = process(id);
     if (!target.hasAboutWindow || std::strcmp(windowTitle, "About Vyx") != 0) return 0;
@@ -92,17 +79,6 @@ void SimProcesses::terminate(ProcessHandle process) {
     target.terminated = true;
     ++endedOrAsked;
     target.running = false;
-}
-
-bool SimProcesses::inUse(const char* path) {
-    auto held = holders.find(path);
-    if (held == holders.end()) return false;
-    for (ProcessId id : held->second) {
-        for (const SimProcess& holder : processes) {
-            if (holder.id == id && holder.running) return true;
-        }
-    }
-    return false;
 }
 
 }  // namespace platform::sim

@@ -32,8 +32,6 @@ public:
     std::map<std::string, unsigned long> folders;      // path -> index: two spellings, one folder
     std::map<std::string, std::string> shortNames;     // path -> short name
     std::set<std::string> links;                       // paths that are links or junctions
-    std::map<std::string, std::vector<ProcessId>> holders;  // file path -> processes holding it
-    bool restartManager = true;                        // false: Windows XP, nothing to ask
     int endedOrAsked = 0;                              // Exit posts and terminations, in all
     bool debugPrivilege = false;
     unsigned long now = 0;
@@ -53,10 +51,8 @@ public:
     ProcessHandle openProcess(ProcessId id) override;
     void closeProcess(ProcessHandle process) override;
     ProgramLookup programFolder(ProcessHandle process, FileIdentity& folder) override;
-    bool forEachHolder(const char* const* paths, int count, ProcessVisitor visit, void* context) override;
     int postCommand(ProcessId id, const char* windowTitle, unsigned command) override;
     void terminate(ProcessHandle process) override;
-    bool inUse(const char* path) override;
     void sleep(unsigned milliseconds) override { now += milliseconds; }
     unsigned long tickCount() override { return now; }
 };

@@ -35,29 +35,10 @@ public:
     PathState pathState(const std::string& path) override;
     std::unique_ptr<HeldFolder> holdFolder(const std::string& path, bool create, Hold& hold) override;
     bool readFile(const std::string& path, std::size_t limit, std::string& bytes) override;
-    bool listFolder(const std::string& folder, std::vector<std::string>& names) override;
-    bool createFolder(const std::string& path) override;
-    bool removeFolder(const std::string& path) override;
-    bool removeFile(const std::string& path) override;
-    bool moveFile(const std::string& from, const std::string& to) override;
-    bool isUnused(const std::string& path) override;
     std::string environmentVariable(const char* name) override;
     std::string programFolder() override;
     std::string workingFolder() override;
     bool setWorkingFolder(const std::string& path) override;
-    std::vector<std::string> programFilesFolders() override;
-    std::string fullPath(const std::string& path) override;
-    bool createPrivateFolder(const std::string& path) override;
-    bool isPrivateFolder(const std::string& path) override;
-    bool ownedByAdministrators(const std::string& path) override;
-    bool replaceFile(const std::string& path, const std::string& bytes) override;
-    bool renameAtRestart(const std::string& from, const std::string& to) override;
-    bool forgetRenamesAtRestart(const std::string& folder) override;
-
-private:
-    bool volumeKeepsRights(const std::string& beside);
-    std::string keepsRightsVolume_;
-    bool keepsRights_ = true;
 };
 
 }  // namespace platform::win32

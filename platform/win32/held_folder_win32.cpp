@@ -1,6 +1,7 @@
 // A folder held open by a handle: what it holds is opened relative to that handle, through the
 // native call that allows it, so no name is looked up anywhere else. Windows XP has every call.
 #include <windows.h>
+#include <aclapi.h>
 #include <winternl.h>
 
 #include "platform/win32/files_win32.h"
@@ -32,6 +33,47 @@ bool plainFileInformation(HANDLE file) {
     return GetFileInformationByHandle(file, &information) &&
            (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
            information.nNumberOfLinks == 1;
+}
+
+bool administratorsOrSystem(PSID sid) {
+    return sid != nullptr && IsValidSid(sid) &&
+           (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid));
+}
+
+// Whether only Administrators and SYSTEM may change the open file: they own it, and every entry
+// of its rights that grants anyone else anything at all grants nothing that writes, deletes, or
+// changes its rights or its owner. An entry of another kind (conditional, object) is not judged
+// and fails it. A volume that keeps no rights (FAT) answers no descriptor.
+bool onlyAdministratorsChange(HANDLE file) {
+    constexpr ACCESS_MASK kChanging = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | DELETE | WRITE_DAC |
+                                      WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PSID owner = nullptr;
+    PACL rights = nullptr;
+    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                        nullptr, &rights, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return false;
+    }
+    // No rights at all (a null DACL) let everyone do everything.
+    bool only = administratorsOrSystem(owner) && rights != nullptr;
+    for (DWORD index = 0; only && index < rights->AceCount; ++index) {
+        void* entry = nullptr;
+        if (!GetAce(rights, index, &entry)) {
+            only = false;
+            break;
+        }
+        const auto* header = static_cast<ACE_HEADER*>(entry);
+        // What only a folder's new files inherit says nothing of this file; a denial grants nothing.
+        if ((header->AceFlags & INHERIT_ONLY_ACE) != 0 || header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+            only = false;
+            break;
+        }
+        const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+        only = (allowed->Mask & kChanging) == 0 || administratorsOrSystem(const_cast<DWORD*>(&allowed->SidStart));
+    }
+    LocalFree(descriptor);
+    return only;
 }
 
 bool markForDeletion(HANDLE file) {
@@ -80,6 +122,16 @@ public:
         return read;
     }
 
+    bool readAdministratorsFile(const char* name, std::size_t limit, std::string& bytes) override {
+        NTSTATUS status = 0;
+        HANDLE file = open(name, GENERIC_READ | READ_CONTROL | SYNCHRONIZE, FILE_SHARE_READ, FILE_OPEN, kFileOptions,
+                           status);
+        if (file == nullptr) return false;
+        const bool read = plainFileInformation(file) && onlyAdministratorsChange(file) && readOpenFile(file, limit, bytes);
+        CloseHandle(file);
+        return read;
+    }
+
     bool removeFile(const char* name) override {
         NTSTATUS status = 0;
         HANDLE file = open(name, DELETE | SYNCHRONIZE, kShareAll, FILE_OPEN, kFileOptions, status);
@@ -90,6 +142,13 @@ public:
     }
 
     bool removeIfEmpty() override { return mayRemove_ && markForDeletion(folder_); }
+
+    bool identity(FileIdentity& identity) override {
+        BY_HANDLE_FILE_INFORMATION information{};
+        if (!GetFileInformationByHandle(folder_, &information)) return false;
+        identity = FileIdentity{information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
+        return true;
+    }
 
 private:
     // Relative to the held folder; null when it cannot be opened.

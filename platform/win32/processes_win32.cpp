@@ -1,7 +1,6 @@
 #include "platform/win32/processes_win32.h"
 
 #include <windows.h>
-#include <restartmanager.h>
 #include <tlhelp32.h>
 
 #include "platform/win32/system_library.h"
@@ -12,7 +11,6 @@ namespace {
 
 constexpr DWORD kPathCapacity = 32768;
 constexpr int kNameCapacity = 1024;
-constexpr UINT kHolderCapacity = 64;
 
 // Paths come in UTF-8: a folder may be named in characters that the ANSI code page lacks.
 bool toWide(const char* text, wchar_t* wide, int capacity) {
@@ -80,44 +78,6 @@ BOOL CALLBACK postToWindow(HWND window, LPARAM parameter) {
     }
     return TRUE;
 }
-
-// The program's file name as the process list gives it, which the Restart Manager's
-// description of a process is not.
-bool programFileName(DWORD id, char* name, int capacity) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return false;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    bool found = false;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more && !found; more = Process32NextW(snapshot, &entry)) {
-        found = entry.th32ProcessID == id && toUtf8(entry.szExeFile, name, capacity);
-    }
-    CloseHandle(snapshot);
-    return found;
-}
-
-// Windows Vista's Restart Manager, from rstrtmgr.dll, which is not a known DLL.
-struct RestartManager {
-    using Start = DWORD(WINAPI*)(DWORD* session, DWORD flags, WCHAR* key);
-    using Register = DWORD(WINAPI*)(DWORD session, UINT files, LPCWSTR* names, UINT processes,
-                                    RM_UNIQUE_PROCESS* ids, UINT services, LPCWSTR* serviceNames);
-    using List = DWORD(WINAPI*)(DWORD session, UINT* needed, UINT* count, RM_PROCESS_INFO* processes, LPDWORD reasons);
-    using End = DWORD(WINAPI*)(DWORD session);
-    Start start = nullptr;
-    Register registerFiles = nullptr;
-    List list = nullptr;
-    End end = nullptr;
-
-    bool load() {
-        HMODULE library = loadSystemLibrary(L"rstrtmgr.dll");
-        if (library == nullptr) return false;
-        start = reinterpret_cast<Start>(reinterpret_cast<void*>(GetProcAddress(library, "RmStartSession")));
-        registerFiles = reinterpret_cast<Register>(reinterpret_cast<void*>(GetProcAddress(library, "RmRegisterResources")));
-        list = reinterpret_cast<List>(reinterpret_cast<void*>(GetProcAddress(library, "RmGetList")));
-        end = reinterpret_cast<End>(reinterpret_cast<void*>(GetProcAddress(library, "RmEndSession")));
-        return start != nullptr && registerFiles != nullptr && list != nullptr && end != nullptr;
-    }
-};
 
 }  // namespace
 
@@ -226,43 +186,6 @@ ProgramLookup Win32Processes::programFolder(ProcessHandle process, FileIdentity&
     return lookup;
 }
 
-bool Win32Processes::forEachHolder(const char* const* paths, int count, ProcessVisitor visit, void* context) {
-    RestartManager manager;
-    if (count <= 0 || !manager.load()) return false;
-    auto* names = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, count * MAX_PATH * 2 * sizeof(wchar_t)));
-    auto* pointers = static_cast<LPCWSTR*>(HeapAlloc(GetProcessHeap(), 0, count * sizeof(LPCWSTR)));
-    auto* holders = static_cast<RM_PROCESS_INFO*>(HeapAlloc(GetProcessHeap(), 0, kHolderCapacity * sizeof(RM_PROCESS_INFO)));
-    DWORD session = 0;
-    WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
-    bool asked = names != nullptr && pointers != nullptr && holders != nullptr &&
-                 manager.start(&session, 0, key) == ERROR_SUCCESS;
-    if (asked) {
-        UINT files = 0;
-        for (int at = 0; at < count; ++at) {
-            wchar_t* name = names + at * MAX_PATH * 2;
-            if (toWide(paths[at], name, MAX_PATH * 2)) pointers[files++] = name;
-        }
-        UINT needed = 0;
-        UINT listed = kHolderCapacity;
-        DWORD reasons = 0;
-        asked = manager.registerFiles(session, files, pointers, 0, nullptr, 0, nullptr) == ERROR_SUCCESS &&
-                manager.list(session, &needed, &listed, holders, &reasons) == ERROR_SUCCESS;
-        char name[kNameCapacity];
-        for (UINT at = 0; asked && at < listed; ++at) {
-            const DWORD id = holders[at].Process.dwProcessId;
-            if (!programFileName(id, name, kNameCapacity) && !toUtf8(holders[at].strAppName, name, kNameCapacity)) {
-                name[0] = '\0';
-            }
-            visit(context, id, name);
-        }
-        manager.end(session);
-    }
-    if (names != nullptr) HeapFree(GetProcessHeap(), 0, names);
-    if (pointers != nullptr) HeapFree(GetProcessHeap(), 0, pointers);
-    if (holders != nullptr) HeapFree(GetProcessHeap(), 0, holders);
-    return asked;
-}
-
 int Win32Processes::postCommand(ProcessId id, const char* windowTitle, unsigned command) {
     WindowSearch search{id, windowTitle, command, 0};
     EnumWindows(postToWindow, reinterpret_cast<LPARAM>(&search));
@@ -270,17 +193,6 @@ int Win32Processes::postCommand(ProcessId id, const char* windowTitle, unsigned 
 }
 
 void Win32Processes::terminate(ProcessHandle process) { TerminateProcess(process, 1); }
-
-bool Win32Processes::inUse(const char* path) {
-    wchar_t name[MAX_PATH * 2];
-    if (!toWide(path, name, MAX_PATH * 2)) return false;
-    const HANDLE file = CreateFileW(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-        return false;
-    }
-    return GetLastError() == ERROR_SHARING_VIOLATION;
-}
 
 void Win32Processes::sleep(unsigned milliseconds) { Sleep(milliseconds); }
 

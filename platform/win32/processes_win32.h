@@ -19,10 +19,8 @@ public:
     ProcessHandle openProcess(ProcessId id) override;
     void closeProcess(ProcessHandle process) override;
     ProgramLookup programFolder(ProcessHandle process, FileIdentity& folder) override;
-    bool forEachHolder(const char* const* paths, int count, ProcessVisitor visit, void* context) override;
     int postCommand(ProcessId id, const char* windowTitle, unsigned command) override;
     void terminate(ProcessHandle process) override;
-    bool inUse(const char* path) override;
     void sleep(unsigned milliseconds) override;
     unsigned long tickCount() override;
 };

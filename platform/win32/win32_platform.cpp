@@ -19,6 +19,7 @@ namespace platform::win32 {
 namespace {
 
 constexpr char kHiddenWindowClass[] = "KrevTrayWindow";
+constexpr wchar_t kRestartArgument[] = L"/restart";
 HWND mainWindowForQuit = nullptr;
 
 HWND toHwnd(WindowHandle window) { return reinterpret_cast<HWND>(window); }
@@ -64,6 +65,9 @@ INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         return events->onCommand(LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
     case WM_CLOSE:
         return events->onClose() ? TRUE : FALSE;
+    case WM_ENDSESSION:
+        if (wParam != 0) events->onEndSession();
+        return TRUE;
     case WM_TIMER:
         events->onTimer(static_cast<unsigned>(wParam));
         return TRUE;
@@ -166,6 +170,29 @@ bool Win32Platform::runsAsLocalSystem() {
     FreeSid(system);
     return isSystem;
 }
+
+// RegisterApplicationRestart: kernel32 from Windows Vista on. Not after a crash, a hang or the
+// machine's restart: the Startup shortcut starts Krev at the next logon.
+void Win32Platform::registerForRestart() {
+    using RegisterRestart = HRESULT(WINAPI*)(PCWSTR commandLine, DWORD flags);
+    constexpr DWORD kNoCrash = 1;
+    constexpr DWORD kNoHang = 2;
+    constexpr DWORD kNoReboot = 8;
+    const auto registerRestart = reinterpret_cast<RegisterRestart>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "RegisterApplicationRestart")));
+    if (registerRestart != nullptr) registerRestart(kRestartArgument, kNoCrash | kNoHang | kNoReboot);
+}
+
+bool Win32Platform::startedForRestart() {
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (arguments == nullptr) return false;
+    const bool restart = count == 2 && lstrcmpiW(arguments[1], kRestartArgument) == 0;
+    LocalFree(arguments);
+    return restart;
+}
+
+void Win32Platform::endProcess() { ExitProcess(0); }
 
 WindowHandle Win32Platform::findWindow(const char* title) {
     return toHandle(FindWindowW(nullptr, wideFromCp950(title).c_str()));

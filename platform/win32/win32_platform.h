@@ -19,6 +19,9 @@ public:
     void sleep(unsigned milliseconds) override;
     std::uint32_t tickCount() override;
     bool runsAsLocalSystem() override;
+    void registerForRestart() override;
+    bool startedForRestart() override;
+    void endProcess() override;
 
     WindowHandle findWindow(const char* title) override;
     std::u16string foldCp950Title(const char* text) override;

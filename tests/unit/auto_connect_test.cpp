@@ -376,6 +376,22 @@ TEST_F(AutoConnect, TheTableHas130TitlesInCodePage950AndTheClosingRow) {
     }
 }
 
+TEST_F(AutoConnect, TheSessionsEndOrAnInstallersRestartManagerEndsKrevAtOnceEvenInItsVersionMessageBox) {
+    EXPECT_TRUE(sim.registeredForRestart) << "Windows would not start Krev again after an install";
+    sim.onProgramStart = nullptr;  // Pellit.dll never writes Ver.chk: the check shows its message
+    sim.messageBoxOpenMs = 3000;
+    sim.onMessageBox = [this] {
+        EXPECT_FALSE(sim.processEnded);
+        dialog().onEndSession();
+        EXPECT_TRUE(sim.processEnded) << "the session's end waited for the message box";
+        EXPECT_EQ(sim.liveThreads(), 0);
+        EXPECT_TRUE(sim.shellIcons.empty()) << "an icon left behind in the notification area";
+    };
+    cardIn(1000);
+    sim.runFor(16000);
+    ASSERT_EQ(sim.messageBoxes.size(), 1u);
+}
+
 TEST_F(AutoConnect, ExitChosenWhileTheVersionMessageBoxIsOpenEndsKrevOnceTheBoxCloses) {
     sim.onProgramStart = nullptr;  // Pellit.dll never writes Ver.chk: the check shows its message
     sim.messageBoxOpenMs = 3000;

@@ -1,7 +1,8 @@
-// PortalLaunch and Runlatch.
+// PortalLaunch, Runlatch and the CD's autorun.exe.
 #include "product_config.h"
 #include <gtest/gtest.h>
 
+#include "outside/autorun/package_opener.h"
 #include "platform/sim/sim_platform.h"
 #include "portallaunch/portal_launcher.h"
 #include "runlatch/autorun_starter.h"
@@ -61,6 +62,18 @@ TEST_F(PortalLauncher, WithoutAFolderOnCToGTheCommandIsTwoQuotesABlankAndTheAddr
 TEST_F(PortalLauncher, ABrowserPathWithBlanksStaysOneQuotedWord) {
     sim.executables[lookupPath('E')] = kBrowser;
     EXPECT_EQ(launch(), std::string("\"") + kBrowser + "\" " + kPortal);
+}
+
+TEST(AutorunStarter, TheCDsAutorunOpensThePackageBesideItThroughTheShell) {
+    platform::sim::SimPlatform sim;
+    EXPECT_EQ(openPackage(sim, "D:"), 0);
+    ASSERT_EQ(sim.shellOpens.size(), 1u);
+    EXPECT_EQ(sim.shellOpens[0].commandLine, "D:\\KrevSetup.msi");
+    EXPECT_EQ(sim.shellOpens[0].showState, platform::kShowNormal);
+    EXPECT_TRUE(sim.starts.empty());
+    // A folder too long for a path opens nothing.
+    EXPECT_EQ(openPackage(sim, std::string(platform::kMaxPath, 'x').c_str()), 0);
+    EXPECT_EQ(sim.shellOpens.size(), 1u);
 }
 
 TEST(AutorunStarter, StartsAutorunFromTheWorkingDirectoryShownWithoutArguments) {

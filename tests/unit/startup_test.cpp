@@ -71,6 +71,13 @@ TEST_F(KrevFixture, StartedInItsProgramFolderKrevWorksInTheUsersOwnFolder) {
     settings::write(sim, "Register", "Check", "OK");
     EXPECT_EQ(sim.readFile("C:\\Users\\Lin\\AppData\\Roaming\\Vyx\\Reader.ini"), "[Register]\r\nCheck=OK\r\n");
     EXPECT_FALSE(sim.pathState(sim.programFolderPath + "\\Reader.ini").exists);
+    // Started again by Windows after an install (the Restart Manager ended it), wherever that
+    // start puts it: the user's folder too.
+    app.reset();
+    ASSERT_TRUE(sim.setWorkingFolder("C:\\Work"));
+    sim.restartStart = true;
+    startKrev();
+    EXPECT_EQ(sim.workingFolder(), "C:\\Users\\Lin\\AppData\\Roaming\\Vyx");
 }
 
 TEST_F(KrevFixture, AnEarlierInstanceIsRecognisedWhateverTheCaseOfItsTitle) {

@@ -48,6 +48,18 @@ TEST(CommandBuild, CarriesAnArgumentOfAnyLength) {
     std::free(line);
 }
 
+TEST(CommandFolder, AFolderNamedByAnInstallerLosesWhatItsQuotingLeftBehindButADrivesRootKeepsItsBackslash) {
+    const auto folder = [](const wchar_t* named) { return std::wstring(named, command_line::folderLength(named)); };
+    EXPECT_EQ(folder(L"C:\\Program Files (x86)\\Vyx\\."), L"C:\\Program Files (x86)\\Vyx");
+    // "[INSTALLDIR]" in quotes: its backslash escaped the closing quote, which stays in.
+    EXPECT_EQ(folder(L"C:\\Program Files\\Vyx\""), L"C:\\Program Files\\Vyx");
+    EXPECT_EQ(folder(L"C:\\KREV\\\\  "), L"C:\\KREV");
+    EXPECT_EQ(folder(L"C:\\"), L"C:\\");
+    EXPECT_EQ(folder(L"D:\\."), L"D:\\.");
+    EXPECT_EQ(folder(L"\"\""), L"");
+    EXPECT_EQ(folder(L"C:\\Vyx.\\x."), L"C:\\Vyx.\\x.") << "a name's own dot stays";
+}
+
 TEST(Cp950Search, FindsTheKeyOnlyAtACharacterBoundary) {
     EXPECT_STREQ(cp950::findText("x VersionCheck000=1", "VersionCheck000="), "VersionCheck000=1");
     // 0xA4 0x56 is one character whose second byte is 'V': no match may start there.
