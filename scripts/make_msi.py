@@ -12,6 +12,8 @@ msibuild what wixl cannot author:
   its files by Windows Installer;
 - the Start-menu folder and StartingReader.ini removed with the package, and the search for an
   earlier installer's upgrade that waits for the restart;
+- the public properties that the user-interface sequence hands to the install's own (what wixl
+  writes names only the upgrade's);
 - code page 950 for the database's texts and Chinese (Taiwan) in its summary.
 Usage: make_msi.py --arch x86|x64 --version A.B.C.D --programs DIR --picture ICO --default-check HTM
                    --web-address URL --work DIR --output MSI"""
@@ -40,6 +42,8 @@ CLOSER_TYPE = 2 + 1024 + 2048
 TAKE_OVER_TYPE = CLOSER_TYPE + 64
 # The closer first in the script, before any file changes; the new files; the earlier version's
 # removal; the take-over last, just before InstallFinalize.
+SECURE_PROPERTIES = ["INSTALLDIR", "GIVENPROGRAMFOLDER", "RECORDEDPROGRAMFOLDER", "EARLIERVYXFOLDER",
+                     "EARLIERUPDATEPENDING", "EARLIERVYXFOUND", "LATERVYXFOUND"]
 SEQUENCE = {"EndRunningKrev": 1510, "InstallExecute": 6500, "RemoveExistingProducts": 6550, "EarlierLayouts": 6590}
 
 
@@ -128,6 +132,7 @@ def fill_in(msi, programs):
         "INSERT INTO DrLocator (Signature_, Parent, Path, Depth) VALUES ('EarlierUpdate', 'EarlierVyxFolder', "
         "'Pending', 0)",
         "INSERT INTO AppSearch (Property, Signature_) VALUES ('EARLIERUPDATEPENDING', 'EarlierUpdate')",
+        "UPDATE Property SET Value=%s WHERE Property='SecureCustomProperties'" % quoted(";".join(SECURE_PROPERTIES)),
     ]
     run(["msibuild", msi, "-q"] + queries)
 

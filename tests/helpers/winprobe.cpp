@@ -25,8 +25,11 @@
 //   winprobe untray HEX_TITLE ID                  -> removes that window's notification icon ID, as a
 //                                                   crashing shell loses it
 //   winprobe taskbar-created HEX_ANY              -> broadcasts "TaskbarCreated", as a restarted shell does
+//   winprobe link HEX_PATH HEX_TARGET             -> makes a shortcut at HEX_PATH that leads to HEX_TARGET
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
+#include <shlobj.h>
 #include <wincrypt.h>
 #include <wintrust.h>
 #include <softpub.h>
@@ -209,6 +212,27 @@ int verify(const std::string& path) {
     return 2;
 }
 
+std::wstring wideOf(const std::string& text) {
+    wchar_t wide[MAX_PATH * 2] = {};
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide, MAX_PATH * 2);
+    return wide;
+}
+
+int makeLink(const std::string& path, const std::string& target) {
+    CoInitialize(nullptr);
+    IShellLinkW* link = nullptr;
+    IPersistFile* file = nullptr;
+    bool made = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                           reinterpret_cast<void**>(&link))) &&
+                SUCCEEDED(link->SetPath(wideOf(target).c_str())) &&
+                SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+                SUCCEEDED(file->Save(wideOf(path).c_str(), TRUE));
+    if (file != nullptr) file->Release();
+    if (link != nullptr) link->Release();
+    CoUninitialize();
+    return made ? 0 : 2;
+}
+
 int main(int argc, char** argv) {
     if (argc < 3) return 1;
     const std::string verb = argv[1];
@@ -238,6 +262,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (verb == "open" && argc == 4) return holdOpen(text, argv[3]);
+    if (verb == "link" && argc == 4) return makeLink(text, fromHex(argv[3]));
     if (verb == "trust") return trust(text);
     if (verb == "verify") return verify(text);
     if (verb == "texts") {

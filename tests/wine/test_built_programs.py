@@ -1,5 +1,6 @@
 """The shipped i686 programs as built: subsystem, imports, exports and resources, read back with
 the MinGW tools (objdump, and windres decompiling the resources)."""
+import glob
 import os
 import re
 import subprocess
@@ -12,17 +13,31 @@ DIST32 = os.path.join(wine_env.ROOT, "dist", "win32")
 SYSTEM_DLLS = {"KERNEL32.dll", "msvcrt.dll", "USER32.dll", "SHELL32.dll", "GDI32.dll", "ADVAPI32.dll", "WININET.DLL",
                "ole32.dll", "WinSCard.dll", "COMCTL32.DLL"}
 # Windows takes these from its system folder whatever lies beside a program (its known DLLs, and
-# on XP msvcrt.dll as theirs): what the installer runs from its temporary folder imports no other.
+# on XP msvcrt.dll as theirs): what Windows Installer runs from its temporary files imports no other.
 KNOWN_DLLS = {"KERNEL32.dll", "msvcrt.dll", "USER32.dll", "SHELL32.dll", "GDI32.dll", "ADVAPI32.dll", "ole32.dll"}
 INSTALLER_HELPERS = ("CloseKREV.exe", "SetupKREV.exe")
 DESCRIPTIONS = {"Krev.exe": "Vyx 讀卡機監控程式", "Farrow.exe": "Vyx 網頁開啟程式", "PortalLaunch.exe": "Vyx 入口網站開啟程式",
                 "Runlatch.exe": "Vyx 光碟自動執行程式", "Pellit.dll": "Vyx 版本檢查程式", "Go.dll": "Vyx 客戶服務郵件程式",
-                "CloseKREV.exe": "Vyx 程式結束工具", "SetupKREV.exe": "Vyx 安裝輔助程式", "SC.dll": "Vyx 讀卡機函式庫"}
+                "CloseKREV.exe": "Vyx 程式結束工具", "SetupKREV.exe": "Vyx 安裝輔助程式", "SC.dll": "Vyx 讀卡機函式庫",
+                "autorun.exe": "Vyx 光碟安裝程式"}
 SUPPORTED_OS = ("e2011457-1546-43c5-a5fe-008deee3d3f0", "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
                 "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38", "1f676c76-80e1-4239-95bb-83d0f6d0da78",
                 "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a")
 PROGRAMS = ("Krev.exe", "Farrow.exe", "PortalLaunch.exe", "Runlatch.exe", "Pellit.dll", "Go.dll", "CloseKREV.exe",
+            "SetupKREV.exe", "autorun.exe")
+PACKAGED = ("Krev.exe", "Farrow.exe", "PortalLaunch.exe", "SC.dll", "Pellit.dll", "Go.dll", "CloseKREV.exe",
             "SetupKREV.exe")
+
+
+def package_tables(package):
+    """The package's tables as msiinfo exports them: {table: [row fields]}."""
+    tables = {}
+    for table in ("Component", "File", "Property", "Directory", "Registry", "CustomAction", "InstallExecuteSequence",
+                  "LaunchCondition"):
+        exported = subprocess.run(["msiinfo", "export", package, table], capture_output=True, check=True,
+                                  env=dict(os.environ, WINDOWS_LANGUAGE="zh_TW")).stdout.decode("utf-8")
+        tables[table] = [line.split("\t") for line in exported.split("\r\n")[3:] if line]
+    return tables
 
 
 def objdump(program):
@@ -88,7 +103,7 @@ class BuiltPrograms(unittest.TestCase):
         self.assertIn("SC.dll", re.findall(r"DLL Name: (\S+)", objdump("Krev.exe")))
 
     def test_the_programs_that_look_at_drives_turn_the_no_disk_boxes_off(self):
-        for program in ("PortalLaunch.exe", "Runlatch.exe", "Farrow.exe"):
+        for program in ("PortalLaunch.exe", "Runlatch.exe", "Farrow.exe", "autorun.exe"):
             self.assertIn(("KERNEL32.dll", "SetErrorMode"), imported_functions(program), program)
 
     def test_every_shipped_file_imports_only_what_windows_xp_sp3_has(self):
@@ -105,18 +120,22 @@ class BuiltPrograms(unittest.TestCase):
                                    text=True)
         self.assertEqual(check.returncode, 0, "imports newer than Windows XP SP3:\n" + check.stderr[-3000:])
 
-    def test_the_installer_and_the_cd_carry_the_i686_programs(self):
-        setup = os.path.join(wine_env.ROOT, "dist", "KrevSetup.exe")
-        dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", setup], capture_output=True, text=True,
-                              check=True).stdout
-        self.assertIn("Subsystem\t\t00000002\t(Windows GUI)", dump)
-        self.assertIn("Magic\t\t\t010b\t(PE32)", dump)
+    def test_the_package_and_the_cd_carry_the_i686_programs(self):
+        package = os.path.join(wine_env.ROOT, "dist", "KrevSetup.msi")
+        summary = subprocess.run(["msiinfo", "suminfo", package], capture_output=True, text=True, check=True).stdout
+        self.assertIn("Template: Intel;1028", summary)
+        with tempfile.TemporaryDirectory() as unpacked:
+            subprocess.run(["msiextract", "-C", unpacked, package], check=True, stdout=subprocess.DEVNULL)
+            for name in PACKAGED:
+                found = glob.glob(os.path.join(unpacked, "**", name), recursive=True)
+                self.assertEqual(len(found), 1, name)
+                with open(found[0], "rb") as packed, open(os.path.join(DIST32, name), "rb") as built:
+                    self.assertEqual(packed.read(), built.read(), name)
         listing = subprocess.run(["xorriso", "-indev", os.path.join(wine_env.ROOT, "dist", "krev-cd.iso"), "-find", "/",
                                   "-type", "f"], capture_output=True, text=True, check=True).stdout
         self.assertEqual(sorted(line.strip("'") for line in listing.split()),
-                         ["/KREV/DefaultCheck.htm", "/PortalLaunch.exe", "/Runlatch.exe", "/autorun.exe", "/autorun.inf"])
-        with open(setup, "rb") as installer:
-            self.assertIn(b"Nullsoft", installer.read())
+                         ["/KREV/DefaultCheck.htm", "/KrevSetup.msi", "/PortalLaunch.exe", "/Runlatch.exe",
+                          "/autorun.exe", "/autorun.inf"])
 
     def test_sc_dll_exports_its_two_operations_undecorated(self):
         exports = re.findall(r"^\s*\[\s*\d+\] (\S+)$", objdump("SC.dll"), re.M)
@@ -147,15 +166,60 @@ class BuiltPrograms(unittest.TestCase):
             self.assertIn(">false</dpiAware>", manifest, program)
             self.assertIn(">true</gdiScaling>", manifest, program)
 
-    def test_the_installer_asks_for_an_administrator_and_is_aware_of_the_display_scaling(self):
-        with open(os.path.join(wine_env.ROOT, "dist", "KrevSetup.exe"), "rb") as installer:
-            image = installer.read()
-        self.assertIn(b'level="requireAdministrator"', image)
-        # Made with NSIS 3.11 or later, whose plug-ins folder no user can race.
-        built_with = re.search(rb"Nullsoft Install System v(\d+)\.(\d+)", image)
-        self.assertGreaterEqual((int(built_with.group(1)), int(built_with.group(2))), (3, 11))
-        self.assertIn(b"<dpiAware>true</dpiAware>", image.replace(b' xmlns="http://schemas.microsoft.com/SMI/2005/'
-                                                                    b'WindowsSettings"', b""))
+    def test_the_packages_tables_keep_windows_installers_rules_from_version_to_version(self):
+        earlier = package_tables(wine_env.PACKAGE)
+        later = package_tables(wine_env.later_package())
+        # A component per file and one per registry record, each with its key path, and the same
+        # GUIDs in every version (the component rules), as make_msi.py's File versions say.
+        self.assertEqual(sorted(row[0] for row in earlier["Component"]),
+                         sorted(PACKAGED + ("DefaultCheck.htm", "ActiveSetup", "ProgramFolderRecord")))
+        self.assertTrue(all(row[5] for row in earlier["Component"]), "a component without its key path")
+        self.assertEqual({row[0]: row[1] for row in earlier["Component"]},
+                         {row[0]: row[1] for row in later["Component"]})
+        for tables, version in ((earlier, "3.2.0.1"), (later, wine_env.LATER_VERSION)):
+            versions = {row[0]: (row[4], row[5]) for row in tables["File"]}
+            self.assertEqual(versions.pop("DefaultCheck.htm"), ("", ""), "an unversioned file, compared by content")
+            self.assertEqual(versions, {name: (version, "1028") for name in PACKAGED})
+        properties = [dict((row[0], row[1]) for row in tables["Property"]) for tables in (earlier, later)]
+        self.assertNotEqual(properties[0]["ProductCode"], properties[1]["ProductCode"])
+        self.assertEqual(properties[0]["UpgradeCode"], properties[1]["UpgradeCode"])
+        self.assertEqual([p["ProductVersion"] for p in properties], ["3.2.1", "3.2.256"])
+        for name, value in (("ProductName", "Vyx"), ("Manufacturer", "Quenby"), ("ALLUSERS", "1"),
+                            ("ProductLanguage", "1028")):
+            self.assertEqual(properties[0][name], value)
+        # Nothing outside the program folder, the Start menu's folder and the Startup folder, and
+        # no registry key but Active Setup's and the package's own record.
+        self.assertEqual(sorted(row[0] for row in earlier["Directory"]),
+                         ["INSTALLDIR", "ProgramFilesFolder", "ProgramMenuFolder", "StartupFolder", "TARGETDIR",
+                          "VyxMenu"])
+        self.assertEqual(sorted({(row[1], row[2]) for row in earlier["Registry"]}),
+                         [("2", "Software\\Microsoft\\Active Setup\\Installed Components\\Vyx"),
+                          ("2", "Software\\Quenby\\Vyx")])
+        # Two custom actions run without impersonation, both from the Binary table: the closer,
+        # before any file changes, and the earlier layouts' take-over, last. The earlier version
+        # goes after the new files, in the install's transaction.
+        actions = {row[0]: (int(row[1]), row[2], row[3]) for row in earlier["CustomAction"]}
+        system = sorted(name for name, (kind, _, _) in actions.items() if kind & 0x800)
+        self.assertEqual(system, ["EarlierLayouts", "EndRunningKrev"])
+        self.assertEqual(actions["EndRunningKrev"], (0x402 | 0x800, "CloseKREV", '/installed "[INSTALLDIR]."'))
+        self.assertEqual(actions["EarlierLayouts"], (0x442 | 0x800, "SetupKREV",
+                                                     '[EarlierLayoutCommand] "[INSTALLDIR]."'))
+        order = {row[0]: int(row[2]) for row in earlier["InstallExecuteSequence"]}
+        self.assertLess(order["InstallInitialize"], order["EndRunningKrev"])
+        self.assertLess(order["EndRunningKrev"], order["RemoveFiles"])
+        self.assertLess(order["InstallFiles"], order["InstallExecute"])
+        self.assertLess(order["InstallExecute"], order["RemoveExistingProducts"])
+        self.assertLess(order["RemoveExistingProducts"], order["EarlierLayouts"])
+        self.assertLess(order["EarlierLayouts"], order["InstallFinalize"])
+        # The programs of the custom actions are the built ones.
+        for binary, program in (("CloseKREV", "CloseKREV.exe"), ("SetupKREV", "SetupKREV.exe")):
+            stored = subprocess.run(["msiinfo", "extract", wine_env.PACKAGE, "Binary." + binary], capture_output=True,
+                                    check=True).stdout
+            with open(os.path.join(wine_env.DIST, program), "rb") as built:
+                self.assertEqual(stored, built.read(), binary)
+        # A later version installed refuses an earlier one, in Chinese.
+        conditions = dict((row[0], row[1]) for row in earlier["LaunchCondition"])
+        self.assertEqual(conditions["NOT LATERVYXFOUND"], "這台電腦已經安裝了較新版本的 Vyx，不能再安裝較舊的版本。")
 
     def test_the_card_icons_carry_an_image_drawn_for_each_size(self):
         text = resources("Krev.exe")

@@ -6,7 +6,7 @@ builds (so this machine needs no i386 packages): the work tree and /tmp are boun
 their own paths, in a mount namespace of the run's own where that is allowed, and the wine64 and
 wineserver beside this file start Wine there.
 
-The programs are the shipped i686 ones (dist/win32, the installer and CD of dist/) where the
+The programs are the shipped i686 ones (dist/win32, the package and CD of dist/) where the
 kernel runs 32-bit code, and otherwise the x86_64 builds of the same sources (dist/win64 and
 build/x86_64); the helpers (recorder.exe, winprobe.exe, ...) come from the same build tree.
 KREV_PROGRAMS=i686 or x86_64 chooses instead (the benchmark measures both)."""
@@ -34,11 +34,12 @@ ARCH = _programs_to_run()
 SHIPPED = ARCH == "i686"
 DIST = os.path.join(ROOT, "dist", "win32" if SHIPPED else "win64")
 HELPERS = os.path.join(ROOT, "build", ARCH, "bin")
-SETUP = os.path.join(ROOT, "dist", "KrevSetup.exe") if SHIPPED else os.path.join(ROOT, "build", "x86_64", "KrevSetup.exe")
+PACKAGE = os.path.join(ROOT, "dist", "KrevSetup.msi") if SHIPPED else os.path.join(ROOT, "build", "x86_64", "KrevSetup.msi")
+PACKAGE_ARCH = "x86" if SHIPPED else "x64"
 CD_IMAGE = os.path.join(ROOT, "dist", "krev-cd.iso") if SHIPPED else os.path.join(ROOT, "build", "x86_64", "krev-cd.iso")
 # How 32-bit code runs here, as scripts/with_32bit.sh found it.
 WAY_32BIT = os.environ.get("KREV_32BIT_WAY", "the kernel, or an emulator the machine has" if SHIPPED else "none")
-PROGRAMS_RUN = ("the shipped i686 programs (dist/win32, dist/KrevSetup.exe, dist/krev-cd.iso); 32-bit code ran by %s"
+PROGRAMS_RUN = ("the shipped i686 programs (dist/win32, dist/KrevSetup.msi, dist/krev-cd.iso); 32-bit code ran by %s"
                 % WAY_32BIT if SHIPPED else
                 "the x86_64 builds of the same sources (dist/win64): %s, so the shipped i686 programs were not run"
                 % ("32-bit code runs neither by the kernel nor by an emulator here" if WAY_32BIT.startswith("none")
@@ -47,6 +48,9 @@ WINE = os.path.join(ROOT, "tests", "wine", "wine64")
 WINESERVER = os.path.join(ROOT, "tests", "wine", "wineserver")
 WINE_ROOT = os.environ.get("KREV_BOOKWORM_ROOT", "/var/cache/krev/bookworm-root")
 CLONE_NEWNS = 0x00020000
+# A later version of the same sources, for the upgrade tests.
+LATER_VERSION = "3.2.1.0"
+LATER_BUILD = os.path.join(ROOT, "build", "later")
 
 
 def enter_own_mount_namespace():
@@ -431,6 +435,48 @@ def write_card_script(folder, lines):
     with open(path + ".new", "wb") as script:
         script.write(("\n".join(lines) + "\n").encode("cp950"))
     os.replace(path + ".new", path)
+
+
+def _make_msi():
+    """scripts/make_msi.py as a module: the package's product codes and versions."""
+    import importlib.util
+    spec = importlib.util.spec_from_file_location("make_msi", os.path.join(ROOT, "scripts", "make_msi.py"))
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+MAKE_MSI = _make_msi()
+
+
+def product_code(version):
+    """The package's ProductCode of that build version, in braces."""
+    return "{%s}" % MAKE_MSI.product_code(PACKAGE_ARCH, version)
+
+
+_later = None
+
+
+def later_package():
+    """The package of LATER_VERSION, built once for the run by scripts/build.sh into build/later
+    (the Windows tree of the programs that this run runs)."""
+    global _later
+    if _later is None:
+        tree = "i686" if SHIPPED else "x86_64"
+        result = subprocess.run(["bash", os.path.join(ROOT, "scripts", "build.sh")], cwd=ROOT,
+                                env=dict(os.environ, KREV_BUILD_DIR=LATER_BUILD, KREV_BUILD_TREES=tree,
+                                         KREV_DIST_DIR=os.path.join(LATER_BUILD, "dist"), KREV_VERSION=LATER_VERSION),
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if result.returncode != 0:
+            raise RuntimeError("the later version did not build:\n" + result.stdout.decode("utf-8", "replace")[-3000:])
+        _later = (os.path.join(LATER_BUILD, "dist", "KrevSetup.msi") if SHIPPED
+                  else os.path.join(LATER_BUILD, "x86_64", "KrevSetup.msi"))
+    return _later
+
+
+def later_program(name):
+    """A program of the later version, as its package installs it."""
+    return os.path.join(LATER_BUILD, "dist", "win32" if SHIPPED else "win64", name)
 
 
 _machine = None
