@@ -216,23 +216,42 @@ class CommandLineWatch:
 
 
 def shipped_files(build, dist):
-    """Every PE we ship, by a name that says where it lies: the programs of both widths, both
-    installers, and the CD's programs (extracted from its image)."""
+    """Every file we ship, by a name that says where it lies: the programs of both widths, both
+    packages, and the CD's files (extracted from its image)."""
     files = {}
     for width in ("win32", "win64"):
         for name in sorted(os.listdir(os.path.join(dist, width))):
             files["%s/%s" % (width, name)] = os.path.join(dist, width, name)
-    files["KrevSetup.exe (i686)"] = os.path.join(dist, "KrevSetup.exe")
-    files["KrevSetup.exe (x86_64)"] = os.path.join(build, "x86_64", "KrevSetup.exe")
+    files["KrevSetup.msi (i686)"] = os.path.join(dist, "KrevSetup.msi")
+    files["KrevSetup.msi (x86_64)"] = os.path.join(build, "x86_64", "KrevSetup.msi")
     for image, tree in ((os.path.join(dist, "krev-cd.iso"), "i686"),
                         (os.path.join(build, "x86_64", "krev-cd.iso"), "x86_64")):
-        for name in ("autorun.exe", "Runlatch.exe", "PortalLaunch.exe"):
+        for name in ("autorun.exe", "Runlatch.exe", "PortalLaunch.exe", "KrevSetup.msi"):
             extracted = os.path.join(build, "cd-" + tree, name)
             os.makedirs(os.path.dirname(extracted), exist_ok=True)
             subprocess.run(["xorriso", "-osirrox", "on", "-indev", image, "-extract", "/" + name, extracted],
                            check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             files["CD (%s) %s" % (tree, name)] = extracted
     return files
+
+
+def packed_programs(package, folder):
+    """The programs that a package installs and the programs of its custom actions (its Binary
+    table), unpacked into `folder`: {name: path}."""
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    subprocess.run(["msiextract", "-C", folder, package], check=True, stdout=subprocess.DEVNULL)
+    programs = {}
+    for directory, _, names in os.walk(folder):
+        for name in names:
+            programs[name] = os.path.join(directory, name)
+    for binary in ("CloseKREV", "SetupKREV"):
+        path = os.path.join(folder, "Binary." + binary)
+        with open(path, "wb") as stream:
+            stream.write(subprocess.run(["msiinfo", "extract", package, "Binary." + binary], check=True,
+                                        stdout=subprocess.PIPE).stdout)
+        programs["Binary." + binary] = path
+    return programs
 
 
 class SignedBuild:

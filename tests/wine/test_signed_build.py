@@ -11,7 +11,9 @@ import wine_env
 from wine_env import windows_path
 
 SHIPPED_NAMES = ["CloseKREV.exe", "Farrow.exe", "Go.dll", "Krev.exe", "Pellit.dll", "PortalLaunch.exe", "Runlatch.exe",
-                 "SC.dll", "SetupKREV.exe"]
+                 "SC.dll", "SetupKREV.exe", "autorun.exe"]
+PACKED = ["Binary.CloseKREV", "Binary.SetupKREV", "CloseKREV.exe", "DefaultCheck.htm", "Farrow.exe", "Go.dll",
+          "Krev.exe", "Pellit.dll", "PortalLaunch.exe", "SC.dll", "SetupKREV.exe"]
 TRUST_E_NOSIGNATURE = "0x800B0100"
 TRUST_E_BAD_DIGEST = "0x80096010"
 
@@ -47,22 +49,36 @@ class SignedBuild(unittest.TestCase):
                                      ("token", "/CN=Quenby Token Signing/O=Quenby", self.signed.token_signed)):
             expected = ["win32/" + name for name in SHIPPED_NAMES] + ["win64/" + name for name in SHIPPED_NAMES]
             self.assertEqual(sorted(label for label in files if "/" in label), sorted(expected))
-            self.assertEqual(len(files), len(expected) + 2 + 6)
+            self.assertEqual(len(files), len(expected) + 2 + 8)
             for label, path in files.items():
                 with self.subTest(route=route, file=label):
                     accepted, report = self.authority.verify(path)
                     self.assertTrue(accepted, report)
                     self.assertIn("Subject: " + signer, report)
-                    self.assertIn("Message digest algorithm  : SHA256", report)
+                    self.assertRegex(report, r"Message digest algorithm\s+: SHA256")
                     self.assertIn("Text description: Vyx", report)
                     self.assertIn("URL description: %swww.quenby.example/" % wine_env.PAGE_SCHEME, report)
                     self.assertIn("Timestamp Server Signature verification: ok", report)
         # The CD holds the very files of the build.
         for tree, dist in (("i686", "win32"), ("x86_64", "win64")):
-            for name in ("Runlatch.exe", "PortalLaunch.exe"):
+            for name in ("autorun.exe", "Runlatch.exe", "PortalLaunch.exe", "KrevSetup.msi"):
+                built = self.signed.file_signed[("%s/%s" % (dist, name)) if name != "KrevSetup.msi"
+                                                else "KrevSetup.msi (%s)" % tree]
                 with open(self.signed.file_signed["CD (%s) %s" % (tree, name)], "rb") as on_cd, \
-                        open(self.signed.file_signed["%s/%s" % (dist, name)], "rb") as built:
-                    self.assertEqual(on_cd.read(), built.read(), "%s %s" % (tree, name))
+                        open(built, "rb") as from_build:
+                    self.assertEqual(on_cd.read(), from_build.read(), "%s %s" % (tree, name))
+        # Every program that the signed package installs or runs during the install is signed.
+        for tree in ("i686", "x86_64"):
+            packed = signing_rig.packed_programs(self.signed.file_signed["KrevSetup.msi (%s)" % tree],
+                                                 os.path.join(self.signed.folder, "packed-" + tree))
+            self.assertEqual(sorted(packed), PACKED)
+            for name, path in packed.items():
+                if name.endswith(".htm"):
+                    continue
+                with self.subTest(package=tree, file=name):
+                    accepted, report = self.authority.verify(path)
+                    self.assertTrue(accepted, report)
+                    self.assertIn("Subject: /CN=Quenby Test Signing/O=Quenby", report)
 
     def test_a_file_changed_after_signing_is_refused(self):
         changed = changed_copy(self.signed.file_signed["win32/Krev.exe"],
@@ -141,3 +157,7 @@ class SignedBuild(unittest.TestCase):
         self.assertEqual(machine.probe("verify", windows_path(signed)), "trusted")
         self.assertEqual(machine.probe("verify", windows_path(changed)), "untrusted " + TRUST_E_BAD_DIGEST)
         self.assertEqual(machine.probe("verify", windows_path(unsigned)), "untrusted " + TRUST_E_NOSIGNATURE)
+        # The package itself, as Windows checks it before it installs anything.
+        package = os.path.join(machine.helpers, "signed-KrevSetup.msi")
+        shutil.copy(self.signed.token_signed["KrevSetup.msi (%s)" % wine_env.ARCH], package)
+        self.assertEqual(machine.probe("verify", windows_path(package)), "trusted")
