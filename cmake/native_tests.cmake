@@ -10,7 +10,7 @@ add_library(krev_logic STATIC ${KREV_LOGIC_SOURCES} ${PLATFORM_TEXT_SOURCES} far
     portallaunch/portal_launcher.cpp runlatch/autorun_starter.cpp outside/autorun/package_opener.cpp
     ${INSTALLER_HELPER_SOURCES}
     outside/closekrev/installed_closer.cpp)
-add_library(sim_platform STATIC platform/sim/sim_platform.cpp platform/sim/sim_files.cpp platform/sim/sim_titles.cpp platform/sim/sim_folders.cpp platform/sim/sim_processes.cpp
+add_library(sim_platform STATIC outside/sc/reader_report.cpp platform/sim/sim_platform.cpp platform/sim/sim_files.cpp platform/sim/sim_titles.cpp platform/sim/sim_folders.cpp platform/sim/sim_processes.cpp
     platform/sim/sim_drawing.cpp)
 target_link_libraries(sim_platform PUBLIC krev_logic)
 

@@ -1,9 +1,12 @@
 // SC.dll on PC/SC: winscard on Windows, pcsc-lite on Linux, from this one source.
 //
-// Every call lists the readers anew (so readers that come and go are seen at once) and reads
-// their states with SCARD_STATE_UNAWARE and a zero time-out, so no call ever waits. When the
-// smart-card service goes away (stopped, restarted, or on Windows 8 and later with the last
-// reader unplugged) the context is released and established again at a later call.
+// A poll asks the card service once, with a zero time-out so that no call ever waits: a status
+// query over the readers known and the service's pseudo-reader for readers that come and go,
+// each with the state last seen, which answers at once that nothing changed, or what did. The
+// readers are listed again only when that pseudo-reader says the set changed (or a reader is
+// unknown). When the smart-card service goes away (stopped, restarted, or on Windows 8 and later
+// with the last reader unplugged), or any error repeats over a few polls, the context is
+// released and established again at a later call.
 #define SC_BUILDING_LIBRARY
 #include "outside/sc/sc_api.h"
 
@@ -30,6 +33,7 @@ namespace {
 // the system's ANSI code page (a reader's name in Reader.ini reads the same on every Windows).
 typedef SCARD_READERSTATEW ReaderStateRecord;
 typedef wchar_t NameChar;
+const wchar_t kPlugAndPlay[] = L"\\\\?PnP?\\Notification";
 #define LIST_READERS SCardListReadersW
 #define GET_STATUS_CHANGE SCardGetStatusChangeW
 
@@ -48,6 +52,7 @@ std::string listedName(const std::wstring& name) { return narrowed(name, 950); }
 #else
 typedef SCARD_READERSTATE ReaderStateRecord;
 typedef char NameChar;
+const char kPlugAndPlay[] = "\\\\?PnP?\\Notification";
 #define LIST_READERS SCardListReaders
 #define GET_STATUS_CHANGE SCardGetStatusChange
 const std::string& trackingKey(const std::string& name) { return name; }
@@ -86,13 +91,34 @@ LibraryLock::Section LibraryLock::section_;
 pthread_mutex_t LibraryLock::lock_ = PTHREAD_MUTEX_INITIALIZER;
 #endif
 
+// How many polls in a row may fail before the context is given up and established anew.
+constexpr int kFailuresBeforeRenewal = 3;
+
 SCARDCONTEXT context = 0;
 bool haveContext = false;
 reader_report::ChangeTracker tracker;
 
+// What the poller's queries know between calls: the readers, each with the state last seen,
+// and the pseudo-reader's.
+struct Watch {
+    std::vector<ReaderName> names;
+    std::vector<DWORD> states;
+    DWORD plugAndPlayState = SCARD_STATE_UNAWARE;
+    bool listNeeded = true;
+    int failures = 0;
+};
+Watch watch;
+
 bool serviceGone(LONG result) {
     return result == static_cast<LONG>(SCARD_E_NO_SERVICE) || result == static_cast<LONG>(SCARD_E_SERVICE_STOPPED) ||
            result == static_cast<LONG>(SCARD_E_INVALID_HANDLE) || result == static_cast<LONG>(SCARD_F_COMM_ERROR);
+}
+
+void releaseContext() {
+    if (haveContext) SCardReleaseContext(context);
+    haveContext = false;
+    watch.listNeeded = true;
+    watch.plugAndPlayState = SCARD_STATE_UNAWARE;
 }
 
 LONG ensureContext() {
@@ -103,9 +129,18 @@ LONG ensureContext() {
 }
 
 LONG afterCall(LONG result) {
-    if (serviceGone(result) && haveContext) {
-        SCardReleaseContext(context);
-        haveContext = false;
+    if (serviceGone(result)) releaseContext();
+    return result;
+}
+
+// The poller's query failed: the context goes at once when the service went away, and after a
+// few polls in a row for any other error (one that a remote session's service leaves broken
+// would otherwise stay so until logoff).
+LONG failedPoll(LONG result) {
+    afterCall(result);
+    if (++watch.failures >= kFailuresBeforeRenewal) {
+        releaseContext();
+        watch.failures = 0;
     }
     return result;
 }
@@ -143,21 +178,71 @@ LONG currentReaders(std::vector<ReaderName>& names) {
     return afterCall(listReaders(names));
 }
 
-LONG readStates(const std::vector<ReaderName>& names, std::vector<reader_report::Reader>& readers) {
-    std::vector<ReaderStateRecord> records(names.size());
+// The readers as the poller knows them now, for the change tracker.
+std::vector<reader_report::Reader> knownReaders() {
+    std::vector<reader_report::Reader> readers;
+    for (std::size_t reader = 0; reader < watch.names.size(); ++reader) {
+        const DWORD state = watch.states[reader];
+        readers.push_back(reader_report::Reader{trackingKey(watch.names[reader]), (state & SCARD_STATE_PRESENT) != 0,
+                                                (state & SCARD_STATE_EMPTY) != 0});
+    }
+    return readers;
+}
+
+// The readers listed again; a reader known before keeps its last state, a new one is asked
+// from scratch.
+LONG relist() {
+    std::vector<ReaderName> names;
+    const LONG result = afterCall(listReaders(names));
+    if (result != SCARD_S_SUCCESS) return result;
+    std::vector<DWORD> states(names.size(), SCARD_STATE_UNAWARE);
     for (std::size_t reader = 0; reader < names.size(); ++reader) {
+        const auto known = std::find(watch.names.begin(), watch.names.end(), names[reader]);
+        if (known != watch.names.end()) states[reader] = watch.states[static_cast<std::size_t>(known - watch.names.begin())];
+    }
+    watch.names = std::move(names);
+    watch.states = std::move(states);
+    watch.listNeeded = false;
+    return SCARD_S_SUCCESS;
+}
+
+// One status query over the known readers and the pseudo-reader: SCARD_E_TIMEOUT when nothing
+// changed since the states last seen.
+LONG queryStates() {
+    std::vector<ReaderStateRecord> records(watch.names.size() + 1);
+    for (std::size_t reader = 0; reader < records.size(); ++reader) {
         std::memset(&records[reader], 0, sizeof records[reader]);
-        records[reader].szReader = names[reader].c_str();
-        records[reader].dwCurrentState = SCARD_STATE_UNAWARE;
+        const bool plugAndPlay = reader == watch.names.size();
+        records[reader].szReader = plugAndPlay ? kPlugAndPlay : watch.names[reader].c_str();
+        records[reader].dwCurrentState = plugAndPlay ? watch.plugAndPlayState : watch.states[reader];
     }
     const LONG result = GET_STATUS_CHANGE(context, 0, records.data(), static_cast<DWORD>(records.size()));
     if (result != SCARD_S_SUCCESS) return result;
-    readers.clear();
-    for (std::size_t reader = 0; reader < names.size(); ++reader) {
-        const DWORD state = records[reader].dwEventState;
-        readers.push_back(reader_report::Reader{trackingKey(names[reader]), (state & SCARD_STATE_PRESENT) != 0,
-                                                (state & SCARD_STATE_EMPTY) != 0});
+    for (std::size_t reader = 0; reader < watch.names.size(); ++reader) {
+        watch.states[reader] = records[reader].dwEventState & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
     }
+    const ReaderStateRecord& plugAndPlay = records.back();
+    if ((plugAndPlay.dwEventState & SCARD_STATE_CHANGED) != 0) watch.listNeeded = true;
+    watch.plugAndPlayState = plugAndPlay.dwEventState & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
+    return SCARD_S_SUCCESS;
+}
+
+// One poll: the changes since the last, in words.
+LONG poll(std::uint32_t* words, std::size_t& written) {
+    written = 0;
+    LONG result = ensureContext();
+    if (result == SCARD_S_SUCCESS && watch.listNeeded) result = relist();
+    if (result == SCARD_S_SUCCESS) result = afterCall(queryStates());
+    if (result == static_cast<LONG>(SCARD_E_TIMEOUT)) {
+        // Nothing changed; a change that found no room last time is reported now.
+        watch.failures = 0;
+        if (tracker.pending()) written = tracker.report(knownReaders(), words);
+        return SCARD_S_SUCCESS;
+    }
+    if (result == static_cast<LONG>(SCARD_E_UNKNOWN_READER)) watch.listNeeded = true;
+    if (result != SCARD_S_SUCCESS) return failedPoll(result);
+    watch.failures = 0;
+    written = tracker.report(knownReaders(), words);
     return SCARD_S_SUCCESS;
 }
 
@@ -166,17 +251,10 @@ LONG readStates(const std::vector<ReaderName>& names, std::vector<reader_report:
 SC_API ScResult SC_CALL SC_GetState(ScWord access, ScWord* count, ScWord* states) {
     if (access != kScAccess || count == nullptr || states == nullptr) return SCARD_E_INVALID_PARAMETER;
     LibraryLock lock;
-    std::vector<ReaderName> names;
-    LONG result = currentReaders(names);
-    if (result != SCARD_S_SUCCESS) return result;
-    std::vector<reader_report::Reader> readers;
-    if (!names.empty()) {
-        // A reader unplugged between the listing and the query is seen at the next call.
-        result = afterCall(readStates(names, readers));
-        if (result != SCARD_S_SUCCESS) return result;
-    }
     std::uint32_t words[reader_report::kMaxReported];
-    const std::size_t written = tracker.report(readers, words);
+    std::size_t written = 0;
+    const LONG result = poll(words, written);
+    if (result != SCARD_S_SUCCESS) return result;
     for (std::size_t word = 0; word < written; ++word) states[word] = words[word];
     *count = static_cast<ScWord>(written);
     return SCARD_S_SUCCESS;

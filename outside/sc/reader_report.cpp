@@ -1,5 +1,6 @@
 #include "outside/sc/reader_report.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace reader_report {
@@ -7,16 +8,30 @@ namespace reader_report {
 std::size_t ChangeTracker::report(const std::vector<Reader>& readers, std::uint32_t* words) {
     std::map<std::string, std::uint32_t> seen;
     std::size_t written = 0;
+    pending_ = false;
     for (const Reader& reader : readers) {
         const std::uint32_t bits = (reader.present ? kPresent : 0) | (reader.empty ? kEmpty : 0);
-        auto last = lastBits_.find(reader.name);
-        const bool changed = last == lastBits_.end() || last->second != bits;
-        seen[reader.name] = bits;
-        if (written == kMaxReported) continue;
-        words[written++] = bits | (changed ? kChanged : 0);
+        const auto last = lastBits_.find(reader.name);
+        const bool known = last != lastBits_.end();
+        const bool changed = known ? last->second != bits : !(firstReport_ && reader.present);
+        if (!changed) {
+            seen[reader.name] = bits;
+        } else if (written < kMaxReported) {
+            words[written++] = bits | kChanged;
+            seen[reader.name] = bits;
+        } else {
+            // Kept as it was (or unknown), so that it still differs next time.
+            if (known) seen[reader.name] = last->second;
+            pending_ = true;
+        }
+    }
+    for (const auto& [name, bits] : lastBits_) {
+        const bool gone = std::none_of(readers.begin(), readers.end(), [&](const Reader& r) { return r.name == name; });
+        if (gone && (bits & kPresent) != 0 && written < kMaxReported) words[written++] = kEmpty | kChanged;
     }
     // Readers that went away are forgotten: plugged in again, they count as new.
     lastBits_ = seen;
+    firstReport_ = false;
     return written;
 }
 

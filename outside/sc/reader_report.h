@@ -20,17 +20,26 @@ struct Reader {
     bool empty;
 };
 
-// Remembers, per reader name, the present and empty bits of the last report.
+// Remembers, per reader name, the present and empty bits last reported.
 class ChangeTracker {
 public:
-    // Writes one word per reader, at most kMaxReported, and returns how many it wrote. A reader's
-    // changed bit is set when it is new or its present or empty bit differs from the last report:
-    // a reader that was first neither (unavailable, its driver starting) and then empty has
-    // changed, so that the first card put into it counts as an insertion.
+    // Writes one word for each reader whose state changed since the last report, at most
+    // kMaxReported, and returns how many it wrote; readers that did not change are not reported,
+    // so that a card that stays in one reader never hides another reader's card coming or going.
+    // A reader changed when it is new or its present or empty bit differs: a reader that was first
+    // neither (unavailable, its driver starting) and then empty has changed, so that the first
+    // card put into it counts as an insertion. A card found in a reader at the very first report
+    // did not come while anyone watched: that reader is not a change. A reader that went away
+    // holding a card is reported once more, empty: its card went with it. A change that finds no
+    // room is reported next time.
     std::size_t report(const std::vector<Reader>& readers, std::uint32_t* words);
+    // A change is waiting for room in a report.
+    bool pending() const { return pending_; }
 
 private:
     std::map<std::string, std::uint32_t> lastBits_;
+    bool firstReport_ = true;
+    bool pending_ = false;
 };
 
 // "name,name," ended by a zero byte, within `capacity` bytes. A comma inside a name would split

@@ -451,14 +451,15 @@ long SimPlatform::scGetState(std::uint32_t access, std::uint32_t* count, std::ui
         return 0;
     }
     if (scene->result != 0) return scene->result;
-    const std::size_t readers = std::min(scene->present.size(), kMaxStateWords);
-    lastReported_.resize(std::max(lastReported_.size(), readers), -1);
-    for (std::size_t reader = 0; reader < readers; ++reader) {
-        const int present = scene->present[reader] ? 1 : 0;
-        states[reader] = (present ? kPresent : kEmpty) | (present != lastReported_[reader] ? kChanged : 0);
-        lastReported_[reader] = present;
+    std::vector<reader_report::Reader> readers;
+    for (std::size_t reader = 0; reader < scene->present.size(); ++reader) {
+        readers.push_back(reader_report::Reader{"Reader " + std::to_string(reader), scene->present[reader],
+                                                !scene->present[reader]});
     }
-    *count = static_cast<std::uint32_t>(readers);
+    std::uint32_t words[reader_report::kMaxReported];
+    const std::size_t written = cardChanges_.report(readers, words);
+    std::copy_n(words, std::min(written, kMaxStateWords), states);
+    *count = static_cast<std::uint32_t>(written);
     return 0;
 }
 

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "outside/sc/reader_report.h"
 #include "platform/platform.h"
 
 namespace platform::sim {
@@ -327,7 +328,8 @@ private:
     std::mutex cardMutex_;
     std::vector<ReaderScene> scenes_;
     std::vector<RawReport> rawReports_;
-    std::vector<int> lastReported_;
+    // What the card library reports of the scenes: SC.dll's own shaping of its changes.
+    reader_report::ChangeTracker cardChanges_;
     int cardQueries_ = 0;
 
     std::map<WindowHandle, SimWindow> windows_;

@@ -234,6 +234,33 @@ TEST_F(AutoConnect, AfterRemovalTheIconIsGreyForTenTicksThenRedAgain) {
     EXPECT_EQ(dialog().greyIconTicks, 0);
 }
 
+namespace {
+
+// Two readers: the second holds a card from before Krev starts (a keyboard's reader with the
+// health-insurance card left in, a security key's smart-card interface).
+class AutoConnectWithACardLeftIn : public AutoConnect {
+protected:
+    void SetUp() override {
+        publishVersion("003.002.000.001");
+        sim.scheduleReaders(0, {false, true});
+        startKrev();
+        settings::write(sim, "Register", "Check", "OK");
+    }
+};
+
+}  // namespace
+
+TEST_F(AutoConnectWithACardLeftIn, ACardLeftInAnotherReaderNeverHidesThisReadersCardsComingAndGoing) {
+    for (long long round = 0; round < 3; ++round) {
+        sim.scheduleReaders(1000 + round * 10000, {true, true});
+        sim.scheduleReaders(5000 + round * 10000, {false, true});
+    }
+    sim.runFor(32000);
+    EXPECT_EQ(pages(), std::vector<std::string>(3, kPortal));
+    const auto changes = iconChanges();
+    EXPECT_EQ(std::count(changes.begin(), changes.end(), 146u), 30) << "a grey icon after every removal";
+}
+
 TEST_F(AutoConnect, ACardPutBackDuringTheGreyPhaseOpensItsPageOnceThePhaseHasRunOut) {
     cardIn(1000);
     cardOut(4000);

@@ -98,7 +98,9 @@ TEST_F(InstalledCloser, AProgramStartedAgainAndAgainIsEndedEachTimeAndDoesNotFai
     EXPECT_GE(system.now, installed_closer::kWaitMs);
     EXPECT_GT(next, 100u);
     for (const SimProcess& ended : system.processes) {
-        if (ended.id != next) EXPECT_TRUE(ended.terminated) << ended.id;
+        if (ended.id != next) {
+            EXPECT_TRUE(ended.terminated) << ended.id;
+        }
     }
 }
 
