@@ -53,7 +53,7 @@ int main() {
         found);
     platform::win32::Win32WindowTitles titles;
     WebAtmGuard guard(titles, webAtmTitles, kWebAtmTitleRows);
-    const std::vector<double> lookups = timed([&] { return guard.pageOpen(); }, found);
+    const std::vector<double> lookups = timed([&] { return guard.pageWindow() != 0; }, found);
     int windows = 0;
     EnumWindows(countWindow, reinterpret_cast<LPARAM>(&windows));
     std::printf("guard, %d top-level windows open, %d runs each:\n", windows, kRuns);

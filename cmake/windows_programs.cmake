@@ -81,12 +81,12 @@ add_custom_target(sc_import_library DEPENDS ${SC_IMPORT_LIBRARY})
 
 add_library(platform_text STATIC ${PLATFORM_TEXT_SOURCES})
 add_library(process_starter STATIC platform/win32/process_starter_win32.cpp)
-target_link_libraries(process_starter PUBLIC platform_text shell32)
+target_link_libraries(process_starter PUBLIC platform_text shell32 shlwapi)
 
 set(WIN32_FOLDER_SOURCES platform/win32/files_win32.cpp platform/win32/held_folder_win32.cpp
     platform/win32/cp950_win32.cpp)
 add_executable(Krev ${KREV_LOGIC_SOURCES} platform/win32/win32_platform.cpp platform/win32/window_titles_win32.cpp
-    ${WIN32_FOLDER_SOURCES} krev/win32/winmain.cpp krev/res/krev.rc)
+    platform/win32/system_library.cpp ${WIN32_FOLDER_SOURCES} krev/win32/winmain.cpp krev/res/krev.rc)
 add_dependencies(Krev pictures sc_import_library)
 target_link_libraries(Krev PRIVATE process_starter ${SC_IMPORT_LIBRARY} user32 gdi32 shell32)
 target_link_options(Krev PRIVATE ${WINDOWS_PROGRAM_LINK_OPTIONS} -s)

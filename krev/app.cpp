@@ -32,7 +32,7 @@ bool CKrevSystemTrayApp::InitInstance() {
     platform_.registerForRestart();
     platform_.setMainWindow(dialog_->handle());
     platform_.showWindow(dialog_->handle(), platform::kShowHide);
-    const platform::IconHandle icon = platform_.loadIcon(IDR_MAINFRAME);
+    const platform::IconHandle icon = platform_.loadTrayIcon(IDR_MAINFRAME);
     const platform::WindowHandle dialog = dialog_->handle();
     if (!dialog_->tray.AddIconWhenShellReady(WM_TRAY_NOTIFY, "Vyx", icon, IDR_TRAY_MENU, kShellWaitMs,
                                              [this, dialog] { platform_.postCommand(dialog, ID_EXIT); })) {

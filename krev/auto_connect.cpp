@@ -20,12 +20,19 @@ void CKrevSystemTrayDlg::OnTimer(unsigned) {
     // A tick that arrives while one is under way (a message box's loop) is dropped.
     if (timerBusy != 0) return;
     timerBusy = 1;
+    if (!watchingSession_ && sessionWatchTries_ > 0) watchSession();
+    // A card put in while nobody is at this session's screen (it is locked, or fast user
+    // switching or a remote client left it) opens nothing, then or later: it is used up.
+    if (!userAtScreen() && insertionSignature()) cardWatch.cardPrevious = cardWatch.cardPresent.load();
+    // The insertion that a banking page held back has gone (the card was taken out, or opened
+    // its page): that page holds nothing any more.
+    if (!insertionSignature()) holdingWindow_ = 0;
     // Reading every window's title is all of an idle Krev's cost, so a tick reads them only when
     // it could act. A tick with nothing to act on does nothing: a card that comes meanwhile is
     // the next tick's, which reads the titles first.
     if (tickMayAct()) {
-        // Never disturb a banking page: any open window showing one ends the tick.
-        if (webAtmGuard_.pageOpen()) {
+        // Never disturb a banking page: one that is open ends the tick.
+        if (bankingPageHoldsBack()) {
             timerBusy = 0;
             return;
         }
@@ -33,6 +40,17 @@ void CKrevSystemTrayDlg::OnTimer(unsigned) {
     }
     timerBusy = 0;
     modalLoopEnded();
+}
+
+// The window that held an insertion back holds it for as long as it exists, also once the user
+// looks at another tab in it; otherwise any window that shows a banking page holds it back (and
+// a removal's grey icon), and is remembered when it holds an insertion.
+bool CKrevSystemTrayDlg::bankingPageHoldsBack() {
+    if (holdingWindow_ != 0 && platform_.windowExists(holdingWindow_)) return true;
+    holdingWindow_ = 0;
+    const platform::WindowHandle page = webAtmGuard_.pageWindow();
+    if (page != 0 && insertionSignature()) holdingWindow_ = page;
+    return page != 0;
 }
 
 // What a tick acts on: an insertion to confirm, a removal that starts the grey icon, the grey
@@ -45,7 +63,7 @@ bool CKrevSystemTrayDlg::tickMayAct() const {
 void CKrevSystemTrayDlg::actOnCard() {
     confirmInsertion();
     // A banking page opened while the insertion was being confirmed holds its opening back too.
-    if (openNow == 1 && webAtmGuard_.pageOpen()) {
+    if (openNow == 1 && bankingPageHoldsBack()) {
         openNow = 0;
         return;
     }
@@ -102,8 +120,41 @@ void CKrevSystemTrayDlg::openPagesForCard() {
     newerVersion = CheckVersion(platform_, handle());
 }
 
+void CKrevSystemTrayDlg::OnSessionChange(unsigned change) {
+    switch (change) {
+    case platform::kConsoleConnect:
+    case platform::kRemoteConnect:
+        sessionConnected_ = true;
+        break;
+    case platform::kConsoleDisconnect:
+    case platform::kRemoteDisconnect:
+        sessionConnected_ = false;
+        break;
+    case platform::kSessionLock:
+        sessionLocked_ = true;
+        break;
+    case platform::kSessionUnlock:
+        sessionLocked_ = false;
+        break;
+    default:
+        break;
+    }
+}
+
+// Once Windows reports this session's changes, what it is now is asked once; its lock cannot be
+// asked on every version, and Krev starts at a logon, unlocked.
+void CKrevSystemTrayDlg::watchSession() {
+    --sessionWatchTries_;
+    watchingSession_ = platform_.watchSessionChanges(handle());
+    if (watchingSession_) sessionConnected_ = platform_.sessionConnected();
+}
+
+bool CKrevSystemTrayDlg::userAtScreen() const { return sessionConnected_ && !sessionLocked_; }
+
+// The switch is each user's own, kept in their Reader.ini for the next start.
 void CKrevSystemTrayDlg::OnAutoConnect() {
     autoConnect = autoConnect == 0 ? 1 : 0;
+    settings::write(platform_, settings::kReaderSection, settings::kAutoConnectKey, autoConnect == 1 ? "1" : "0");
     if (autoConnect == 1) {
         platform_.setTimer(handle(), kAutoConnectTimer, kAutoConnectPeriodMs);
     } else {

@@ -42,6 +42,7 @@ CKrevSystemTrayDlg::~CKrevSystemTrayDlg() {
     // The poller writes cardWatch and calls into the card library: it ends before anything
     // else of the dialog goes.
     stopPoller();
+    if (handle() != 0 && watchingSession_) platform_.stopWatchingSessionChanges(handle());
 }
 
 bool CKrevSystemTrayDlg::onInitDialog(platform::WindowHandle self) {
@@ -50,10 +51,16 @@ bool CKrevSystemTrayDlg::onInitDialog(platform::WindowHandle self) {
     platform_.makeToolWindow(self);
     platform_.centerWindow(self);
     setUpAboutBox();
-    platform_.setTimer(self, kAutoConnectTimer, kAutoConnectPeriodMs);
+    // The user's last choice of the tray menu's switch.
+    autoConnect = settings::read(platform_, settings::kReaderSection, settings::kAutoConnectKey) == "0" ? 0 : 1;
+    if (autoConnect == 1) platform_.setTimer(self, kAutoConnectTimer, kAutoConnectPeriodMs);
+    sessionConnected_ = true;
+    sessionLocked_ = false;
+    watchingSession_ = false;
+    sessionWatchTries_ = kSessionWatchTries;
+    watchSession();
     timerBusy = 0;
     newerVersion = 0;
-    autoConnect = 1;
     cardWatch.pollerThread = 0;
     cardWatch.pollerStopped = 1;
     cardWatch.pollPeriodMs = 100;

@@ -12,6 +12,7 @@
 
 constexpr unsigned kAutoConnectTimer = 1;
 constexpr unsigned kAutoConnectPeriodMs = 500;
+constexpr int kSessionWatchTries = 120;  // a minute of ticks
 
 class CKrevSystemTrayDlg : public DialogWindow {
 public:
@@ -43,6 +44,7 @@ public:
     bool onDrawItem(const platform::DrawItemInfo& item) override;
     bool onClose() override { return OnClose(); }
     void onEndSession() override { OnEndSession(); }
+    void onSessionChange(unsigned change) override { OnSessionChange(change); }
 
     void OnTimer(unsigned id);
     void OnAutoConnect();
@@ -53,6 +55,7 @@ public:
     void OnCancel();
     bool OnClose();
     void OnEndSession();
+    void OnSessionChange(unsigned change);
 
     std::string readerSelect;
     std::string registerCheck;
@@ -78,6 +81,8 @@ private:
     void setUpAboutBox();
     void modalLoopEnded();
     bool tickMayAct() const;
+    bool bankingPageHoldsBack();
+    bool userAtScreen() const;
     void actOnCard();
     void confirmInsertion();
     void startGreyIconPhase();
@@ -89,4 +94,16 @@ private:
     platform::IconHandle dialogIcon_;
     // Prepared with the dialog; each tick reads every open window's title once against it.
     WebAtmGuard webAtmGuard_;
+    // The banking page's window that holds the insertion back: it holds it while it exists,
+    // whatever it shows meanwhile (a browser titles a window with its active tab alone).
+    platform::WindowHandle holdingWindow_ = 0;
+    // Whether the user is at this session's screen: it is connected (at the console or remotely)
+    // and not locked. A card put in while not is nobody's to open a page for.
+    bool sessionConnected_ = true;
+    bool sessionLocked_ = false;
+    // At a logon, Windows may not take the request yet (its session service is still starting):
+    // the ticks of the first minute ask again.
+    bool watchingSession_ = false;
+    int sessionWatchTries_ = 0;
+    void watchSession();
 };

@@ -87,7 +87,7 @@ bool CSystemTray::addToShell() {
 }
 
 bool CSystemTray::ChangeIcon(std::uint16_t iconId) {
-    record_.icon = platform_.loadIcon(iconId);
+    record_.icon = platform_.loadTrayIcon(iconId);
     record_.flags = platform::kNifIcon;
     return platform_.notifyIcon(platform::NotifyAction::modify, record_);
 }

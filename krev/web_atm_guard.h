@@ -1,6 +1,8 @@
 // The window guard: while a Web ATM or product page is open, Krev opens nothing. A page is known
-// by its window's title: a whole title of the table, as Internet Explorer 6 showed it, or the
-// page's own title followed by the title ending of a browser in use today.
+// by its window's title: a whole title of the table, as Internet Explorer 6 showed it, in any
+// window; the page's own title followed by a later Internet Explorer's ending; or, in a window of
+// a browser built on Chromium or on Firefox (known by its window class), the page's own title, a
+// separator and the browser's name, whatever the brand, the profile or the private window's words.
 #pragma once
 #include <cstddef>
 #include <string>
@@ -18,26 +20,23 @@ public:
     WebAtmGuard(const WebAtmGuard&) = delete;
     WebAtmGuard& operator=(const WebAtmGuard&) = delete;
 
-    // One pass over the open top-level windows.
-    bool pageOpen() { return windows_.anyWindowTitle(*this); }
-    bool matches(const std::u16string& title) const override;
+    // The first open top-level window that shows a page, or 0: one pass over the windows.
+    platform::WindowHandle pageWindow() { return windows_.windowPassing(*this); }
+    bool matches(const std::u16string& title, const platform::WindowClass& windowClass) const override;
 
 private:
     using Text = std::u16string_view;
     bool isPage(Text text) const;
     bool isPageWithTabCount(Text text) const;
-    bool isEdgePage(Text beforeBrand) const;
-    bool isFirefoxPage(Text beforeBrand) const;
-    bool isChromePageWithProfile(Text title) const;
+    bool isPageThenName(Text title, const std::u16string& separator) const;
 
     platform::WindowTitles& windows_;
     std::unordered_set<std::u16string> wholeTitles_;
     std::unordered_set<std::u16string> pageTitles_;
-    std::vector<std::u16string> endings_;
-    std::vector<std::u16string> edgeBrands_;
-    std::vector<std::u16string> firefoxBrands_;
+    std::vector<std::u16string> internetExplorerEndings_;
     std::vector<std::pair<std::u16string, std::u16string>> tabCounts_;
-    std::u16string chromeProfile_;
     std::u16string separator_;
-    std::u16string firefoxProfileSeparator_;
+    std::u16string firefoxSeparator_;
+    std::u16string chromiumClass_;
+    std::u16string firefoxClass_;
 };

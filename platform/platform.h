@@ -96,6 +96,18 @@ protected:
     ~WindowProcedure() = default;
 };
 
+// What Windows reports of this program's session (WTS_CONSOLE_CONNECT ... WTS_SESSION_UNLOCK).
+enum SessionChange : unsigned {
+    kConsoleConnect = 1,
+    kConsoleDisconnect = 2,
+    kRemoteConnect = 3,
+    kRemoteDisconnect = 4,
+    kSessionLogon = 5,
+    kSessionLogoff = 6,
+    kSessionLock = 7,
+    kSessionUnlock = 8,
+};
+
 // Receives the messages of a modeless dialog that the platform created from a template.
 class DialogEvents {
 public:
@@ -115,6 +127,10 @@ public:
     // WM_ENDSESSION: the session ends (logoff, shutdown), or an installer's Restart Manager
     // closes the program (ENDSESSION_CLOSEAPP); the process is ended after this returns.
     virtual void onEndSession() {}
+    // WM_WTSSESSION_CHANGE for a dialog that watches its session: one of SessionChange.
+    virtual void onSessionChange(unsigned change) {
+        (void)change;
+    }
 
 protected:
     ~DialogEvents() = default;
@@ -141,11 +157,22 @@ public:
     virtual bool readLine(char* buffer, int size) = 0;
 };
 
-// A test of top-level window titles, each given as Windows compares titles: UTF-16, every
-// letter folded as WindowTitles::foldTitle folds it.
+// The class of the window whose title is being tested, read only when a test asks for it.
+class WindowClass {
+public:
+    // Folded as titles are (window class names ignore letter case).
+    virtual std::u16string folded() const = 0;
+
+protected:
+    ~WindowClass() = default;
+};
+
+// A test of top-level windows by their titles, each given as Windows compares titles: UTF-16,
+// every letter folded as WindowTitles::foldTitle folds it; and by their class, when a title
+// needs it.
 class TitleTest {
 public:
-    virtual bool matches(const std::u16string& foldedTitle) const = 0;
+    virtual bool matches(const std::u16string& foldedTitle, const WindowClass& windowClass) const = 0;
 
 protected:
     ~TitleTest() = default;
@@ -159,10 +186,12 @@ public:
     virtual std::u16string foldCp950Title(const char* text) = 0;
     // Letter case folded as Windows ignores it when it compares window titles.
     virtual std::u16string foldTitle(std::u16string text) = 0;
-    // True when a top-level window (any class, any process, hidden ones too; not message-only or
-    // child windows) has a title that passes the test. Each title is read once; the pass ends at
-    // the first match.
-    virtual bool anyWindowTitle(const TitleTest& test) = 0;
+    // The first top-level window (any class, any process, hidden ones too; not message-only or
+    // child windows) that passes the test, or 0. Each title is read once, a class only when the
+    // test asks; the pass ends at the first match.
+    virtual WindowHandle windowPassing(const TitleTest& test) = 0;
+    // The window is still there (it may show another title by now).
+    virtual bool windowExists(WindowHandle window) = 0;
 
 protected:
     ~WindowTitles() = default;
@@ -197,6 +226,13 @@ public:
     virtual bool startedForRestart() = 0;
     // Ends this process at once, whatever runs: the session ends.
     virtual void endProcess() = 0;
+    // The window's dialog gets onSessionChange from now on (WTSRegisterSessionNotification,
+    // Windows XP and later); false when Windows cannot tell.
+    virtual bool watchSessionChanges(WindowHandle window) = 0;
+    virtual void stopWatchingSessionChanges(WindowHandle window) = 0;
+    // This program's session has a screen now: the console's, or a remote client's (not a
+    // session that fast user switching or a remote client left). True when Windows cannot tell.
+    virtual bool sessionConnected() = 0;
 
     // Windows.
     virtual WindowHandle findWindow(const char* title) = 0;
@@ -263,6 +299,9 @@ public:
 
     // Resources and the notification area.
     virtual IconHandle loadIcon(unsigned id) = 0;
+    // The icon in the small size that the notification area shows (16 pixels at 96 DPI, 20 at
+    // 120, 24 at 144), drawn for that size rather than shrunk from a larger one.
+    virtual IconHandle loadTrayIcon(unsigned id) = 0;
     virtual bool notifyIcon(NotifyAction action, const NotifyIconRecord& record) = 0;
     // The number of a message that programs agree on by name (RegisterWindowMessage); 0 when
     // the system has none to give.

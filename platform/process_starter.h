@@ -19,6 +19,9 @@ class ProcessStarter {
 public:
     // Fills `result` with the full path of the program that opens `file`, or leaves it empty.
     virtual void findExecutable(const char* file, char (&result)[kMaxPath]) = 0;
+    // Fills `result` with the full path of the program that Windows names for the protocol
+    // ("https": the default browser), or leaves it empty when there is none.
+    virtual void findProtocolHandler(const char* protocol, char (&result)[kMaxPath]) = 0;
     // Starts `commandLine` without waiting (WinExec). Most callers leave the outcome unexamined.
     virtual StartOutcome startProgram(const char* commandLine, int showState) = 0;
     // Opens `file` as Explorer would, through the shell's open verb: for a program that asks for

@@ -160,10 +160,24 @@ bool SimPlatform::sendCommand(WindowHandle window, unsigned id, unsigned code) {
     return target.dialog->onCommand(id, code);
 }
 
+void SimPlatform::changeSession(SessionChange change) {
+    for (WindowHandle window : sessionWatchers) {
+        const SimWindow& watcher = windows_.at(window);
+        if (!watcher.destroyed && watcher.dialog != nullptr) watcher.dialog->onSessionChange(change);
+    }
+}
+
 void SimPlatform::findExecutable(const char* file, char (&result)[kMaxPath]) {
     executableLookups.emplace_back(file);
     auto found = executables.find(file);
     const std::string program = found == executables.end() ? std::string() : found->second;
+    std::snprintf(result, kMaxPath, "%s", program.c_str());
+}
+
+void SimPlatform::findProtocolHandler(const char* protocol, char (&result)[kMaxPath]) {
+    protocolLookups.emplace_back(protocol);
+    auto found = protocolHandlers.find(protocol);
+    const std::string program = found == protocolHandlers.end() ? std::string() : found->second;
     std::snprintf(result, kMaxPath, "%s", program.c_str());
 }
 

@@ -57,6 +57,7 @@ struct ShellIcon {
 struct SimWindow {
     std::string title;          // as FindWindowA and GetWindowTextA see it, in code page 950
     std::u16string wideTitle;   // the title itself when it holds characters code page 950 lacks
+    std::u16string className = u"WinprobeHold";  // a browser's windows have its class
     unsigned templateId = 0;
     DialogEvents* dialog = nullptr;
     WindowProcedure* procedure = nullptr;
@@ -112,8 +113,11 @@ public:
     void deliverPosted();                // one turn of the event loop: the posted commands
     WindowHandle openWindow(const std::string& title);  // a window of another program
     WindowHandle openWindow(const std::u16string& title);  // one titled in UTF-16 (a browser's)
+    WindowHandle openWindow(const std::u16string& title, const std::u16string& className);
+    void retitleWindow(WindowHandle window, const std::u16string& title);  // a tab switch, say
     // One that the user opens and closes at those instants, whatever Krev is doing then.
-    WindowHandle openWindowBetween(const std::u16string& title, long long fromMs, long long untilMs);
+    WindowHandle openWindowBetween(const std::u16string& title, long long fromMs, long long untilMs,
+                                   const std::u16string& className = u"WinprobeHold");
     void closeWindow(WindowHandle window);
     SimWindow& window(WindowHandle window);
     bool timerRunning(WindowHandle window, unsigned id);
@@ -129,7 +133,14 @@ public:
     void defineMenu(unsigned id, const std::vector<MenuItem>& items) { menuResources_[id] = items; }
     std::intptr_t sendMessage(WindowHandle window, unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
     bool sendCommand(WindowHandle window, unsigned id, unsigned code = kMenuCommand);
-    unsigned iconId(IconHandle icon) const { return icon == 0 ? 0 : static_cast<unsigned>(icon - kIconBase); }
+    // The session is locked, unlocked, connected or disconnected: Windows tells the windows that
+    // asked (WM_WTSSESSION_CHANGE), and only those.
+    void changeSession(SessionChange change);
+    unsigned iconId(IconHandle icon) const {
+        if (icon == 0) return 0;
+        return static_cast<unsigned>(icon - (icon >= kSmallIconBase ? kSmallIconBase : kIconBase));
+    }
+    bool isSmallIcon(IconHandle icon) const { return icon >= kSmallIconBase; }
     int liveThreads();
     void scheduleReaders(long long fromMs, std::vector<bool> present, long result = 0);
     void queueReport(RawReport report);
@@ -143,6 +154,8 @@ public:
     std::vector<MenuTrack> menuTracks;
     std::vector<std::string> executableLookups;
     std::map<std::string, std::string> executables;  // file -> program that opens it
+    std::map<std::string, std::string> protocolHandlers;  // protocol -> program that Windows names
+    std::vector<std::string> protocolLookups;
     std::vector<WindowHandle> foregroundRequests;
     std::vector<WindowHandle> closeRequests;
     std::vector<std::pair<unsigned, std::intptr_t>> defaultProcCalls;
@@ -180,6 +193,7 @@ public:
     void scheduleFile(const std::string& relative, const std::string& content, long long atMs);
     void makeUndeletable(const std::string& relative) { undeletable_.push_back(relative); }
     int windowLookups = 0;       // findWindow calls
+    int classReads = 0;          // window classes that a title test asked for
     int windowEnumerations = 0;  // passes over all windows' titles
     int cp950TitleFolds = 0;      // code-page-950 texts prepared for title comparisons
     int destroyedMenus = 0;
@@ -192,6 +206,10 @@ public:
     bool restartStart = false;     // started by Windows after an install, with "/restart"
     bool registeredForRestart = false;
     bool processEnded = false;     // endProcess was called
+    bool connectedAtStart = true;  // the session has a screen when Krev asks
+    std::set<WindowHandle> sessionWatchers;
+    long long sessionServiceReadyAtMs = 0;  // before this virtual time Windows refuses to report
+    int sessionWatchRequests = 0;
     int beeps = 0;                 // warning beeps of the default dialog processing
     bool refuseHiddenWindows = false;
     bool refuseThreads = false;
@@ -207,6 +225,7 @@ public:
 
     // Platform.
     void findExecutable(const char* file, char (&result)[kMaxPath]) override;
+    void findProtocolHandler(const char* protocol, char (&result)[kMaxPath]) override;
     StartOutcome startProgram(const char* commandLine, int showState) override;
     void openWithShell(const char* file, int showState) override { shellOpens.push_back(ProgramStart{file, showState, now()}); }
     void sleep(unsigned milliseconds) override;
@@ -215,10 +234,19 @@ public:
     void registerForRestart() override { registeredForRestart = true; }
     bool startedForRestart() override { return restartStart; }
     void endProcess() override { processEnded = true; }
+    bool watchSessionChanges(WindowHandle window) override {
+        ++sessionWatchRequests;
+        if (now() < sessionServiceReadyAtMs) return false;
+        sessionWatchers.insert(window);
+        return true;
+    }
+    void stopWatchingSessionChanges(WindowHandle window) override { sessionWatchers.erase(window); }
+    bool sessionConnected() override { return connectedAtStart; }
     WindowHandle findWindow(const char* title) override;
     std::u16string foldCp950Title(const char* text) override;
     std::u16string foldTitle(std::u16string text) override;
-    bool anyWindowTitle(const TitleTest& test) override;
+    WindowHandle windowPassing(const TitleTest& test) override;
+    bool windowExists(WindowHandle window) override;
     WindowHandle createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) override;
     WindowHandle createHiddenWindow(const char* title, WindowProcedure* procedure) override;
     std::intptr_t defaultWindowProc(WindowHandle window, unsigned message, std::uintptr_t wParam,
@@ -239,6 +267,7 @@ public:
     void setTimer(WindowHandle window, unsigned id, unsigned milliseconds) override;
     void killTimer(WindowHandle window, unsigned id) override;
     IconHandle loadIcon(unsigned id) override { return kIconBase + id; }
+    IconHandle loadTrayIcon(unsigned id) override { return kSmallIconBase + id; }
     bool notifyIcon(NotifyAction action, const NotifyIconRecord& record) override;
     unsigned registerWindowMessage(const char* name) override;
     MenuHandle loadMenu(unsigned id) override;
@@ -307,6 +336,7 @@ private:
         std::vector<MenuHandle> popups;  // per item, the handle of its sub-menu or 0
     };
     static constexpr IconHandle kIconBase = 0x10000;
+    static constexpr IconHandle kSmallIconBase = 0x20000;
 
     void advanceTo(long long time);
     struct PostedCommand {

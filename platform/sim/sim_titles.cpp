@@ -52,8 +52,20 @@ WindowHandle SimPlatform::openWindow(const std::u16string& title) {
     return handle;
 }
 
-WindowHandle SimPlatform::openWindowBetween(const std::u16string& title, long long fromMs, long long untilMs) {
+WindowHandle SimPlatform::openWindow(const std::u16string& title, const std::u16string& className) {
     const WindowHandle handle = openWindow(title);
+    windows_[handle].className = className;
+    return handle;
+}
+
+void SimPlatform::retitleWindow(WindowHandle window, const std::u16string& title) {
+    windows_.at(window).title = toCodePage950(title);
+    windows_.at(window).wideTitle = title;
+}
+
+WindowHandle SimPlatform::openWindowBetween(const std::u16string& title, long long fromMs, long long untilMs,
+                                            const std::u16string& className) {
+    const WindowHandle handle = openWindow(title, className);
     windows_[handle].shownFrom = fromMs;
     windows_[handle].shownUntil = untilMs;
     return handle;
@@ -78,16 +90,38 @@ std::u16string SimPlatform::foldTitle(std::u16string text) {
     return text;
 }
 
-// The simulation's windows are all top-level.
-bool SimPlatform::anyWindowTitle(const TitleTest& test) {
-    ++windowEnumerations;
-    for (const auto& entry : windows_) {
-        const SimWindow& window = entry.second;
-        if (window.destroyed || now() < window.shownFrom || now() >= window.shownUntil) continue;
-        const std::u16string title = window.wideTitle.empty() ? fromCodePage950(window.title) : window.wideTitle;
-        if (test.matches(foldTitle(title))) return true;
+namespace {
+
+class SimWindowClass final : public WindowClass {
+public:
+    SimWindowClass(SimPlatform& platform, const std::u16string& name) : platform_(platform), name_(name) {}
+    std::u16string folded() const override {
+        ++platform_.classReads;
+        return platform_.foldTitle(name_);
     }
-    return false;
+
+private:
+    SimPlatform& platform_;
+    const std::u16string& name_;
+};
+
+}  // namespace
+
+bool SimPlatform::windowExists(WindowHandle window) {
+    const auto found = windows_.find(window);
+    return found != windows_.end() && !found->second.destroyed && now() >= found->second.shownFrom &&
+           now() < found->second.shownUntil;
+}
+
+// The simulation's windows are all top-level.
+WindowHandle SimPlatform::windowPassing(const TitleTest& test) {
+    ++windowEnumerations;
+    for (const auto& [handle, window] : windows_) {
+        if (!windowExists(handle)) continue;
+        const std::u16string title = window.wideTitle.empty() ? fromCodePage950(window.title) : window.wideTitle;
+        if (test.matches(foldTitle(title), SimWindowClass(*this, window.className))) return handle;
+    }
+    return 0;
 }
 
 }  // namespace platform::sim

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <shlwapi.h>
 
 namespace platform::win32 {
 
@@ -48,6 +49,18 @@ void findExecutable(const char* file, char (&result)[kMaxPath]) {
     SetErrorMode(previous | SEM_FAILCRITICALERRORS);
     FindExecutableA(file, nullptr, result);
     SetErrorMode(previous);
+}
+
+// Windows 8 and later know the flag that says the name is a protocol; before them the same name
+// without it finds the protocol's own key, HKEY_CLASSES_ROOT\https. Either way the user's
+// choice of default browser counts.
+void findProtocolHandler(const char* protocol, char (&result)[kMaxPath]) {
+    constexpr ASSOCF kIsProtocol = static_cast<ASSOCF>(0x1000);
+    result[0] = '\0';
+    DWORD size = kMaxPath;
+    if (AssocQueryStringA(kIsProtocol, ASSOCSTR_EXECUTABLE, protocol, "open", result, &size) == S_OK) return;
+    size = kMaxPath;
+    if (AssocQueryStringA(ASSOCF_NONE, ASSOCSTR_EXECUTABLE, protocol, "open", result, &size) != S_OK) result[0] = '\0';
 }
 
 // WinExec answers more than 31 when the program started.

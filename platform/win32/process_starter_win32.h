@@ -4,6 +4,7 @@
 namespace platform::win32 {
 
 void findExecutable(const char* file, char (&result)[kMaxPath]);
+void findProtocolHandler(const char* protocol, char (&result)[kMaxPath]);
 StartOutcome startProgram(const char* commandLine, int showState);
 // As startProgram, but the program gets Windows' default error mode, not this process's.
 StartOutcome startProgramWithDefaultErrorMode(const char* commandLine, int showState);
@@ -14,6 +15,9 @@ public:
     // `defaultErrorMode`: started programs do not inherit the error mode that this one set.
     explicit Win32ProcessStarter(bool defaultErrorMode = false) : defaultErrorMode_(defaultErrorMode) {}
     void findExecutable(const char* file, char (&result)[kMaxPath]) override { win32::findExecutable(file, result); }
+    void findProtocolHandler(const char* protocol, char (&result)[kMaxPath]) override {
+        win32::findProtocolHandler(protocol, result);
+    }
     StartOutcome startProgram(const char* commandLine, int showState) override {
         return defaultErrorMode_ ? startProgramWithDefaultErrorMode(commandLine, showState)
                                  : win32::startProgram(commandLine, showState);

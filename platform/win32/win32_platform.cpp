@@ -12,6 +12,7 @@
 #include "platform/win32/cp950_win32.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/process_starter_win32.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/window_titles_win32.h"
 
 namespace platform::win32 {
@@ -67,6 +68,9 @@ INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         return events->onClose() ? TRUE : FALSE;
     case WM_ENDSESSION:
         if (wParam != 0) events->onEndSession();
+        return TRUE;
+    case WM_WTSSESSION_CHANGE:
+        events->onSessionChange(static_cast<unsigned>(wParam));
         return TRUE;
     case WM_TIMER:
         events->onTimer(static_cast<unsigned>(wParam));
@@ -139,6 +143,10 @@ Win32Platform::Win32Platform() : instance_(GetModuleHandleA(nullptr)) {}
 
 void Win32Platform::findExecutable(const char* file, char (&result)[kMaxPath]) { win32::findExecutable(file, result); }
 
+void Win32Platform::findProtocolHandler(const char* protocol, char (&result)[kMaxPath]) {
+    win32::findProtocolHandler(protocol, result);
+}
+
 StartOutcome Win32Platform::startProgram(const char* commandLine, int showState) {
     return win32::startProgram(commandLine, showState);
 }
@@ -194,6 +202,52 @@ bool Win32Platform::startedForRestart() {
 
 void Win32Platform::endProcess() { ExitProcess(0); }
 
+namespace {
+
+// wtsapi32.dll, from the system folder; Windows XP has every call used here.
+HMODULE sessionLibrary() {
+    static const HMODULE library = loadSystemLibrary(L"wtsapi32.dll");
+    return library;
+}
+
+template <typename Call>
+Call sessionCall(const char* name) {
+    HMODULE library = sessionLibrary();
+    return library == nullptr ? nullptr : reinterpret_cast<Call>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+}
+
+}  // namespace
+
+bool Win32Platform::watchSessionChanges(WindowHandle window) {
+    using Register = BOOL(WINAPI*)(HWND window, DWORD flags);
+    constexpr DWORD kThisSession = 0;  // NOTIFY_FOR_THIS_SESSION
+    const auto registerWindow = sessionCall<Register>("WTSRegisterSessionNotification");
+    return registerWindow != nullptr && registerWindow(toHwnd(window), kThisSession) != FALSE;
+}
+
+void Win32Platform::stopWatchingSessionChanges(WindowHandle window) {
+    using Unregister = BOOL(WINAPI*)(HWND window);
+    if (const auto unregister = sessionCall<Unregister>("WTSUnRegisterSessionNotification")) unregister(toHwnd(window));
+}
+
+bool Win32Platform::sessionConnected() {
+    using Query = BOOL(WINAPI*)(HANDLE server, DWORD session, int what, LPWSTR* buffer, DWORD* bytes);
+    using Free = void(WINAPI*)(PVOID memory);
+    constexpr DWORD kCurrentSession = static_cast<DWORD>(-1);
+    constexpr int kConnectState = 8;  // WTSConnectState
+    constexpr int kActive = 0;        // WTSActive
+    const auto query = sessionCall<Query>("WTSQuerySessionInformationW");
+    const auto release = sessionCall<Free>("WTSFreeMemory");
+    LPWSTR answer = nullptr;
+    DWORD bytes = 0;
+    if (query == nullptr || release == nullptr || !query(nullptr, kCurrentSession, kConnectState, &answer, &bytes)) {
+        return true;
+    }
+    const bool connected = bytes < sizeof(int) || *reinterpret_cast<const int*>(answer) == kActive;
+    release(answer);
+    return connected;
+}
+
 WindowHandle Win32Platform::findWindow(const char* title) {
     return toHandle(FindWindowW(nullptr, wideFromCp950(title).c_str()));
 }
@@ -202,7 +256,9 @@ std::u16string Win32Platform::foldCp950Title(const char* text) { return win32::f
 
 std::u16string Win32Platform::foldTitle(std::u16string text) { return win32::foldTitle(std::move(text)); }
 
-bool Win32Platform::anyWindowTitle(const TitleTest& test) { return win32::anyWindowTitle(test); }
+WindowHandle Win32Platform::windowPassing(const TitleTest& test) { return win32::windowPassing(test); }
+
+bool Win32Platform::windowExists(WindowHandle window) { return win32::windowExists(window); }
 
 WindowHandle Win32Platform::createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) {
     // Wide, as the templates are: the ANSI call would hand each control its Chinese text through
@@ -429,6 +485,26 @@ void Win32Platform::killTimer(WindowHandle window, unsigned id) { KillTimer(toHw
 
 IconHandle Win32Platform::loadIcon(unsigned id) {
     return reinterpret_cast<IconHandle>(LoadIconA(instance_, MAKEINTRESOURCEA(id)));
+}
+
+// LoadIconMetric (common controls 6, Windows Vista and later) picks the image drawn for the size
+// the shell asks for, or scales a larger one down well; Windows XP gets the small image by its
+// size. Each is loaded once and kept, as the shell copies what it shows.
+IconHandle Win32Platform::loadTrayIcon(unsigned id) {
+    const auto kept = trayIcons_.find(id);
+    if (kept != trayIcons_.end()) return reinterpret_cast<IconHandle>(kept->second);
+    using LoadIconMetricCall = HRESULT(WINAPI*)(HINSTANCE instance, PCWSTR name, int metric, HICON* icon);
+    constexpr int kSmallMetric = 0;  // LIM_SMALL
+    HMODULE controls = GetModuleHandleW(L"comctl32.dll");
+    const auto loadMetric = controls == nullptr ? nullptr : reinterpret_cast<LoadIconMetricCall>(reinterpret_cast<void*>(
+        GetProcAddress(controls, "LoadIconMetric")));
+    HICON icon = nullptr;
+    if (loadMetric == nullptr || FAILED(loadMetric(instance_, MAKEINTRESOURCEW(id), kSmallMetric, &icon))) {
+        icon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(id), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                             GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+    }
+    if (icon != nullptr) trayIcons_[id] = icon;
+    return reinterpret_cast<IconHandle>(icon);
 }
 
 bool Win32Platform::notifyIcon(NotifyAction action, const NotifyIconRecord& record) {

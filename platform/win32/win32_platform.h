@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 
+#include <map>
 #include <vector>
 
 #include "platform/platform.h"
@@ -14,6 +15,7 @@ public:
     Win32Platform();
 
     void findExecutable(const char* file, char (&result)[kMaxPath]) override;
+    void findProtocolHandler(const char* protocol, char (&result)[kMaxPath]) override;
     StartOutcome startProgram(const char* commandLine, int showState) override;
     void openWithShell(const char* file, int showState) override;
     void sleep(unsigned milliseconds) override;
@@ -22,11 +24,15 @@ public:
     void registerForRestart() override;
     bool startedForRestart() override;
     void endProcess() override;
+    bool watchSessionChanges(WindowHandle window) override;
+    void stopWatchingSessionChanges(WindowHandle window) override;
+    bool sessionConnected() override;
 
     WindowHandle findWindow(const char* title) override;
     std::u16string foldCp950Title(const char* text) override;
     std::u16string foldTitle(std::u16string text) override;
-    bool anyWindowTitle(const TitleTest& test) override;
+    WindowHandle windowPassing(const TitleTest& test) override;
+    bool windowExists(WindowHandle window) override;
     WindowHandle createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) override;
     WindowHandle createHiddenWindow(const char* title, WindowProcedure* procedure) override;
     std::intptr_t defaultWindowProc(WindowHandle window, unsigned message, std::uintptr_t wParam,
@@ -77,6 +83,7 @@ public:
     void killTimer(WindowHandle window, unsigned id) override;
 
     IconHandle loadIcon(unsigned id) override;
+    IconHandle loadTrayIcon(unsigned id) override;
     bool notifyIcon(NotifyAction action, const NotifyIconRecord& record) override;
     unsigned registerWindowMessage(const char* name) override;
 
@@ -98,6 +105,7 @@ public:
 
 private:
     Win32Files files_;
+    std::map<unsigned, HICON> trayIcons_;
     HINSTANCE instance_;
     HWND mainWindow_ = nullptr;
     std::vector<HWND> dialogs_;

@@ -17,9 +17,23 @@ constexpr int kTitleCapacity = 1024;
 
 wchar_t* wide(std::u16string& text) { return reinterpret_cast<wchar_t*>(&text[0]); }
 
+// A window's class, read when the test asks for it.
+class Win32WindowClass final : public WindowClass {
+public:
+    explicit Win32WindowClass(HWND window) : window_(window) {}
+    std::u16string folded() const override {
+        wchar_t name[256];
+        const int length = GetClassNameW(window_, name, 256);
+        return foldTitle(std::u16string(reinterpret_cast<const char16_t*>(name), static_cast<std::size_t>(length)));
+    }
+
+private:
+    HWND window_;
+};
+
 struct Search {
     const TitleTest* test;
-    bool found;
+    HWND found;
 };
 
 BOOL CALLBACK matchTitle(HWND window, LPARAM parameter) {
@@ -27,8 +41,9 @@ BOOL CALLBACK matchTitle(HWND window, LPARAM parameter) {
     wchar_t title[kTitleCapacity];
     const int length = GetWindowTextW(window, title, kTitleCapacity);
     std::u16string text(reinterpret_cast<const char16_t*>(title), static_cast<std::size_t>(length));
-    search->found = search->test->matches(foldTitle(std::move(text)));
-    return search->found ? FALSE : TRUE;
+    if (!search->test->matches(foldTitle(std::move(text)), Win32WindowClass(window))) return TRUE;
+    search->found = window;
+    return FALSE;
 }
 
 }  // namespace
@@ -45,10 +60,12 @@ std::u16string foldTitle(std::u16string text) {
     return text;
 }
 
-bool anyWindowTitle(const TitleTest& test) {
-    Search search{&test, false};
+WindowHandle windowPassing(const TitleTest& test) {
+    Search search{&test, nullptr};
     EnumWindows(matchTitle, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    return reinterpret_cast<WindowHandle>(search.found);
 }
+
+bool windowExists(WindowHandle window) { return window != 0 && IsWindow(reinterpret_cast<HWND>(window)) != FALSE; }
 
 }  // namespace platform::win32

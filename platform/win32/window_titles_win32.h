@@ -10,14 +10,16 @@ namespace platform::win32 {
 
 std::u16string foldCp950Title(const char* text);
 std::u16string foldTitle(std::u16string text);
-bool anyWindowTitle(const TitleTest& test);
+WindowHandle windowPassing(const TitleTest& test);
+bool windowExists(WindowHandle window);
 
 // The same calls on their own, for programs that need no more of the platform.
 class Win32WindowTitles final : public WindowTitles {
 public:
     std::u16string foldCp950Title(const char* text) override { return win32::foldCp950Title(text); }
     std::u16string foldTitle(std::u16string text) override { return win32::foldTitle(std::move(text)); }
-    bool anyWindowTitle(const TitleTest& test) override { return win32::anyWindowTitle(test); }
+    WindowHandle windowPassing(const TitleTest& test) override { return win32::windowPassing(test); }
+    bool windowExists(WindowHandle window) override { return win32::windowExists(window); }
 };
 
 }  // namespace platform::win32

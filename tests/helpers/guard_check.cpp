@@ -95,7 +95,7 @@ public:
         const DWORD started = GetTickCount();
         const bool walk = walkFindsOne();
         const DWORD walked = GetTickCount();
-        const bool lookup = guard_->pageOpen();
+        const bool lookup = guard_->pageWindow() != 0;
         walkMs_ += walked - started;
         lookupMs_ += GetTickCount() - walked;
         std::printf("%s %d %d %d\n", name.c_str(), expected ? 1 : 0, walk ? 1 : 0, lookup ? 1 : 0);

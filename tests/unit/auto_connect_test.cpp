@@ -2,6 +2,7 @@
 #include "product_config.h"
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <random>
 
 #include "krev/settings.h"
@@ -104,65 +105,120 @@ TEST_F(AutoConnect, TheGuardMatchesEveryRowIgnoringCaseButNotATrailingBlank) {
 }
 
 // Rows 33 "轉帳", 54 "渣打銀行 WebATM - 餘額查詢" (a page title holding " - ") and 130 (an address,
-// then one blank more after the ending) as today's browsers title their pages, in ordinary and
-// private windows, and the near misses that must still let the page open.
+// then one blank more after the ending) as today's browsers title their pages, each in its
+// browser's window class, in ordinary and private windows; the same titles in another program's
+// window, and the near misses that must still let the page open.
 TEST_F(AutoConnect, TheGuardKnowsTheRowsPagesInEveryBrowserAndNothingElse) {
-    const std::pair<std::u16string, bool> forms[] = {
-        {u"轉帳 - Windows Internet Explorer", true},
-        {u"轉帳 - Internet Explorer", true},
-        {u"https://ebank.pcfa.org.tw - 板橋市農會 網路ATM - Internet Explorer", true},
-        {u"轉帳 - Google Chrome", true},
-        {u"轉帳 - google chrome", true},
-        {u"轉帳 - Google Chrome - 工作", true},
-        {u"轉帳 \u2014 Mozilla Firefox", true},
-        {u"轉帳 - Mozilla Firefox", true},
-        {u"轉帳 - Microsoft\u200b Edge", true},
-        {u"轉帳 - 個人 - Microsoft\u200b Edge", true},
-        {u"轉帳 和另外 2 個頁面 - Microsoft\u200b Edge", true},
-        {u"轉帳 和其他 12 個頁面 - 個人 - Microsoft\u200b Edge", true},
-        {u"轉帳 和另外 3 个页面 - 个人 - Microsoft\u200b Edge", true},
-        {u"渣打銀行 WebATM - 餘額查詢 and 1 more page - Personal - Microsoft\u200b Edge", true},
-        {u"渣打銀行 WebATM - 餘額查詢 AND 2 MORE PAGES - Microsoft Edge", true},
-        {u"轉帳 - [InPrivate] - Microsoft\u200b Edge", true},
-        {u"轉帳 和其他 2 個頁面 - [InPrivate] - Microsoft\u200b Edge", true},
-        {u"轉帳 \u2014 Mozilla Firefox Private Browsing", true},
-        {u"轉帳 \u2014 Mozilla Firefox (Private Browsing)", true},
-        {u"轉帳 - Mozilla Firefox (Private Browsing)", true},
-        {u"轉帳 \u2014 Mozilla Firefox 隱私瀏覽模式", true},
-        {u"轉帳 \u2014 Mozilla Firefox 隱私瀏覽", true},
-        {u"轉帳 \u2014 Mozilla Firefox（隱私瀏覽模式）", true},
-        {u"轉帳 \u2014 工作 \u2014 Mozilla Firefox", true},
-        {u"渣打銀行 WebATM - 餘額查詢 \u2014 Personal \u2014 Mozilla Firefox 隱私瀏覽模式", true},
-        {u"轉帳 - Brave", true},
-        {u"轉帳 - Opera", true},
-        {u"轉帳 - Vivaldi", true},
-        {u"轉帳說明 - Google Chrome", false},
-        {u"網路轉帳 - Microsoft\u200b Edge", false},
-        {u"新聞 - Mozilla Firefox", false},
-        {u"轉帳", false},
-        {u"轉帳 - Microsoft\u200b Edge Beta", false},
-        {u"轉帳 和另外 個頁面 - Microsoft\u200b Edge", false},
-        {u"轉帳 - Google Chrome - ", false},
-        {u"華銀網路ATM－帳號及金額確認 -- 網頁對話 - Google Chrome", false},
-        {u"https://ebank.pcfa.org.tw - 板橋市農會 網路ATM  - Internet Explorer", false},
-        {u"轉帳說明 - Brave", false},
-        {u"轉帳說明 \u2014 Mozilla Firefox 隱私瀏覽模式", false},
-        {u"轉帳 隱私瀏覽模式", false},
-        {u"轉帳 \u2014 隱私瀏覽模式", false},
-        {u"轉帳 (Private Browsing)", false},
-        {u"轉帳 - [InPrivate]", false},
-        {u"轉帳 \u2014 Mozilla Firefox 隱私", false},
-        {u"轉帳 \u2014  \u2014 Mozilla Firefox", false},
-        {u"轉帳 - Brave - 記事本", false},
-        {u"轉帳 - Opera 筆記", false},
-        {u"轉帳 - Vivaldi.txt - 記事本", false},
+    const std::u16string chromium = u"Chrome_WidgetWin_1";
+    const std::u16string firefox = u"MozillaWindowClass";
+    const std::u16string notepad = u"Notepad";
+    const std::u16string internetExplorer = u"IEFrame";
+    struct Form {
+        std::u16string title;
+        std::u16string windowClass;
+        bool holds;
+    };
+    const Form browserForms[] = {
+        {u"轉帳 - Windows Internet Explorer", internetExplorer, true},
+        {u"轉帳 - Internet Explorer", internetExplorer, true},
+        {u"https://ebank.pcfa.org.tw - 板橋市農會 網路ATM - Internet Explorer", internetExplorer, true},
+        {u"轉帳 - Google Chrome", chromium, true},
+        {u"轉帳 - google chrome", u"chrome_widgetwin_1", true},
+        {u"轉帳 - Google Chrome - 工作", chromium, true},
+        {u"轉帳 - Chromium", chromium, true},
+        {u"渣打銀行 WebATM - 餘額查詢 - Chromium", chromium, true},
+        {u"轉帳 - Whale", chromium, true},
+        {u"轉帳 - Yandex", chromium, true},
+        {u"轉帳 - Supermium", chromium, true},
+        {u"轉帳 - Thorium", chromium, true},
+        {u"轉帳 - Microsoft\u200b Edge", chromium, true},
+        {u"轉帳 - Microsoft\u200b Edge Beta", chromium, true},
+        {u"轉帳 - 個人 - Microsoft\u200b Edge", chromium, true},
+        {u"轉帳 和另外 2 個頁面 - Microsoft\u200b Edge", chromium, true},
+        {u"轉帳 和其他 12 個頁面 - 個人 - Microsoft\u200b Edge", chromium, true},
+        {u"轉帳 和另外 3 个页面 - 个人 - Microsoft\u200b Edge", chromium, true},
+        {u"渣打銀行 WebATM - 餘額查詢 and 1 more page - Personal - Microsoft\u200b Edge", chromium, true},
+        {u"渣打銀行 WebATM - 餘額查詢 AND 2 MORE PAGES - Microsoft Edge", chromium, true},
+        {u"轉帳 - [InPrivate] - Microsoft\u200b Edge", chromium, true},
+        {u"轉帳 - Brave", chromium, true},
+        {u"轉帳 - Opera", chromium, true},
+        {u"轉帳 - Vivaldi", chromium, true},
+        {u"轉帳 \u2014 Mozilla Firefox", firefox, true},
+        {u"轉帳 - Mozilla Firefox", firefox, true},
+        {u"轉帳 \u2014 Mozilla Firefox Private Browsing", firefox, true},
+        {u"轉帳 - Mozilla Firefox (Private Browsing)", firefox, true},
+        {u"轉帳 \u2014 Mozilla Firefox 隱私瀏覽模式", firefox, true},
+        {u"轉帳 \u2014 Mozilla Firefox（隱私瀏覽模式）", firefox, true},
+        {u"轉帳 \u2014 工作 \u2014 Mozilla Firefox", firefox, true},
+        {u"渣打銀行 WebATM - 餘額查詢 \u2014 Personal \u2014 Mozilla Firefox 隱私瀏覽模式", firefox, true},
+        {u"轉帳 \u2014 Firefox Developer Edition", firefox, true},
+        {u"轉帳 \u2014 Firefox Nightly", firefox, true},
+        {u"轉帳 \u2014 LibreWolf", firefox, true},
+        {u"轉帳 \u2014 Waterfox", firefox, true},
+        {u"轉帳 \u2014 Floorp", firefox, true},
+        // A Firefox title in a Chromium window, and the forms no browser has.
+        {u"轉帳 \u2014 Mozilla Firefox", chromium, false},
+        {u"轉帳說明 - Google Chrome", chromium, false},
+        {u"網路轉帳 - Microsoft\u200b Edge", chromium, false},
+        {u"新聞 - Mozilla Firefox", firefox, false},
+        {u"轉帳", chromium, false},
+        {u"轉帳 - ", chromium, false},
+        {u"轉帳 和另外 個頁面 - Microsoft\u200b Edge", chromium, false},
+        {u"轉帳 - Google Chrome - ", chromium, false},
+        {u"華銀網路ATM－帳號及金額確認 -- 網頁對話 - Google Chrome", chromium, false},
+        {u"https://ebank.pcfa.org.tw - 板橋市農會 網路ATM  - Internet Explorer", internetExplorer, false},
+        {u"轉帳說明 - Brave", chromium, false},
+        {u"轉帳說明 \u2014 Mozilla Firefox 隱私瀏覽模式", firefox, false},
+        {u"轉帳 隱私瀏覽模式", firefox, false},
+        {u"轉帳 (Private Browsing)", firefox, false},
+        {u"轉帳 \u2014  \u2014 Mozilla Firefox", firefox, false},
     };
     WebAtmGuard guard(sim, webAtmTitles, kWebAtmTitleRows);
-    for (const auto& [title, holds] : forms) {
-        const auto window = sim.openWindow(title);
-        EXPECT_EQ(guard.pageOpen(), holds) << sim.window(window).title;
+    const auto holds = [&](const std::u16string& title, const std::u16string& windowClass) {
+        const auto window = sim.openWindow(title, windowClass);
+        const bool held = guard.pageWindow() == window;
         sim.closeWindow(window);
+        return held;
+    };
+    for (const Form& form : browserForms) {
+        EXPECT_EQ(holds(form.title, form.windowClass), form.holds) << sim.window(sim.openWindow(form.title)).title;
+        // A browser's title in another program's window (a note, a document) is no page.
+        if (form.windowClass != internetExplorer) {
+            EXPECT_FALSE(holds(form.title, notepad)) << sim.window(sim.openWindow(form.title)).title;
+        }
     }
+    // The class is read only for a title that names a page.
+    const int before = sim.classReads;
+    for (int other = 0; other < 20; ++other) sim.openWindow(u"記事本 - " + std::u16string(1, u'A' + other), notepad);
+    EXPECT_EQ(guard.pageWindow(), 0u);
+    EXPECT_EQ(sim.classReads, before);
+}
+
+TEST_F(AutoConnect, TheBankingWindowHoldsTheInsertionWhateverTabItShowsUntilItIsGone) {
+    // A tab switch: the window that showed the Web ATM page shows another page's title now.
+    const auto browser = sim.openWindow(u"台灣銀行網路ATM - Google Chrome", u"Chrome_WidgetWin_1");
+    cardIn(1000);
+    sim.runFor(3000);
+    EXPECT_TRUE(pages().empty());
+    sim.retitleWindow(browser, u"新聞 - Google Chrome");
+    const int enumerations = sim.windowEnumerations;
+    sim.runFor(5000);
+    EXPECT_TRUE(pages().empty()) << "the portal opened over the banking page's window";
+    EXPECT_EQ(sim.windowEnumerations, enumerations) << "the held window is asked after, not every title";
+    sim.closeWindow(browser);
+    sim.runFor(2000);
+    EXPECT_EQ(pages(), std::vector<std::string>{kPortal});
+    // A removal forgets the window: a later card held by nothing opens its page.
+    const auto second = sim.openWindow(u"轉帳 - Chromium", u"Chrome_WidgetWin_1");
+    cardOut(sim.now() + 500);
+    cardIn(sim.now() + 7000);
+    sim.runFor(9000);
+    EXPECT_EQ(pages().size(), 1u) << "held by the open banking page";
+    sim.retitleWindow(second, u"新聞 - Chromium");
+    cardOut(sim.now() + 500);
+    cardIn(sim.now() + 7000);
+    sim.runFor(9000);
+    EXPECT_EQ(pages().size(), 2u) << "a window that held an insertion taken out holds none later";
 }
 
 TEST_F(AutoConnect, ACardInAndOutWithinHalfASecondOpensNothing) {
@@ -231,6 +287,7 @@ TEST_F(AutoConnect, AfterRemovalTheIconIsGreyForTenTicksThenRedAgain) {
     EXPECT_EQ(std::vector<unsigned>(changes.begin(), changes.begin() + 10), std::vector<unsigned>(10, 146u));
     EXPECT_EQ(changes[10], 144u);
     EXPECT_EQ(trayIcon(), 144u);
+    EXPECT_TRUE(sim.isSmallIcon(sim.shellIcons.at({trayWindow(), 129}).icon));
     EXPECT_EQ(dialog().greyIconTicks, 0);
 }
 
@@ -309,6 +366,97 @@ TEST_F(AutoConnect, SwitchingOffStopsTheTimerAndClearsTheFlagsAndOnAgainOpensAWa
     EXPECT_EQ(pages().size(), 2u);
 }
 
+TEST_F(AutoConnect, TheSwitchIsKeptInReaderIniForTheNextStartAndOnlyAZeroMeansOff) {
+    sim.sendCommand(mainWindow(), ID_AUTO_CONNECT);
+    EXPECT_EQ(settings::read(sim, "Reader", "AutoConnect"), "0");
+    app.reset();  // the next logon
+    startKrev();
+    EXPECT_EQ(dialog().autoConnect, 0);
+    EXPECT_FALSE(sim.timerRunning(mainWindow(), 1));
+    cardIn(sim.now() + 200);
+    sim.runFor(3000);
+    EXPECT_TRUE(pages().empty());
+    sim.sendCommand(mainWindow(), ID_AUTO_CONNECT);
+    EXPECT_EQ(settings::read(sim, "Reader", "AutoConnect"), "1");
+    // A value that this version did not write (a hand edit, a damaged file) is the default: on.
+    for (const char* value : {"off", "", "00", "-0"}) {
+        settings::write(sim, "Reader", "AutoConnect", value);
+        app.reset();
+        startKrev();
+        EXPECT_EQ(dialog().autoConnect, 1) << '"' << value << '"';
+        EXPECT_EQ(sim.timerPeriod(mainWindow(), 1), 500u);
+    }
+    EXPECT_EQ(settings::read(sim, "Reader", "Select"), "") << "the reader's key is not touched";
+}
+
+TEST_F(AutoConnect, OnlyTheUserAtTheScreenGetsPagesAndAnInsertionWhileAwayIsUsedUp) {
+    EXPECT_EQ(sim.sessionWatchers, std::set<platform::WindowHandle>{mainWindow()});
+    long long at = 1000;
+    // Each way of leaving the screen, and of coming back to it.
+    const std::pair<platform::SessionChange, platform::SessionChange> absences[] = {
+        {platform::kSessionLock, platform::kSessionUnlock},
+        {platform::kConsoleDisconnect, platform::kConsoleConnect},
+        {platform::kRemoteDisconnect, platform::kRemoteConnect},
+        {platform::kConsoleDisconnect, platform::kRemoteConnect},
+    };
+    std::size_t expected = 0;
+    for (const auto& [away, back] : absences) {
+        sim.runFor(at - sim.now());
+        sim.changeSession(away);
+        cardIn(at + 500);
+        sim.runFor(3000);
+        sim.changeSession(back);
+        sim.runFor(3000);
+        EXPECT_EQ(pages().size(), expected) << "an insertion while away opened a page on return (" << away << ")";
+        // The next card, with the user back, opens the portal as ever.
+        cardOut(sim.now() + 100);
+        cardIn(sim.now() + 1000);
+        sim.runFor(3000);
+        EXPECT_EQ(pages().size(), ++expected) << back;
+        cardOut(sim.now() + 100);
+        sim.runFor(8000);  // the grey phase runs out
+        at = sim.now() + 500;
+    }
+    // Locked and disconnected at once: both must end before pages open again.
+    sim.changeSession(platform::kSessionLock);
+    sim.changeSession(platform::kConsoleDisconnect);
+    sim.changeSession(platform::kConsoleConnect);
+    cardIn(sim.now() + 500);
+    sim.runFor(3000);
+    EXPECT_EQ(pages().size(), expected) << "still behind the lock screen";
+    sim.changeSession(platform::kSessionUnlock);
+    cardOut(sim.now() + 100);
+    cardIn(sim.now() + 1000);
+    sim.runFor(3000);
+    EXPECT_EQ(pages().size(), expected + 1);
+    // Krev started in a session that another user's switch left without a screen, at a logon
+    // whose session service takes requests only after a while.
+    app.reset();
+    EXPECT_TRUE(sim.sessionWatchers.empty()) << "the window gone, Windows still sends to it";
+    sim.connectedAtStart = false;
+    sim.sessionServiceReadyAtMs = sim.now() + 5000;
+    sim.sessionWatchRequests = 0;
+    sim.scheduleReaders(sim.now() + 100, {false});
+    startKrev();
+    sim.runFor(7000);
+    EXPECT_EQ(sim.sessionWatchers, std::set<platform::WindowHandle>{mainWindow()});
+    cardIn(sim.now() + 1000);
+    sim.runFor(3000);
+    EXPECT_EQ(pages().size(), expected + 1);
+    sim.changeSession(platform::kConsoleConnect);
+    cardOut(sim.now() + 100);
+    cardIn(sim.now() + 1000);
+    sim.runFor(3000);
+    EXPECT_EQ(pages().size(), expected + 2);
+    // A Windows that never takes the request is asked for a minute, not for ever.
+    app.reset();
+    sim.sessionServiceReadyAtMs = std::numeric_limits<long long>::max();
+    sim.sessionWatchRequests = 0;
+    startKrev();
+    sim.runFor(300000);
+    EXPECT_EQ(sim.sessionWatchRequests, kSessionWatchTries);
+}
+
 TEST_F(AutoConnect, TicksDuringTheVersionMessageBoxAreDropped) {
     sim.onProgramStart = nullptr;  // Pellit.dll never writes Ver.chk
     sim.messageBoxOpenMs = 3000;
@@ -329,8 +477,10 @@ TEST_F(AutoConnect, RandomCardsAndWindowsOpenEachCardOnceAndNeverOverABankingPag
         long long from, to;
     };
     constexpr long long kRunMs = 900000;
-    const std::u16string bankTitles[] = {u"轉帳 \u2014 Mozilla Firefox 隱私瀏覽模式",
-                                         u"轉帳 - [InPrivate] - Microsoft\u200b Edge", u"轉帳 - Brave"};
+    const std::pair<std::u16string, std::u16string> bankWindows[] = {
+        {u"轉帳 \u2014 Mozilla Firefox 隱私瀏覽模式", u"MozillaWindowClass"},
+        {u"轉帳 - [InPrivate] - Microsoft\u200b Edge", u"Chrome_WidgetWin_1"},
+        {u"轉帳 - Brave", u"Chrome_WidgetWin_1"}};
     std::mt19937 random(20261209);
     auto between = [&](long long shortest, long long longest) {
         return shortest + static_cast<long long>(random() % static_cast<unsigned>(longest - shortest));
@@ -354,9 +504,10 @@ TEST_F(AutoConnect, RandomCardsAndWindowsOpenEachCardOnceAndNeverOverABankingPag
         sim.scheduleReaders(card.to, {false});
     }
     for (const Span& page : bankPages) {
-        sim.openWindowBetween(bankTitles[random() % 3], page.from, page.to);
+        const auto& [title, windowClass] = bankWindows[random() % 3];
+        sim.openWindowBetween(title, page.from, page.to, windowClass);
     }
-    sim.openWindow(u"轉帳說明 \u2014 Mozilla Firefox 隱私瀏覽模式");  // not a banking page
+    sim.openWindow(u"轉帳說明 \u2014 Mozilla Firefox 隱私瀏覽模式", u"MozillaWindowClass");  // not a banking page
     sim.runFor(static_cast<unsigned>(kRunMs + 20000));
 
     auto bankPageAt = [&](long long at) {

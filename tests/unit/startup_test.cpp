@@ -21,6 +21,7 @@ TEST_F(KrevFixture, AStartWithoutAnEarlierInstanceShowsTheIconAndAHiddenToolWind
     EXPECT_TRUE(sim.messageLoopRan);
     const auto& icon = sim.shellIcons.at({trayWindow(), 129});
     EXPECT_EQ(sim.iconId(icon.icon), 128u);
+    EXPECT_TRUE(sim.isSmallIcon(icon.icon)) << "the shell would shrink the 32-pixel picture";
     EXPECT_EQ(icon.tip, "Vyx");
     EXPECT_EQ(icon.callbackMessage, 1135u);
 }

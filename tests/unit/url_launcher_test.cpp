@@ -19,10 +19,21 @@ protected:
 };
 }  // namespace
 
-TEST_F(UrlLauncher, StartsTheBrowserOfDefaultCheckHtmWithTheAddress) {
+TEST_F(UrlLauncher, StartsTheBrowserOfDefaultCheckHtmWithTheAddressWhereHttpsHasNone) {
     EXPECT_EQ(launch("Farrow.exe http://www.quenby.example/portal/index.htm"),
               "\"C:\\Program Files\\Web Browser\\browser.exe\" http://www.quenby.example/portal/index.htm");
+    EXPECT_EQ(sim.protocolLookups, std::vector<std::string>{"https"});
     EXPECT_EQ(sim.executableLookups, std::vector<std::string>{".\\DefaultCheck.htm"});
+}
+
+TEST_F(UrlLauncher, TheDefaultBrowserIsTheProgramThatWindowsNamesForHttpsNotTheHandlerOfHtmFiles) {
+    // Windows 10 and 11: a feature update or an editor has claimed .htm files.
+    sim.executables[".\\DefaultCheck.htm"] = "C:\\Program Files\\Editor\\editor.exe";
+    sim.protocolHandlers["https"] = "C:\\Program Files (x86)\\Microsoft\\Edge\\Application\\msedge.exe";
+    EXPECT_EQ(launch("Farrow.exe https://www.quenby.example/portal/index.htm"),
+              "\"C:\\Program Files (x86)\\Microsoft\\Edge\\Application\\msedge.exe\" "
+              "https://www.quenby.example/portal/index.htm");
+    EXPECT_TRUE(sim.executableLookups.empty());
 }
 
 TEST_F(UrlLauncher, PassesQuotesPercentSignsAndTrailingBlanksUnchanged) {
