@@ -26,6 +26,8 @@
 //                                                   crashing shell loses it
 //   winprobe taskbar-created HEX_ANY              -> broadcasts "TaskbarCreated", as a restarted shell does
 //   winprobe link HEX_PATH HEX_TARGET             -> makes a shortcut at HEX_PATH that leads to HEX_TARGET
+//   winprobe retitle HEX_TITLE HEX_NEW_TITLE      -> gives that window another title, as a browser does
+//                                                   when the user looks at another tab
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
@@ -356,6 +358,13 @@ int main(int argc, char** argv) {
         }
         std::printf("\n");
         return 0;
+    }
+    if (verb == "retitle" && argc == 4 && window != nullptr) {
+        const bool wideNew = argv[3][0] == 'w';
+        const std::string newTitle = fromHex(argv[3] + (wideNew ? 1 : 0));
+        const std::wstring title = wideNew ? wideText(newTitle) : wideOf(newTitle);
+        // WM_SETTEXT crosses into the window's own process, as the browser's own call would.
+        return SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(title.c_str())) ? 0 : 2;
     }
     if ((verb == "send" || verb == "post") && argc == 6 && window != nullptr) {
         const UINT message = number(argv[3]);

@@ -212,9 +212,11 @@ class RealChain:
                 shutil.copy(os.path.join(wine_env.HELPERS, helper), inside(self.helpers))
             self.browser = self.helpers + "/browser.exe"
             shutil.copy(os.path.join(wine_env.HELPERS, "recorder.exe"), inside(self.browser))
+            # The default browser: the program for https (Farrow asks for it first) and for .htm.
+            browser_command = '"%s" "%%1"' % windows_path(self.browser)
             self._quiet([WINE, "reg", "add", "HKCR\\.htm", "/ve", "/d", "krevtesthtml", "/f"])
-            self._quiet([WINE, "reg", "add", "HKCR\\krevtesthtml\\shell\\open\\command", "/ve", "/d",
-                         '"%s" "%%1"' % windows_path(self.browser), "/f"])
+            for key in ("HKCR\\krevtesthtml\\shell\\open\\command", "HKCR\\https\\shell\\open\\command"):
+                self._quiet([WINE, "reg", "add", key, "/ve", "/d", browser_command, "/f"])
         except BaseException:
             self.close()
             raise

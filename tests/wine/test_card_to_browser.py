@@ -12,6 +12,7 @@ from wine_env import PORTAL, REGISTRATION, Recording, wait_until, windows_path, 
 WM_COMMAND = 0x111
 ID_EXIT = 57665
 ID_SELECT_READER = 32783
+ID_AUTO_CONNECT = 32772
 CB_GETCOUNT = 0x146
 CB_GETCURSEL = 0x147
 CB_SETCURSEL = 0x14E
@@ -184,7 +185,10 @@ class CardToBrowser(KrevWithCardScript):
                                     ("餘額查詢 \u2014 Mozilla Firefox 隱私瀏覽模式", "MozillaWindowClass"),
                                     ("登出 \u2014 工作 \u2014 Mozilla Firefox Private Browsing", "MozillaWindowClass"),
                                     ("轉帳 - Brave", "Chrome_WidgetWin_1"), ("餘額查詢 - Opera", "Chrome_WidgetWin_1"),
-                                    ("登出 - Vivaldi", "Chrome_WidgetWin_1")):
+                                    ("登出 - Vivaldi", "Chrome_WidgetWin_1"), ("轉帳 - Chromium", "Chrome_WidgetWin_1"),
+                                    ("餘額查詢 - Whale", "Chrome_WidgetWin_1"),
+                                    ("登出 \u2014 LibreWolf", "MozillaWindowClass"),
+                                    ("轉帳 - Waterfox", "MozillaWindowClass")):
             time.sleep(1.5)
             self.assertEqual(self.pages(), [], title)
             previous, holding = holding, self.hold_window(title, window_class)
@@ -198,12 +202,42 @@ class CardToBrowser(KrevWithCardScript):
     def test_a_title_differing_only_in_letter_case_holds_the_opening_back_too(self):
         self.assert_window_holds_the_opening_back("WEBATM - microsoft INTERNET explorer")
 
-    def test_a_title_with_one_more_trailing_blank_does_not_hold_the_opening(self):
+    def test_near_misses_and_browsers_titles_in_another_programs_window_do_not_hold_the_opening(self):
         self.registered()
         self.start_krev()
         self.hold_window("台灣銀行網路ATM - Microsoft Internet Explorer ")
+        self.hold_window("轉帳 - Chromium", "Notepad")
+        self.hold_window("登出 \u2014 LibreWolf", "Chrome_WidgetWin_1")
         self.insert()
         self.assertTrue(wait_until(lambda: self.pages()))
+
+    def test_the_banking_window_holds_the_insertion_while_it_shows_another_tab_until_it_closes(self):
+        self.registered()
+        self.start_krev()
+        stop_file = self.hold_window("轉帳 - Chromium", "Chrome_WidgetWin_1")
+        self.insert()
+        time.sleep(2.0)
+        self.assertEqual(self.wine.probe("retitle", "轉帳 - Chromium", wine_env.hex_of("新分頁 - Chromium")), "")
+        self.assertTrue(wait_until(lambda: self.wine.find_window("新分頁 - Chromium")), "the tab switch")
+        time.sleep(3.0)
+        self.assertEqual(self.pages(), [], "a look at another tab opened the portal over the banking page")
+        open(stop_file, "w").close()
+        self.assertTrue(wait_until(lambda: self.pages()))
+        time.sleep(1.5)
+        self.assertEqual(self.pages(), [PORTAL])
+
+    def test_auto_connect_switched_off_stays_off_when_krev_is_started_again(self):
+        self.registered()
+        self.start_krev()
+        self.wine.probe("send", "About Vyx", WM_COMMAND, ID_AUTO_CONNECT, 0)
+        self.wine.probe("send", "About Vyx", WM_COMMAND, ID_EXIT, 0)
+        self.assertEqual(self.krev.wait(timeout=30), 0)
+        with open(os.path.join(self.folder, "Reader.ini"), "rb") as settings:
+            self.assertEqual(settings.read(), b"[Register]\r\nCheck=OK\r\n[Reader]\r\nAutoConnect=0\r\n")
+        self.start_krev()
+        self.insert()
+        time.sleep(3.0)
+        self.assertEqual(self.pages(), [])
 
     def test_the_reader_dialog_shows_the_scripted_readers_and_saves_the_chosen_one(self):
         write_card_script(self.folder, ["empty Quenby USB Reader", "empty 晶片讀卡機 02"])

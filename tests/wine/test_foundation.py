@@ -123,12 +123,26 @@ class FarrowUnderWine(unittest.TestCase):
         starts = wait_until(self.log.entries)
         self.assertEqual(starts[0]["command"].split(b" ", 1)[1], tail)
 
-    def test_without_default_check_nothing_starts_and_the_exit_code_is_zero(self):
-        os.remove(os.path.join(self.folder, "DefaultCheck.htm"))
-        farrow = windows_path(os.path.join(self.folder, "Farrow.exe")).encode()
-        self.assertEqual(self.run_raw(b'"' + farrow + b'" ' + PORTAL.encode()), 0)
-        time.sleep(1.0)
-        self.assertEqual(self.log.entries(), [])
+    def test_the_https_handler_starts_the_htm_handler_only_where_https_has_none_and_else_nothing(self):
+        editor = os.path.join(self.wine.helpers, "editor.exe")
+        shutil.copy(self.wine.browser, editor)
+        farrow = b'"' + windows_path(os.path.join(self.folder, "Farrow.exe")).encode() + b'" ' + PORTAL.encode()
+        self.wine.register_handler(".htm", "krevtesteditor", editor)
+        try:
+            self.assertEqual(self.run_raw(farrow), 0)
+            self.assertTrue(wait_until(lambda: len(self.log.entries()) == 1))
+            # Windows XP without an https association.
+            self.wine.unregister_handler("https")
+            self.assertEqual(self.run_raw(farrow), 0)
+            self.assertTrue(wait_until(lambda: len(self.log.entries()) == 2))
+            os.remove(os.path.join(self.folder, "DefaultCheck.htm"))
+            self.assertEqual(self.run_raw(farrow), 0)
+            time.sleep(1.0)
+        finally:
+            self.wine.register_handler("https", None, self.wine.browser)
+            self.wine.register_handler(".htm", "krevtesthtml", self.wine.browser)
+        programs = [e["command"].split(b'" ', 1)[0] + b'"' for e in self.log.entries()]
+        self.assertEqual(programs, [b'"%s"' % windows_path(p).encode() for p in (self.wine.browser, editor)])
 
 
 if __name__ == "__main__":

@@ -1,5 +1,5 @@
 """One Wine machine for a whole test run: an Xvfb display, a fresh prefix in the zh_TW locale
-(code page 950), a persistent wineserver, and a recording browser registered for .htm files.
+(code page 950), a persistent wineserver, and a recording browser registered for https and .htm.
 
 Wine is Debian 12's Wine 8 with its 32-bit half, in the bookworm root that scripts/debian_root.sh
 builds (so this machine needs no i386 packages): the work tree and /tmp are bound into the root at
@@ -302,6 +302,8 @@ class WineMachine:
             shutil.copy(os.path.join(HELPERS, helper), self.helpers)
         self.browser = os.path.join(self.helpers, "browser.exe")
         shutil.copy(os.path.join(HELPERS, "recorder.exe"), self.browser)
+        # The default browser: the program for https (Farrow asks for it first) and for .htm.
+        self.register_handler("https", None, self.browser)
         self.register_handler(".htm", "krevtesthtml", self.browser)
         self._install_chinese_font()
         self.desktop = None  # the Wine virtual desktop the probe looks into, when one is used
@@ -343,6 +345,9 @@ class WineMachine:
         else:
             key = "HKCR\\%s\\shell\\open\\command" % extension_or_scheme
         self._quiet([WINE, "reg", "add", key, "/ve", "/d", command, "/f"])
+
+    def unregister_handler(self, scheme):
+        self._quiet([WINE, "reg", "delete", "HKCR\\" + scheme, "/f"])
 
     def run_folder(self, name, programs=("Krev.exe", "Farrow.exe", "SC.dll"), default_check=True):
         """A fresh folder with the named programs of DIST and, if asked, DefaultCheck.htm."""
