@@ -27,7 +27,13 @@ std::size_t ChangeTracker::report(const std::vector<Reader>& readers, std::uint3
     }
     for (const auto& [name, bits] : lastBits_) {
         const bool gone = std::none_of(readers.begin(), readers.end(), [&](const Reader& r) { return r.name == name; });
-        if (gone && (bits & kPresent) != 0 && written < kMaxReported) words[written++] = kEmpty | kChanged;
+        if (!gone || (bits & kPresent) == 0) continue;
+        if (written < kMaxReported) {
+            words[written++] = kEmpty | kChanged;
+        } else {
+            seen[name] = bits;  // still gone next time, and reported then
+            pending_ = true;
+        }
     }
     // Readers that went away are forgotten: plugged in again, they count as new.
     lastBits_ = seen;

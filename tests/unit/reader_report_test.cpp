@@ -66,6 +66,16 @@ TEST(ReaderReport, MoreThanTenChangesAreReportedTenAtATimeAndTheRestNextTime) {
     EXPECT_EQ(tracker.report(readers, words), 2u);
     EXPECT_FALSE(tracker.pending());
     EXPECT_EQ(tracker.report(readers, words), 0u);
+    // Twelve cards in, then a hub unplugged with all of them: twelve removals, none lost.
+    for (auto& reader : readers) reader = {reader.name, true, false};
+    tracker.report(readers, words);
+    tracker.report(readers, words);
+    EXPECT_EQ(tracker.report({}, words), 10u);
+    EXPECT_TRUE(tracker.pending());
+    EXPECT_EQ(tracker.report({}, words), 2u);
+    EXPECT_EQ(words[0], 0x12u);
+    EXPECT_FALSE(tracker.pending());
+    EXPECT_EQ(tracker.report({}, words), 0u);
 }
 
 TEST(ReaderReport, TheListIsCommaEndedWithCommasInNamesWrittenAsBlanks) {
