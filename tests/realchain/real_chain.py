@@ -71,9 +71,14 @@ def is_card_grey(pixel):
     return 100 <= r <= 190 and abs(r - g) < 6 and abs(g - b) < 6
 
 
+# Where a virtual desktop shows notification icons: its taskbar's notification area, or, when Wine's
+# explorer comes up without the taskbar now and then, its stand-alone tray window at the top left.
+NOTIFICATION_AREAS = ((range(824, 1024), range(738, 768)), (range(0, 200), range(0, 64)))
+
+
 def tray_icon(screen, matches):
     """The centre of the card's pixels in a virtual desktop's notification area, or None."""
-    spots = [(x, y) for y in range(738, 768) for x in range(824, 1024) if matches(screen[y][x])]
+    spots = [(x, y) for xs, ys in NOTIFICATION_AREAS for y in ys for x in xs if matches(screen[y][x])]
     if len(spots) < 10:
         return None
     return (sum(x for x, _ in spots) // len(spots), sum(y for _, y in spots) // len(spots))
@@ -358,11 +363,11 @@ class RealChain:
                 settings.write(b"[Register]\r\nCheck=OK\r\n")
         return folder
 
-    def program_env(self, folder):
+    def program_env(self, folder, **extra):
         return dict(self.env, RECORD_LOG=windows_path(folder + "/record.log"),
-                    PELLIT_SOURCE=windows_path(folder + "/published.htm"))
+                    PELLIT_SOURCE=windows_path(folder + "/published.htm"), **extra)
 
-    def start(self, program, folder, desktop=False):
+    def start(self, program, folder, desktop=False, **extra):
         self._still_open()
         if desktop:
             self._hold_desktop()
@@ -370,7 +375,7 @@ class RealChain:
         if os.path.exists(wine_env.run_folder_program(inside(folder), program)):
             program = windows_path(wine_env.run_folder_program(folder, program))
         command = [WINE, "explorer", "/desktop=%s,1024x768" % DESKTOP, program] if desktop else [WINE, program]
-        process = subprocess.Popen(["chroot", ROOT, "env", "-C", folder] + command, env=self.program_env(folder),
+        process = subprocess.Popen(["chroot", ROOT, "env", "-C", folder] + command, env=self.program_env(folder, **extra),
                                    stdin=subprocess.DEVNULL, stdout=out, stderr=out)
         self.processes.append(process)
         return process
