@@ -10,7 +10,10 @@
      with --before REV, 2 and 3 also for Krev as built from an earlier commit, side by side in the
      same run (its Krev.exe and guard_walk.exe are built in build/before-REV, a git worktree);
   4. on the real chain (Wine 10 in the trixie root, our PC/SC SC.dll, pcscd, vpcd): the time from
-     the moment a virtual card connects to vpcd to the start of Farrow.exe, over N insertions.
+     the moment a virtual card connects to vpcd to the start of Farrow.exe, over N insertions;
+  5. on the real chain, the calls into the card service a second with Krev idle (two empty readers),
+     counted where Wine hands them to pcsc-lite (tests/realchain/pcsc32_shim.c); with --before REV
+     also for Krev and SC.dll as built from REV, in the same run.
 
 Usage: python3 scripts/benchmark.py [insertions, default 20] [--guard-only | --real-chain-only]
                                     [--krev PATH_TO_KREV_EXE] [--before REV]"""
@@ -124,7 +127,7 @@ def guard_figures(wine, guard_walks):
 
 
 def build_before(revision):
-    """Krev.exe and guard_walk.exe as built from `revision`, in a worktree of their own."""
+    """Krev.exe, guard_walk.exe and SC.dll as built from `revision`, in a worktree of their own."""
     tree = os.path.join(wine_env.ROOT, "build", "before-" + revision)
     if not os.path.isdir(tree):
         subprocess.run(["git", "-C", wine_env.ROOT, "worktree", "add", "--detach", tree, revision], check=True,
@@ -135,17 +138,40 @@ def build_before(revision):
         configure.append("-DCMAKE_TOOLCHAIN_FILE=%s/cmake/%s-w64-mingw32.cmake" % (tree, wine_env.ARCH))
     with open(os.path.join(wine_env.ROOT, "build", "before.log"), "ab") as log:
         subprocess.run(configure, check=True, stdout=log, stderr=log)
-        subprocess.run(["cmake", "--build", build, "--target", "Krev", "guard_walk"], check=True, stdout=log,
+        subprocess.run(["cmake", "--build", build, "--target", "Krev", "guard_walk", "SC"], check=True, stdout=log,
                        stderr=log)
-    return (os.path.join(tree, "dist", os.path.basename(wine_env.DIST), "Krev.exe"),
-            os.path.join(build, "bin", "guard_walk.exe"))
+    dist = os.path.join(tree, "dist", os.path.basename(wine_env.DIST))
+    return os.path.join(dist, "Krev.exe"), os.path.join(build, "bin", "guard_walk.exe"), os.path.join(dist, "SC.dll")
 
 
-def real_chain_latencies(insertions):
+def idle_card_calls(chain, real_chain, builds, seconds=20):
+    """Calls into the card service a second by each (label, Krev.exe, SC.dll), idle with two empty
+    readers, and how they divide among the calls."""
+    for number, (label, krev_exe, sc_dll) in enumerate(builds):
+        folder = chain.run_folder("idle-calls-%d" % number, programs=(), registered=True)
+        shutil.copy(krev_exe, wine_env.run_folder_program(real_chain.inside(folder), "Krev.exe"))
+        shutil.copy(sc_dll, wine_env.run_folder_program(real_chain.inside(folder), "SC.dll"))
+        calls_log = folder + "/card-service-calls.log"
+        krev = chain.start("Krev.exe", folder, KREV_PCSC_CALL_LOG=calls_log)
+        wait_until(lambda: chain.find_window("About Vyx"), timeout=60)
+        time.sleep(3.0)
+        read_calls = lambda: open(real_chain.inside(calls_log)).read().splitlines()
+        first = len(read_calls())
+        time.sleep(seconds)
+        calls = read_calls()[first:]
+        chain.probe("post", "About Vyx", 0x111, 57665, 0)
+        krev.wait(timeout=30)
+        kinds = ", ".join("%s %.1f" % (name, calls.count(name) / seconds) for name in sorted(set(calls)))
+        print("card service calls a second, Krev idle over %d s (%s): %.1f (%s)"
+              % (seconds, label, len(calls) / seconds, kinds or "none"), flush=True)
+
+
+def real_chain_figures(insertions, idle_builds):
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "realchain"))
     import real_chain
     chain = real_chain.chain()
     try:
+        idle_card_calls(chain, real_chain, idle_builds)
         folder = chain.run_folder("bench", programs=("Krev.exe", "SC.dll"), registered=True)
         shutil.copy(os.path.join(wine_env.HELPERS, "recorder.exe"), real_chain.inside(folder + "/Farrow.exe"))
         krev = chain.start("Krev.exe", folder)
@@ -184,14 +210,16 @@ def main():
     options = parser.parse_args()
     krevs = [("this build", options.krev)]
     guard_walks = [("this build", os.path.join(wine_env.HELPERS, "guard_walk.exe"))]
+    card_libraries = [("this build", options.krev, os.path.join(wine_env.DIST, "SC.dll"))]
     if options.before:
-        before_krev, before_guard_walk = build_before(options.before)
+        before_krev, before_guard_walk, before_sc = build_before(options.before)
         krevs.insert(0, ("before, " + options.before, before_krev))
         guard_walks.insert(0, ("before, " + options.before, before_guard_walk))
+        card_libraries.insert(0, ("before, " + options.before, before_krev, before_sc))
     print("Programs measured: %s." % wine_env.PROGRAMS_RUN, flush=True)
     if not options.guard_only:
         print("Real chain, virtual card connected to Farrow's start, %d insertions:" % options.insertions, flush=True)
-        latencies = real_chain_latencies(options.insertions)
+        latencies = real_chain_figures(options.insertions, card_libraries)
         print("real chain: card connected -> Farrow start: median %d ms, worst %d ms, best %d ms (n=%d)"
               % (statistics.median(latencies), max(latencies), min(latencies), len(latencies)), flush=True)
     if options.real_chain_only:
