@@ -445,9 +445,9 @@ def write_card_script(folder, lines):
 def _make_msi():
     """scripts/make_msi.py as a module: the package's product codes and versions."""
     import importlib.util
-    spec = importlib.util.spec_from_file_location("make_msi", os.path.join(ROOT, "scripts", "make_msi.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("make_msi", os.path.join(ROOT, "scripts", "make_msi.py"))
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
