@@ -62,10 +62,20 @@ endif()
 set(KREV_SIGNING_SETTINGS ${CMAKE_BINARY_DIR}/signing_settings.txt)
 file(CONFIGURE OUTPUT ${KREV_SIGNING_SETTINGS} CONTENT "${KREV_SIGNING_STATE}\n${signing_values}")
 
+# A token is used by one signer at a time: a hardware token takes one session, and SoftHSM's
+# token store, read by several signers at once, fails them now and then. The links that sign
+# with it run one after the other (Ninja's pool; other generators build one target at a time).
+if(KREV_SIGNING_PKCS11_MODULE)
+    set_property(GLOBAL APPEND PROPERTY JOB_POOLS krev_token_signing=1)
+endif()
+
 # Signs a target's file once it is linked: a file is signed each time it is made, and only then.
 function(krev_sign target)
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${KREV_SIGNING_SETTINGS})
     if(KREV_SIGNER)
         add_custom_command(TARGET ${target} POST_BUILD COMMAND sh ${KREV_SIGNER} $<TARGET_FILE:${target}> VERBATIM)
+        if(KREV_SIGNING_PKCS11_MODULE)
+            set_property(TARGET ${target} PROPERTY JOB_POOL_LINK krev_token_signing)
+        endif()
     endif()
 endfunction()

@@ -166,8 +166,12 @@ else()
 endif()
 set(PACKAGED_PROGRAMS Krev Farrow PortalLaunch SC Pellit Go CloseKREV SetupKREV)
 set(SIGN_PACKAGE "")
+set(PACKAGE_POOL "")
 if(KREV_SIGNER)
     set(SIGN_PACKAGE COMMAND sh ${KREV_SIGNER} ${PACKAGE_FILE})
+    if(KREV_SIGNING_PKCS11_MODULE)
+        set(PACKAGE_POOL JOB_POOL krev_token_signing)
+    endif()
 endif()
 # A package whose signing failed is not left behind: the signer removes it.
 add_custom_command(OUTPUT ${PACKAGE_FILE}
@@ -179,6 +183,7 @@ add_custom_command(OUTPUT ${PACKAGE_FILE}
     ${SIGN_PACKAGE}
     DEPENDS ${PACKAGED_PROGRAMS} pictures ${CMAKE_SOURCE_DIR}/installer/krev.wxs ${CMAKE_SOURCE_DIR}/scripts/make_msi.py
             ${CMAKE_SOURCE_DIR}/installer/DefaultCheck.htm ${KREV_SIGNING_SETTINGS}
+    ${PACKAGE_POOL}
     COMMENT "Building the Windows Installer package (${PACKAGE_ARCH})")
 set(CD_DIR ${CMAKE_BINARY_DIR}/cd)
 add_custom_command(OUTPUT ${CD_IMAGE}

@@ -21,16 +21,20 @@ def only_grey(screen):
     return tray_icon(screen, is_card_grey) and not tray_icon(screen, is_card_red)
 
 
-def card_library_report(chain, folder):
-    """What SC.dll answers right now, in words: one line a reader."""
-    lines = []
-    for line in chain.run("sc_probe.exe", folder).splitlines():
+def state_in_words(word):
+    return "a card is in it" if word & 0x20 else "empty" if word & 0x10 else "unknown"
+
+
+def probe_lines(text):
+    """sc_probe's answer: the readers it lists, and each report as (wall-clock ms, words)."""
+    readers, reports = [], []
+    for line in text.splitlines():
         parts = line.split()
-        if len(parts) != 2:
-            continue
-        state, name = int(parts[0], 16), bytes.fromhex(parts[1]).decode("cp950")
-        lines.append("%s: %s" % (name, "a card is in it" if state & 0x20 else "empty" if state & 0x10 else "unknown"))
-    return lines
+        if len(parts) == 2 and parts[0] == "reader":
+            readers.append(bytes.fromhex(parts[1]).decode("cp950"))
+        elif len(parts) >= 2 and parts[0] == "report":
+            reports.append((int(parts[1]), [int(word, 16) for word in parts[2:]]))
+    return readers, reports
 
 
 def main():
@@ -54,17 +58,26 @@ def main():
         if bits != (32 if real_chain.wine_env.SHIPPED else 64):
             print("FAILED: Windows does not see Krev.exe as the program of %s" % real_chain.wine_env.DIST)
             return 1
-        print("Krev runs: its red card icon is in the notification area. The card library sees:")
-        for line in card_library_report(chain, folder):
-            print("  " + line)
+        # The probe asks the card library as Krev's poller does, over the insertion: its first
+        # report holds every reader (each is new to it), later ones the readers that changed.
+        probe = chain.start("sc_probe.exe", folder, args=("6",))
+        probe_out = inside(folder + "/sc_probe.exe.out")
+        read_probe = lambda: probe_lines(open(probe_out, "rb").read().decode("ascii", "replace"))
+        wait_until(lambda: os.path.exists(probe_out) and read_probe()[1], timeout=30)
+        readers, reports = read_probe()
+        print("Krev runs: its red card icon is in the notification area. The card library (SC.dll on PC/SC) "
+              "lists %s; its first report: %s." % (", ".join(readers) or "no reader",
+                                                    ", ".join(state_in_words(w) for w in reports[0][1]) if reports
+                                                    else "none"))
         time.sleep(1.0)
         card = chain.insert(0)
         inserted = time.time()
         print("A virtual card was put into the reader '%s'." % reader_name(0), flush=True)
-        time.sleep(0.5)
-        print("The card library (SC.dll on PC/SC) now reports:")
-        for line in card_library_report(chain, folder):
-            print("  " + line)
+        probe.wait(timeout=30)
+        for at_ms, words in read_probe()[1][1:]:
+            print("%.2f s after the insertion the card library reported %d reader%s changed: %s."
+                  % (at_ms / 1000.0 - inserted, len(words), "" if len(words) == 1 else "s",
+                     ", ".join(state_in_words(w) for w in words)))
         if not wait_until(lambda: chain.browser_starts(folder), timeout=15):
             print("FAILED: no browser was started")
             return 1

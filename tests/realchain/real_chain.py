@@ -367,14 +367,15 @@ class RealChain:
         return dict(self.env, RECORD_LOG=windows_path(folder + "/record.log"),
                     PELLIT_SOURCE=windows_path(folder + "/published.htm"), **extra)
 
-    def start(self, program, folder, desktop=False, **extra):
+    def start(self, program, folder, desktop=False, args=(), **extra):
         self._still_open()
         if desktop:
             self._hold_desktop()
         out = open(inside(folder + "/" + os.path.basename(program) + ".out"), "ab")
         if os.path.exists(wine_env.run_folder_program(inside(folder), program)):
             program = windows_path(wine_env.run_folder_program(folder, program))
-        command = [WINE, "explorer", "/desktop=%s,1024x768" % DESKTOP, program] if desktop else [WINE, program]
+        command = ([WINE, "explorer", "/desktop=%s,1024x768" % DESKTOP, program] if desktop else [WINE, program]) + \
+            list(args)
         process = subprocess.Popen(["chroot", ROOT, "env", "-C", folder] + command, env=self.program_env(folder, **extra),
                                    stdin=subprocess.DEVNULL, stdout=out, stderr=out)
         self.processes.append(process)

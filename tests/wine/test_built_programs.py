@@ -11,7 +11,7 @@ import wine_env
 
 DIST32 = os.path.join(wine_env.ROOT, "dist", "win32")
 SYSTEM_DLLS = {"KERNEL32.dll", "msvcrt.dll", "USER32.dll", "SHELL32.dll", "GDI32.dll", "ADVAPI32.dll", "WININET.DLL",
-               "ole32.dll", "WinSCard.dll", "COMCTL32.DLL"}
+               "ole32.dll", "WinSCard.dll", "COMCTL32.DLL", "SHLWAPI.dll"}
 # Windows takes these from its system folder whatever lies beside a program (its known DLLs, and
 # on XP msvcrt.dll as theirs): what Windows Installer runs from its temporary files imports no other.
 KNOWN_DLLS = {"KERNEL32.dll", "msvcrt.dll", "USER32.dll", "SHELL32.dll", "GDI32.dll", "ADVAPI32.dll", "ole32.dll"}
@@ -73,6 +73,7 @@ XP_CHECK_HEADER = """#define WINVER 0x0501
 #include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 #include <tlhelp32.h>
 #include <userenv.h>
 #include <wininet.h>
