@@ -83,6 +83,7 @@ private:
     bool tickMayAct() const;
     bool bankingPageHoldsBack();
     bool userAtScreen() const;
+    void watchSession();
     void actOnCard();
     void confirmInsertion();
     void startGreyIconPhase();
@@ -105,5 +106,4 @@ private:
     // the ticks of the first minute ask again.
     bool watchingSession_ = false;
     int sessionWatchTries_ = 0;
-    void watchSession();
 };
