@@ -59,6 +59,14 @@ TEST_F(PortalLauncher, WithoutAFolderOnCToGTheCommandIsTwoQuotesABlankAndTheAddr
     EXPECT_EQ(sim.executableLookups.size(), 5u);
 }
 
+TEST_F(PortalLauncher, TheProgramForHttpsWinsOverAnyFolderAndNoDriveIsAsked) {
+    productFolderOn({'C'});
+    sim.protocolHandlers["https"] = kBrowser;
+    EXPECT_EQ(launch(), std::string("\"") + kBrowser + "\" " + kPortal);
+    EXPECT_EQ(sim.protocolLookups, std::vector<std::string>{"https"});
+    EXPECT_TRUE(sim.executableLookups.empty());
+}
+
 TEST_F(PortalLauncher, ABrowserPathWithBlanksStaysOneQuotedWord) {
     sim.executables[lookupPath('E')] = kBrowser;
     EXPECT_EQ(launch(), std::string("\"") + kBrowser + "\" " + kPortal);

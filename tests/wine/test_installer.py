@@ -485,7 +485,7 @@ class Installer(unittest.TestCase):
         os.symlink(cd, drive)
         self.wine_command("reg", "add", "HKLM\\Software\\Wine\\Drives", "/v", "d:", "/d", "cdrom", "/f")
         try:
-            # PortalLaunch from the CD, with nothing installed, finds D:\KREV\DefaultCheck.htm.
+            # PortalLaunch from the CD, with nothing installed, opens the portal in the default browser.
             self.assertEqual(self.wine_command(os.path.join(cd, "PortalLaunch.exe"))[0], 0)
             self.assertTrue(wait_until(lambda: [e for e in self.log.entries() if e["program"].endswith("browser.exe")]))
             self.assertTrue(self.log.entries()[-1]["command"].endswith(PORTAL.encode()))

@@ -20,8 +20,11 @@ class PortalLaunchUnderWine(unittest.TestCase):
         self.dosdevices = os.path.join(self.wine.env["WINEPREFIX"], "dosdevices")
         self.c_folder = os.path.join(self.wine.env["WINEPREFIX"], "drive_c", "KREV")
         self.log = Recording(os.path.join(self.folder, "record.log"))
+        # The drives are asked only where https has no program (Windows XP without that association).
+        self.wine.unregister_handler("https")
 
     def tearDown(self):
+        self.wine.register_handler("https", None, self.wine.browser)
         shutil.rmtree(self.c_folder, ignore_errors=True)
         for letter in "defg":
             link = os.path.join(self.dosdevices, letter + ":")
@@ -81,6 +84,12 @@ class PortalLaunchUnderWine(unittest.TestCase):
     def test_without_a_folder_nothing_starts_and_the_exit_code_is_zero(self):
         self.assertEqual(self.launch(), ["C", "D", "E", "F", "G"])
         self.assertEqual(self.browser_commands(0), [])
+
+    def test_the_program_for_https_opens_the_portal_and_no_drive_is_asked(self):
+        self.product_folder_on("C")
+        self.wine.register_handler("https", None, self.wine.browser)
+        self.assertEqual(self.launch(), [])
+        self.assertEqual(self.browser_commands(1), [self.expected_command()])
 
 
 class RunlatchUnderWine(unittest.TestCase):
