@@ -490,19 +490,30 @@ IconHandle Win32Platform::loadIcon(unsigned id) {
 // LoadIconMetric (common controls 6, Windows Vista and later) picks the image drawn for the size
 // the shell asks for, or scales a larger one down well; Windows XP gets the small image by its
 // size. Each is loaded once and kept, as the shell copies what it shows.
+//
+// Krev declares no DPI awareness, so at a scale above 100 % Windows tells it that a small icon has
+// 16 pixels and the shell stretches that picture. Windows 10 (1607) and later let this thread ask
+// at the system's scale while the icon loads, so the picture drawn for 20, 24 or 32 pixels is the
+// one shown; windows and dialogs keep Windows' scaling.
 IconHandle Win32Platform::loadTrayIcon(unsigned id) {
     const auto kept = trayIcons_.find(id);
     if (kept != trayIcons_.end()) return reinterpret_cast<IconHandle>(kept->second);
     using LoadIconMetricCall = HRESULT(WINAPI*)(HINSTANCE instance, PCWSTR name, int metric, HICON* icon);
-    constexpr int kSmallMetric = 0;  // LIM_SMALL
+    using SetDpiContextCall = HANDLE(WINAPI*)(HANDLE context);
+    constexpr int kSmallMetric = 0;                                 // LIM_SMALL
+    const auto kSystemAware = reinterpret_cast<HANDLE>(INT_PTR{-2});  // DPI_AWARENESS_CONTEXT_SYSTEM_AWARE
     HMODULE controls = GetModuleHandleW(L"comctl32.dll");
     const auto loadMetric = controls == nullptr ? nullptr : reinterpret_cast<LoadIconMetricCall>(reinterpret_cast<void*>(
         GetProcAddress(controls, "LoadIconMetric")));
+    const auto setDpiContext = reinterpret_cast<SetDpiContextCall>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext")));
+    const HANDLE previousContext = setDpiContext == nullptr ? nullptr : setDpiContext(kSystemAware);
     HICON icon = nullptr;
     if (loadMetric == nullptr || FAILED(loadMetric(instance_, MAKEINTRESOURCEW(id), kSmallMetric, &icon))) {
         icon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(id), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                                              GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
     }
+    if (previousContext != nullptr) setDpiContext(previousContext);
     if (icon != nullptr) trayIcons_[id] = icon;
     return reinterpret_cast<IconHandle>(icon);
 }
