@@ -69,11 +69,6 @@ using CreateWithToken = BOOL(WINAPI*)(HANDLE token, DWORD logonFlags, LPCWSTR pr
 using MakeEnvironment = BOOL(WINAPI*)(LPVOID* environment, HANDLE token, BOOL inherit);
 using FreeEnvironment = BOOL(WINAPI*)(LPVOID environment);
 
-template <typename Call>
-Call function(HMODULE module, const char* name) {
-    return module == nullptr ? nullptr : reinterpret_cast<Call>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 // The user's SID of a token, copied.
 bool tokenUser(HANDLE token, std::vector<char>& user) {
     DWORD size = 0;
@@ -115,12 +110,12 @@ public:
     }
 
     bool startWithShellToken() override {
-        const auto create = function<CreateWithToken>(GetModuleHandleW(L"advapi32.dll"), "CreateProcessWithTokenW");
+        const auto create = platform::win32::functionOf<CreateWithToken>(GetModuleHandleW(L"advapi32.dll"), "CreateProcessWithTokenW");
         if (create == nullptr || shellToken_ == nullptr) return false;
         // userenv.dll is no known DLL: from the system folder only.
         HMODULE userenv = platform::win32::loadSystemLibrary(L"userenv.dll");
-        const auto make = function<MakeEnvironment>(userenv, "CreateEnvironmentBlock");
-        const auto release = function<FreeEnvironment>(userenv, "DestroyEnvironmentBlock");
+        const auto make = platform::win32::functionOf<MakeEnvironment>(userenv, "CreateEnvironmentBlock");
+        const auto release = platform::win32::functionOf<FreeEnvironment>(userenv, "DestroyEnvironmentBlock");
         void* environment = nullptr;
         const bool ownEnvironment = make != nullptr && release != nullptr && make(&environment, shellToken_, FALSE);
         STARTUPINFOW startup{};

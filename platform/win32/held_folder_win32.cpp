@@ -5,6 +5,7 @@
 #include <winternl.h>
 
 #include "platform/win32/files_win32.h"
+#include "platform/win32/system_library.h"
 
 namespace platform::win32 {
 
@@ -25,7 +26,7 @@ using SetInformationCall = NTSTATUS(NTAPI*)(HANDLE file, PIO_STATUS_BLOCK status
 
 template <typename Call>
 Call ntdllCall(const char* name) {
-    return reinterpret_cast<Call>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+    return functionOf<Call>(GetModuleHandleW(L"ntdll.dll"), name);
 }
 
 bool plainFileInformation(HANDLE file) {

@@ -4,6 +4,8 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include "platform/win32/system_library.h"
+
 namespace platform::win32 {
 
 namespace {
@@ -20,7 +22,7 @@ struct ThreadErrorMode {
 
 template <typename Call>
 Call kernelCall(const char* name) {
-    return reinterpret_cast<Call>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
+    return functionOf<Call>(GetModuleHandleA("kernel32.dll"), name);
 }
 
 // Asked at each lookup: a local static would bring the C++ runtime's guards into the launchers.

@@ -43,8 +43,7 @@ using QueryImageName = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPWSTR name, P
 using ModuleFileName = DWORD(WINAPI*)(HANDLE process, HMODULE module, LPWSTR name, DWORD size);
 
 QueryImageName queryImageName() {
-    return reinterpret_cast<QueryImageName>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW")));
+    return functionOf<QueryImageName>(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW");
 }
 
 // Windows Vista and later name any process's program with the least right; XP needs more, and
@@ -54,9 +53,7 @@ bool programPath(HANDLE process, wchar_t* path, DWORD capacity) {
         DWORD size = capacity;
         return query(process, 0, path, &size) != FALSE;
     }
-    HMODULE psapi = loadSystemLibrary(L"psapi.dll");
-    const auto moduleName = psapi == nullptr ? nullptr : reinterpret_cast<ModuleFileName>(reinterpret_cast<void*>(
-        GetProcAddress(psapi, "GetModuleFileNameExW")));
+    const auto moduleName = functionOf<ModuleFileName>(loadSystemLibrary(L"psapi.dll"), "GetModuleFileNameExW");
     return moduleName != nullptr && moduleName(process, nullptr, path, capacity) != 0;
 }
 

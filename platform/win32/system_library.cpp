@@ -9,9 +9,8 @@ using SetDefaultDirectories = BOOL(WINAPI*)(DWORD flags);
 }  // namespace
 
 void searchSystemFolderOnly() {
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    const auto setDefault = reinterpret_cast<SetDefaultDirectories>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    const auto setDefault =
+        functionOf<SetDefaultDirectories>(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
     if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
     SetDllDirectoryW(L"");
 }

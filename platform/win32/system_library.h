@@ -15,4 +15,11 @@ void searchSystemFolderOnly();
 // The DLL of that name in the system folder, or null.
 HMODULE loadSystemLibrary(const wchar_t* name);
 
+// The named function of a DLL, or null where this Windows (or the DLL) lacks it: the calls that
+// later versions of Windows added are looked up, so that the programs still start on XP.
+template <typename Call>
+Call functionOf(HMODULE module, const char* name) {
+    return module == nullptr ? nullptr : reinterpret_cast<Call>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
 }  // namespace platform::win32

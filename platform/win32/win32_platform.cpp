@@ -186,8 +186,8 @@ void Win32Platform::registerForRestart() {
     constexpr DWORD kNoCrash = 1;
     constexpr DWORD kNoHang = 2;
     constexpr DWORD kNoReboot = 8;
-    const auto registerRestart = reinterpret_cast<RegisterRestart>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "RegisterApplicationRestart")));
+    const auto registerRestart =
+        functionOf<RegisterRestart>(GetModuleHandleW(L"kernel32.dll"), "RegisterApplicationRestart");
     if (registerRestart != nullptr) registerRestart(kRestartArgument, kNoCrash | kNoHang | kNoReboot);
 }
 
@@ -212,8 +212,7 @@ HMODULE sessionLibrary() {
 
 template <typename Call>
 Call sessionCall(const char* name) {
-    HMODULE library = sessionLibrary();
-    return library == nullptr ? nullptr : reinterpret_cast<Call>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+    return functionOf<Call>(sessionLibrary(), name);
 }
 
 }  // namespace
@@ -502,11 +501,9 @@ IconHandle Win32Platform::loadTrayIcon(unsigned id) {
     using SetDpiContextCall = HANDLE(WINAPI*)(HANDLE context);
     constexpr int kSmallMetric = 0;                                 // LIM_SMALL
     const auto kSystemAware = reinterpret_cast<HANDLE>(INT_PTR{-2});  // DPI_AWARENESS_CONTEXT_SYSTEM_AWARE
-    HMODULE controls = GetModuleHandleW(L"comctl32.dll");
-    const auto loadMetric = controls == nullptr ? nullptr : reinterpret_cast<LoadIconMetricCall>(reinterpret_cast<void*>(
-        GetProcAddress(controls, "LoadIconMetric")));
-    const auto setDpiContext = reinterpret_cast<SetDpiContextCall>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext")));
+    const auto loadMetric = functionOf<LoadIconMetricCall>(GetModuleHandleW(L"comctl32.dll"), "LoadIconMetric");
+    const auto setDpiContext =
+        functionOf<SetDpiContextCall>(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext");
     const HANDLE previousContext = setDpiContext == nullptr ? nullptr : setDpiContext(kSystemAware);
     HICON icon = nullptr;
     if (loadMetric == nullptr || FAILED(loadMetric(instance_, MAKEINTRESOURCEW(id), kSmallMetric, &icon))) {
