@@ -19,13 +19,15 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(PCSC REQUIRED IMPORTED_TARGET libpcsclite)
 
 # The card library on pcsc-lite: the very source of the Windows SC.dll.
-add_library(SC SHARED outside/sc/pcsc_sc.cpp outside/sc/reader_report.cpp)
+set(SC_WATCH_SOURCES outside/sc/pcsc_sc.cpp outside/sc/reader_report.cpp outside/sc/reader_watch.cpp
+    outside/sc/watch_thread_posix.cpp)
+add_library(SC SHARED ${SC_WATCH_SOURCES} outside/sc/service_start_pcsclite.cpp)
 target_link_libraries(SC PRIVATE PkgConfig::PCSC)
 set_target_properties(SC PROPERTIES CXX_VISIBILITY_PRESET hidden)
 file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
-# The card library's source is in the unit tests too, on a card service that they script.
-add_executable(unit_tests ${UNIT_TEST_SOURCES} outside/sc/reader_report.cpp outside/sc/pcsc_sc.cpp
-    outside/pellit/version_digest.cpp)
+# The card library's source is in the unit tests too, on a card service that they script (its
+# start event among it).
+add_executable(unit_tests ${UNIT_TEST_SOURCES} ${SC_WATCH_SOURCES} outside/pellit/version_digest.cpp)
 target_include_directories(unit_tests PRIVATE ${PCSC_INCLUDE_DIRS})
 target_link_libraries(unit_tests PRIVATE sim_platform GTest::gtest GTest::gtest_main Threads::Threads)
 gtest_discover_tests(unit_tests)
@@ -41,16 +43,24 @@ set_tests_properties(pcsc_tests PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE SKIP_RETU
 add_executable(virtual_card tests/realchain/virtual_card.cpp tests/pcsc/pcsc_rig.cpp)
 target_link_libraries(virtual_card PRIVATE Threads::Threads)
 
-# Test environment: the shim that lets Debian's 32-bit Wine 10 reach the 32-bit pcsc-lite (its
-# source says why), preloaded by the real-chain tests. Built by the i686 cross compiler
-# (gcc-i686-linux-gnu), so that this machine needs no i386 packages of its own.
+# Test environment: the shim that mends what Debian's Wine 10 hands pcsc-lite (its source says
+# what), preloaded by the real-chain tests into the 32-bit and the 64-bit Wine processes. The
+# 32-bit one is built by the i686 cross compiler (gcc-i686-linux-gnu), so that this machine needs
+# no i386 packages of its own.
+set(KREV_PCSC_SHIM_SOURCE ${CMAKE_SOURCE_DIR}/tests/realchain/pcsc_shim.c)
+set(KREV_PCSC64_SHIM ${CMAKE_BINARY_DIR}/libkrev_pcsc64.so)
+add_custom_command(OUTPUT ${KREV_PCSC64_SHIM}
+    COMMAND ${CMAKE_C_COMPILER} -shared -fPIC -O2 -Wall -Wextra -o ${KREV_PCSC64_SHIM} ${KREV_PCSC_SHIM_SOURCE} -ldl
+    DEPENDS ${KREV_PCSC_SHIM_SOURCE}
+    COMMENT "Building the 64-bit card-service shim")
+set(KREV_PCSC_SHIMS ${KREV_PCSC64_SHIM})
 find_program(KREV_I686_LINUX_CC i686-linux-gnu-gcc)
 if(KREV_I686_LINUX_CC)
     set(KREV_PCSC32_SHIM ${CMAKE_BINARY_DIR}/libkrev_pcsc32.so)
     add_custom_command(OUTPUT ${KREV_PCSC32_SHIM}
-        COMMAND ${KREV_I686_LINUX_CC} -shared -fPIC -O2 -Wall -Wextra -o ${KREV_PCSC32_SHIM}
-                ${CMAKE_SOURCE_DIR}/tests/realchain/pcsc32_shim.c -ldl
-        DEPENDS ${CMAKE_SOURCE_DIR}/tests/realchain/pcsc32_shim.c
+        COMMAND ${KREV_I686_LINUX_CC} -shared -fPIC -O2 -Wall -Wextra -o ${KREV_PCSC32_SHIM} ${KREV_PCSC_SHIM_SOURCE} -ldl
+        DEPENDS ${KREV_PCSC_SHIM_SOURCE}
         COMMENT "Building the 32-bit card-service shim")
-    add_custom_target(krev_pcsc32 ALL DEPENDS ${KREV_PCSC32_SHIM})
+    list(APPEND KREV_PCSC_SHIMS ${KREV_PCSC32_SHIM})
 endif()
+add_custom_target(krev_pcsc_shims ALL DEPENDS ${KREV_PCSC_SHIMS})

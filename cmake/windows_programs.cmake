@@ -2,10 +2,12 @@
 set(KREV_DIST_DIR ${CMAKE_SOURCE_DIR}/dist CACHE PATH "Where the shipped files go")
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
     set(DIST_DIR ${KREV_DIST_DIR}/win32)
+    set(STDCALL_4 "@4")
     set(STDCALL_8 "@8")
     set(STDCALL_12 "@12")
 else()
     set(DIST_DIR ${KREV_DIST_DIR}/win64)
+    set(STDCALL_4 "")
     set(STDCALL_8 "")
     set(STDCALL_12 "")
 endif()
@@ -63,7 +65,8 @@ set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${PICTURE_DIR} -I${CMAKE_SOURCE_DIR}/kre
 configure_file(outside/sc/sc.def.in ${CMAKE_BINARY_DIR}/sc.def @ONLY)
 set(SC_LINK_OPTIONS -s -static -static-libgcc -static-libstdc++
     $<$<STREQUAL:${CMAKE_SYSTEM_PROCESSOR},i686>:-Wl,--kill-at>)
-add_library(SC SHARED outside/sc/pcsc_sc.cpp outside/sc/reader_report.cpp ${CMAKE_BINARY_DIR}/sc.def)
+add_library(SC SHARED outside/sc/pcsc_sc.cpp outside/sc/reader_report.cpp outside/sc/reader_watch.cpp
+    outside/sc/watch_thread_win32.cpp outside/sc/service_start_win32.cpp ${CMAKE_BINARY_DIR}/sc.def)
 set_target_properties(SC PROPERTIES PREFIX "" OUTPUT_NAME SC)
 krev_marks(SC SC.dll DLL "Vyx 讀卡機函式庫")
 target_link_libraries(SC PRIVATE winscard)

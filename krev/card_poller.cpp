@@ -91,6 +91,8 @@ int stopPoller() {
     poller.stop->raise();
     // The pause ends at once; only a call stuck in the card library takes longer.
     poller.platform->joinThread(thread, kPollerStopWaitMs);
+    // The card library's own wait in the card service ends with it.
+    poller.platform->scClose(kCardLibraryAccess);
     poller.stop.reset();
     cardWatch.pollerThread = 0;
     cardWatch.pollerStopped = 1;

@@ -329,6 +329,8 @@ public:
     // The card library SC.dll.
     virtual long scGetState(std::uint32_t access, std::uint32_t* count, std::uint32_t* states) = 0;
     virtual long scGetReaderList(std::uint32_t access, char* buffer) = 0;
+    // Ends the library's own watch over the readers, where it has one.
+    virtual void scClose(std::uint32_t access) = 0;
 };
 
 }  // namespace platform

@@ -14,24 +14,30 @@ std::size_t ChangeTracker::report(const std::vector<Reader>& readers, std::uint3
         const auto last = lastBits_.find(reader.name);
         const bool known = last != lastBits_.end();
         const bool changed = known ? last->second != bits : !(firstReport_ && reader.present);
+        // A card that came with its reader (plugged in holding it, or back with the card service)
+        // is reported as one put into that reader: the reader empty first, the card next time.
+        const bool cameWithItsReader = !known && !firstReport_ && reader.present;
+        const std::uint32_t reported = cameWithItsReader ? kEmpty : bits;
         if (!changed) {
             seen[reader.name] = bits;
         } else if (written < kMaxReported) {
-            words[written++] = bits | kChanged;
-            seen[reader.name] = bits;
+            words[written++] = reported | kChanged;
+            seen[reader.name] = reported;
+            pending_ = pending_ || cameWithItsReader;
         } else {
             // Kept as it was (or unknown), so that it still differs next time.
             if (known) seen[reader.name] = last->second;
             pending_ = true;
         }
     }
-    for (const auto& [name, bits] : lastBits_) {
-        const bool gone = std::none_of(readers.begin(), readers.end(), [&](const Reader& r) { return r.name == name; });
-        if (!gone || (bits & kPresent) == 0) continue;
+    for (const auto& last : lastBits_) {
+        const std::string& name = last.first;
+        const bool gone = std::none_of(readers.begin(), readers.end(), [&name](const Reader& r) { return r.name == name; });
+        if (!gone || (last.second & kPresent) == 0) continue;
         if (written < kMaxReported) {
             words[written++] = kEmpty | kChanged;
         } else {
-            seen[name] = bits;  // still gone next time, and reported then
+            seen[name] = last.second;  // still gone next time, and reported then
             pending_ = true;
         }
     }

@@ -18,6 +18,9 @@ struct Reader {
     std::string name;
     bool present;
     bool empty;
+    bool operator==(const Reader& other) const {
+        return name == other.name && present == other.present && empty == other.empty;
+    }
 };
 
 // Remembers, per reader name, the present and empty bits last reported.
@@ -29,11 +32,12 @@ public:
     // A reader changed when it is new or its present or empty bit differs: a reader that was first
     // neither (unavailable, its driver starting) and then empty has changed, so that the first
     // card put into it counts as an insertion. A card found in a reader at the very first report
-    // did not come while anyone watched: that reader is not a change. A reader that went away
-    // holding a card is reported once more, empty: its card went with it. A change that finds no
-    // room is reported next time.
+    // did not come while anyone watched: that reader is not a change. A reader that comes later
+    // holding a card is reported empty, and its card at the next report, as a card put in. A
+    // reader that went away holding a card is reported once more, empty: its card went with it.
+    // A change that finds no room is reported next time.
     std::size_t report(const std::vector<Reader>& readers, std::uint32_t* words);
-    // A change is waiting for room in a report.
+    // A change waits for the next report.
     bool pending() const { return pending_; }
 
 private:

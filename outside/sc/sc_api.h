@@ -29,3 +29,7 @@ constexpr unsigned kScReaderListSize = 65025;
 SC_API ScResult SC_CALL SC_GetState(ScWord access, ScWord* count, ScWord* states);
 // Writes the attached readers' names into `buffer` (65025 bytes), each followed by a comma.
 SC_API ScResult SC_CALL SC_GetReaderList(ScWord access, char* buffer);
+// Ends the library's watch over the readers at once; 0 when it has ended. A later call begins
+// again as a library just loaded. Krev asks for it by name as it exits: a library without it
+// has no watch of its own.
+SC_API ScResult SC_CALL SC_Close(ScWord access);

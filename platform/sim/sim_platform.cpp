@@ -484,6 +484,12 @@ long SimPlatform::scGetReaderList(std::uint32_t access, char* buffer) {
     return 0;
 }
 
+void SimPlatform::scClose(std::uint32_t access) {
+    std::lock_guard<std::mutex> lock(cardMutex_);
+    cardAccessValues.push_back(access);
+    ++cardLibraryCloses;
+}
+
 std::string SimPlatform::comboKey(WindowHandle dialog, unsigned control) {
     return std::to_string(dialog) + "/" + std::to_string(control);
 }

@@ -283,6 +283,7 @@ public:
     std::unique_ptr<StopSignal> createStopSignal() override;
     long scGetState(std::uint32_t access, std::uint32_t* count, std::uint32_t* states) override;
     long scGetReaderList(std::uint32_t access, char* buffer) override;
+    void scClose(std::uint32_t access) override;
     void comboReset(WindowHandle dialog, unsigned control) override;
     void comboInsert(WindowHandle dialog, unsigned control, int position, const char* text) override;
     void comboSelect(WindowHandle dialog, unsigned control, int position) override;
@@ -323,6 +324,7 @@ public:
 
     std::string readerList;  // what SC_GetReaderList writes, at most 65025 bytes
     std::vector<std::uint32_t> cardAccessValues;
+    int cardLibraryCloses = 0;  // SC_Close
 
 private:
     friend class SimStopSignal;

@@ -596,4 +596,10 @@ long Win32Platform::scGetState(std::uint32_t access, std::uint32_t* count, std::
 
 long Win32Platform::scGetReaderList(std::uint32_t access, char* buffer) { return SC_GetReaderList(access, buffer); }
 
+// Asked for by name: a card library without a watch of its own has nothing to end.
+void Win32Platform::scClose(std::uint32_t access) {
+    typedef LONG(WINAPI * Close)(DWORD);
+    if (const Close close = functionOf<Close>(GetModuleHandleA("SC.dll"), "SC_Close")) close(access);
+}
+
 }  // namespace platform::win32

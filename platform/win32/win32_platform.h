@@ -102,6 +102,7 @@ public:
 
     long scGetState(std::uint32_t access, std::uint32_t* count, std::uint32_t* states) override;
     long scGetReaderList(std::uint32_t access, char* buffer) override;
+    void scClose(std::uint32_t access) override;
 
 private:
     Win32Files files_;

@@ -46,5 +46,6 @@ int main(int argc, char** argv) {
         }
         if (seconds > 0) Sleep(100);
     } while (unixMilliseconds() < end);
+    SC_Close(kScAccess);
     return 0;
 }

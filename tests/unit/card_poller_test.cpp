@@ -136,7 +136,7 @@ protected:
     platform::sim::SimPlatform sim;
 };
 
-TEST_F(PollerThread, QueriesEveryPollPeriodUntilStopped) {
+TEST_F(PollerThread, QueriesEveryPollPeriodUntilStoppedAndThenEndsTheLibrarysWatch) {
     sim.scheduleReaders(0, {false});
     EXPECT_EQ(startPoller(sim, &cardWatch.pollPeriodMs), 1);
     EXPECT_EQ(sim.cardQueries(), 1);
@@ -144,6 +144,8 @@ TEST_F(PollerThread, QueriesEveryPollPeriodUntilStopped) {
     EXPECT_EQ(sim.cardQueries(), 11);
     EXPECT_EQ(stopPoller(), 1);
     EXPECT_EQ(sim.liveThreads(), 0);
+    EXPECT_EQ(sim.cardLibraryCloses, 1);
+    EXPECT_EQ(sim.cardAccessValues.back(), kCardLibraryAccess);
     EXPECT_EQ(cardWatch.pollerThread.load(), 0u);
     EXPECT_EQ(cardWatch.pollerStopped.load(), 1);
     sim.sleep(1000);
