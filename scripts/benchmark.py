@@ -12,8 +12,10 @@
   4. on the real chain (Wine 10 in the trixie root, our PC/SC SC.dll, pcscd, vpcd): the time from
      the moment a virtual card connects to vpcd to the start of Farrow.exe, over N insertions;
   5. on the real chain, the calls into the card service a second with Krev idle (two empty readers),
-     counted where Wine hands them to pcsc-lite (tests/realchain/pcsc32_shim.c); with --before REV
-     also for Krev and SC.dll as built from REV, in the same run.
+     counted where Wine hands them to pcsc-lite (tests/realchain/pcsc_shim.c), and Krev's share of a
+     core against a bare 500 ms loop's: with the card library's states given back to pcsc-lite (as
+     Windows' service is given them) and under plain Wine (every state asked as unaware); with
+     --before REV also for Krev and SC.dll as built from REV, in the same run.
 
 Usage: python3 scripts/benchmark.py [insertions, default 20] [--guard-only | --real-chain-only]
                                     [--krev PATH_TO_KREV_EXE] [--before REV]"""
@@ -146,24 +148,29 @@ def build_before(revision):
 
 def idle_card_calls(chain, real_chain, builds, seconds=20):
     """Calls into the card service a second by each (label, Krev.exe, SC.dll), idle with two empty
-    readers, and how they divide among the calls."""
+    readers, how they divide among the calls, and Krev's share of a core: with the states given
+    back and under plain Wine; and a bare 500 ms loop's share beside them."""
+    bare_folder = chain.run_folder("idle-bare", programs=())
+    shutil.copy(os.path.join(wine_env.HELPERS, "bare_loop.exe"), real_chain.inside(bare_folder))
+    bare = chain.start("bare_loop.exe", bare_folder)
+    time.sleep(5.0)
+    pids = chain.linux_pids("bare_loop.exe")
+    before = cpu_seconds(pids)
+    time.sleep(seconds)
+    bare_cpu = 100.0 * (cpu_seconds(pids) - before) / seconds
+    chain.kill("bare_loop.exe")
+    bare.wait(timeout=30)
+    print("real chain, idle over %d s: bare 500 ms loop %.2f %% of a core" % (seconds, bare_cpu), flush=True)
     for number, (label, krev_exe, sc_dll) in enumerate(builds):
-        folder = chain.run_folder("idle-calls-%d" % number, programs=(), registered=True)
-        shutil.copy(krev_exe, wine_env.run_folder_program(real_chain.inside(folder), "Krev.exe"))
-        shutil.copy(sc_dll, wine_env.run_folder_program(real_chain.inside(folder), "SC.dll"))
-        calls_log = folder + "/card-service-calls.log"
-        krev = chain.start("Krev.exe", folder, KREV_PCSC_CALL_LOG=calls_log)
-        wait_until(lambda: chain.find_window("About Vyx"), timeout=60)
-        time.sleep(3.0)
-        read_calls = lambda: open(real_chain.inside(calls_log)).read().splitlines()
-        first = len(read_calls())
-        time.sleep(seconds)
-        calls = read_calls()[first:]
-        chain.probe("post", "About Vyx", 0x111, 57665, 0)
-        krev.wait(timeout=30)
-        kinds = ", ".join("%s %.1f" % (name, calls.count(name) / seconds) for name in sorted(set(calls)))
-        print("card service calls a second, Krev idle over %d s (%s): %.1f (%s)"
-              % (seconds, label, len(calls) / seconds, kinds or "none"), flush=True)
+        for mode, give_back in (("states given back", "1"), ("plain Wine", "0")):
+            folder = chain.run_folder("idle-calls-%d-%s" % (number, give_back), programs=(), registered=True)
+            shutil.copy(krev_exe, wine_env.run_folder_program(real_chain.inside(folder), "Krev.exe"))
+            shutil.copy(sc_dll, wine_env.run_folder_program(real_chain.inside(folder), "SC.dll"))
+            calls, krev_cpu = chain.idle_krev(folder, seconds, KREV_PCSC_GIVE_STATES_BACK=give_back)
+            kinds = ", ".join("%s %.1f" % (name, calls.count(name) / seconds) for name in sorted(set(calls)))
+            print("card service calls a second, Krev idle over %d s (%s, %s): %.2f (%s); Krev %.2f %% of a core, "
+                  "%.1f times the bare loop" % (seconds, label, mode, len(calls) / seconds, kinds or "none", krev_cpu,
+                                                krev_cpu / bare_cpu if bare_cpu else float("inf")), flush=True)
 
 
 def real_chain_figures(insertions, idle_builds):

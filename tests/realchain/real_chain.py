@@ -33,8 +33,13 @@ WINESERVER = "/usr/lib/wine/wineserver"
 # (32-bit code by emulation) may have the number of another run.
 RUN = "/krev-run-%d-%s" % (os.getpid(), secrets.token_hex(4))
 VIRTUAL_CARD = os.path.join(wine_env.ROOT, "build", "native", "virtual_card")
-# Debian's 32-bit Wine 10 reaches pcsc-lite only through this shim (its source says why).
-PCSC32_SHIM = os.path.join(wine_env.ROOT, "build", "native", "libkrev_pcsc32.so")
+# What Debian's Wine 10 hands pcsc-lite, mended (tests/realchain/pcsc_shim.c says what): the 32-bit
+# Wine reaches it only through its shim; both shims give the card library's states back to
+# pcsc-lite as Windows' service is given them, unless a program is started with
+# KREV_PCSC_GIVE_STATES_BACK=0 (plain Wine).
+PCSC_SHIMS = {"i386-linux-gnu": os.path.join(wine_env.ROOT, "build", "native", "libkrev_pcsc32.so"),
+              "x86_64-linux-gnu": os.path.join(wine_env.ROOT, "build", "native", "libkrev_pcsc64.so")}
+PCSC_SHIM_NAME = "libkrev_pcsc.so"
 VPCD_FIRST_PORT = 35963  # vpcd's own default; a run moves up when another holds it
 MOST_READERS = 16
 VPCD_DRIVER = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so"
@@ -197,8 +202,7 @@ class RealChain:
                             WINEDLLOVERRIDES="mscoree,mshtml=", LANG="zh_TW.UTF-8", LC_ALL="zh_TW.UTF-8",
                             DISPLAY=self.display, HOME="/root", PATH="/usr/sbin:/usr/bin:/sbin:/bin")
             self.env.pop("LANGUAGE", None)
-            if wine_env.SHIPPED:
-                self._install_pcsc32_shim()
+            self._install_pcsc_shims()
             # The block is held from its choice on: another run choosing at the same time, or while
             # this run's pcscd is stopped, takes the next one.
             with runs_in_root_waiting():
@@ -255,15 +259,19 @@ class RealChain:
                 os.close(held)
             shutil.rmtree(folder, ignore_errors=True)
 
-    def _install_pcsc32_shim(self):
-        """Preloads the shim into the 32-bit Wine processes: ld.so's $LIB names the 32-bit folder
-        there, and 64-bit processes find nothing under theirs and go on without it."""
-        if not os.path.exists(PCSC32_SHIM):
-            raise RuntimeError("no %s: build the native tree with gcc-i686-linux-gnu installed" % PCSC32_SHIM)
-        folder = inside(RUN + "/shim/lib/i386-linux-gnu")
-        os.makedirs(folder)
-        shutil.copy(PCSC32_SHIM, folder)
-        self.env["LD_PRELOAD"] = RUN + "/shim/$LIB/" + os.path.basename(PCSC32_SHIM)
+    def _install_pcsc_shims(self):
+        """Preloads the shims into the Wine processes: ld.so's $LIB names the 32-bit folder in a
+        32-bit process and the 64-bit one in a 64-bit process, each holding its own build."""
+        for folder, shim in PCSC_SHIMS.items():
+            if not os.path.exists(shim):
+                if folder == "x86_64-linux-gnu" or wine_env.SHIPPED:
+                    raise RuntimeError("no %s: build the native tree%s" % (
+                        shim, " with gcc-i686-linux-gnu installed" if folder.startswith("i386") else ""))
+                continue
+            os.makedirs(inside(RUN + "/shim/lib/" + folder))
+            shutil.copy(shim, inside(RUN + "/shim/lib/" + folder + "/" + PCSC_SHIM_NAME))
+        self.env["LD_PRELOAD"] = RUN + "/shim/$LIB/" + PCSC_SHIM_NAME
+        self.env["KREV_PCSC_GIVE_STATES_BACK"] = "1"
 
     def _quiet(self, command, cwd=RUN, timeout=60):
         with open(inside(RUN + "/wine-output.log"), "ab") as out:
@@ -288,7 +296,9 @@ class RealChain:
                              % (names(entry), port, driver, port))
         self.start_pcscd()
 
-    def start_pcscd(self):
+    def start_pcscd(self, cards=()):
+        """pcscd with the run's readers; `cards` (reader indexes) are put in as soon as vpcd listens,
+        as a reader plugged in holding its card."""
         self._still_open()
         if self.pcscd is not None:
             return
@@ -308,12 +318,17 @@ class RealChain:
                               timeout=15):
                 raise RuntimeError("pcscd did not start in the root, or vpcd did not listen on port %d"
                                    % self.first_port)
+        for reader in cards:
+            self.insert(reader)
         time.sleep(0.5)  # the readers are announced
 
-    def stop_pcscd(self):
-        for card in self.cards:
-            card.remove()
-        self.cards = []
+    def stop_pcscd(self, keep_cards=False):
+        """pcscd ends; with `keep_cards`, the cards are still in their readers as it does (their
+        connections end with vpcd), as when the card service stops under them."""
+        if not keep_cards:
+            for card in self.cards:
+                card.remove()
+            self.cards = []
         if self.pcscd is not None:
             with runs_in_root_waiting():
                 self.pcscd.terminate()
@@ -423,6 +438,29 @@ class RealChain:
                 return True
         return False
 
+    def idle_krev(self, folder, seconds, **extra):
+        """Krev started in `folder` (its SC.dll beside it) and left idle for `seconds` once it has
+        settled: the names of the calls into the card service meanwhile, as the shim counts them,
+        and the share of one core that Krev used. Krev has ended when this returns."""
+        calls_log = folder + "/card-service-calls.log"
+        krev = self.start("Krev.exe", folder, KREV_PCSC_CALL_LOG=calls_log, **extra)
+        try:
+            if not wait_until(lambda: self.find_window("About Vyx"), timeout=60):
+                raise RuntimeError("Krev did not start\n" + self.state_report(folder, "Krev.exe", krev, "About Vyx"))
+            time.sleep(3.0)
+            pids = self.linux_pids("Krev.exe")
+            read_calls = lambda: open(inside(calls_log)).read().splitlines() if os.path.exists(inside(calls_log)) else []
+            first, cpu_before = len(read_calls()), wine_env.cpu_seconds(pids)
+            time.sleep(seconds)
+            calls, cpu_used = read_calls()[first:], wine_env.cpu_seconds(pids) - cpu_before
+        finally:
+            self.probe("post", "About Vyx", 0x111, 57665, 0)
+            try:
+                krev.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                self.kill("Krev.exe")
+        return calls, 100.0 * cpu_used / seconds
+
     def run(self, program, folder):
         """Runs a program in `folder` to its end; returns what it printed."""
         self._still_open()
@@ -496,9 +534,10 @@ class RealChain:
                     wine, ROOT, " that starts the 32-bit programs itself, as 64-bit Windows does"
                     if wine_env.SHIPPED else ""),
                 "Card service: %s (pcscd) with vpcd's virtual readers on TCP ports %d and up, reached through "
-                "Wine's winscard%s." % (service, self.first_port,
-                                         " and the test shim for Debian's 32-bit Wine (build/native/libkrev_pcsc32.so)"
-                                         if wine_env.SHIPPED else "")]
+                "Wine's winscard and the test shim (tests/realchain/pcsc_shim.c: %sthe card library's states "
+                "given back to pcsc-lite as Windows' service is given them)." % (
+                    service, self.first_port, "the argument sizes of Debian's 32-bit Wine mended, "
+                    if wine_env.SHIPPED else "")]
 
     def window_bits(self, title, desktop=False):
         """The word size (32 or 64) of the process that shows the window `title`, as Windows tells

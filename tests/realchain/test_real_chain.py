@@ -114,22 +114,45 @@ class RealCardChain(unittest.TestCase):
         print("\n    grey %.1f s after the removal, red again %.1f s later" % (grey_at - removed, red_at - grey_at))
         self.assertGreater(red_at - grey_at, 4.0, "ten ticks of 500 ms")
 
-    def test_pcscd_stopped_and_started_again_under_a_running_krev(self):
-        self.start_krev()
+    # pcscd stopped with a card in stands for Windows 8 and later stopping their card service with
+    # the last reader; pcscd started with a card already in, for a reader plugged in holding it.
+    def test_the_card_service_stopped_with_the_card_in_and_started_again_with_it(self):
+        self.start_krev(desktop=True)
+        self.assertTrue(wait_until(lambda: self.find_icon(is_card_red), timeout=30), "no red icon\n" + self.report())
+        self.insert_and_wait(0, 1)
+        self.chain.stop_pcscd(keep_cards=True)
+        self.assertTrue(wait_until(lambda: self.find_icon(is_card_grey) and not self.find_icon(is_card_red),
+                                   timeout=2, step=0.1), "the icon did not turn grey within 2 s of the service's end")
         krev_pids = self.chain.linux_pids("Krev.exe")
-        self.assertTrue(krev_pids)
-        self.chain.stop_pcscd()
-        time.sleep(1.0)
         before = real_chain.wine_env.cpu_seconds(krev_pids)
         time.sleep(5.0)
         used = real_chain.wine_env.cpu_seconds(krev_pids) - before
         print("\n    Krev used %.1f %% of a core while pcscd was gone" % (100 * used / 5.0))
         self.assertLess(used / 5.0, 0.10, "a busy loop while the smart-card service is gone")
         self.assertIsNone(self.krev.poll(), "Krev ended")
-        self.chain.start_pcscd()
-        time.sleep(1.0)
-        self.insert_and_wait(0, 1)
+        time.sleep(GREY_PHASE_S - 5.0)
+        self.chain.start_pcscd(cards=(0,))
+        self.assertTrue(wait_until(lambda: len(self.pages()) == 2, timeout=10),
+                        "the card in the reader that came back with the service opened nothing")
+        self.assertEqual(self.pages(), [PORTAL, PORTAL])
+
+    def test_krev_started_while_the_card_service_is_down_opens_the_portal_when_it_starts_with_a_card_in(self):
+        self.chain.stop_pcscd()
+        self.start_krev()
+        self.chain.start_pcscd(cards=(1,))
+        self.assertTrue(wait_until(lambda: len(self.pages()) == 1, timeout=10), "nothing opened\n" + self.report())
         self.assertEqual(self.pages(), [PORTAL])
+
+    def test_an_idle_krev_waits_in_the_card_service_and_under_plain_wine_asks_at_the_pollers_pace(self):
+        seconds = 20
+        given_back, _ = self.chain.idle_krev(self.chain.run_folder("idle-given-back", registered=True), seconds)
+        plain, _ = self.chain.idle_krev(self.chain.run_folder("idle-plain-wine", registered=True), seconds,
+                                        KREV_PCSC_GIVE_STATES_BACK="0")
+        print("\n    card-service calls over %d s idle: %d with the states given back, %d under plain Wine"
+              % (seconds, len(given_back), len(plain)))
+        self.assertLessEqual(len(given_back), 1, "more than the one wait outstanding: %s" % given_back[:20])
+        self.assertLessEqual(len(plain), 10.5 * seconds, "faster than the poller's pace under plain Wine")
+        self.assertEqual(set(plain), {"SCardGetStatusChange"})
 
     def test_the_reader_command_lists_the_real_readers_and_saves_the_chosen_one(self):
         self.start_krev()
