@@ -83,12 +83,13 @@ add_custom_command(OUTPUT ${SC_IMPORT_LIBRARY}
 add_custom_target(sc_import_library DEPENDS ${SC_IMPORT_LIBRARY})
 
 add_library(platform_text STATIC ${PLATFORM_TEXT_SOURCES})
-add_library(process_starter STATIC platform/win32/process_starter_win32.cpp)
-target_link_libraries(process_starter PUBLIC platform_text shell32 shlwapi)
+add_library(process_starter STATIC platform/win32/process_starter_win32.cpp platform/win32/system_library.cpp)
+target_link_libraries(process_starter PUBLIC platform_text shell32 shlwapi ole32 uuid)
 
 set(WIN32_FOLDER_SOURCES platform/win32/files_win32.cpp platform/win32/held_folder_win32.cpp
     platform/win32/cp950_win32.cpp)
 add_executable(Krev ${KREV_LOGIC_SOURCES} platform/win32/win32_platform.cpp platform/win32/window_titles_win32.cpp
+    platform/win32/processes_win32.cpp
     platform/win32/system_library.cpp ${WIN32_FOLDER_SOURCES} krev/win32/winmain.cpp krev/res/krev.rc)
 add_dependencies(Krev pictures sc_import_library)
 target_link_libraries(Krev PRIVATE process_starter ${SC_IMPORT_LIBRARY} user32 gdi32 shell32)
@@ -138,11 +139,13 @@ target_link_options(SetupKREV PRIVATE ${WINDOWS_PROGRAM_LINK_OPTIONS} -s)
 krev_deliverable(SetupKREV)
 krev_marks(SetupKREV SetupKREV.exe APP "Vyx 安裝輔助程式")
 
+# The guard's own Windows calls, for the programs that use the guard without Krev.
+set(GUARD_WIN32_SOURCES platform/win32/window_titles_win32.cpp platform/win32/cp950_win32.cpp
+    platform/win32/processes_win32.cpp)
 add_subdirectory(tests/helpers)
 
-add_executable(guard_walk bench/guard_walk.cpp krev/web_atm_guard.cpp krev/web_atm_titles.cpp
-    platform/win32/window_titles_win32.cpp platform/win32/cp950_win32.cpp)
-target_link_libraries(guard_walk PRIVATE user32)
+add_executable(guard_walk bench/guard_walk.cpp krev/web_atm_guard.cpp krev/web_atm_titles.cpp ${GUARD_WIN32_SOURCES})
+target_link_libraries(guard_walk PRIVATE user32 process_starter)
 target_link_options(guard_walk PRIVATE -static)
 add_executable(bare_loop bench/bare_loop.cpp)
 target_link_options(bare_loop PRIVATE -mwindows -static)

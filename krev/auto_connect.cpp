@@ -141,12 +141,15 @@ void CKrevSystemTrayDlg::OnSessionChange(unsigned change) {
     }
 }
 
-// Once Windows reports this session's changes, what it is now is asked once; its lock cannot be
-// asked on every version, and Krev starts at a logon, unlocked.
+// Once Windows reports this session's changes, what it is now is asked once: a Krev that the
+// Restart Manager starts again after an unattended upgrade may start behind the lock screen.
+// Before Windows 7 the lock cannot be asked, and Krev starts at a logon, unlocked.
 void CKrevSystemTrayDlg::watchSession() {
     --sessionWatchTries_;
     watchingSession_ = platform_.watchSessionChanges(handle());
-    if (watchingSession_) sessionConnected_ = platform_.sessionConnected();
+    if (!watchingSession_) return;
+    sessionConnected_ = platform_.sessionConnected();
+    sessionLocked_ = platform_.sessionLocked();
 }
 
 bool CKrevSystemTrayDlg::userAtScreen() const { return sessionConnected_ && !sessionLocked_; }

@@ -159,7 +159,8 @@ void CKrevSystemTrayDlg::OnUpdateAutoConnect(platform::MenuHandle menu) {
 }
 
 // Shows the reader dialog with a fresh list and, once a reader is on record, opens the
-// registration page the first time. Timer 1 runs again afterwards in every case.
+// registration page the first time. Timer 1 runs again afterwards only when automatic opening is
+// on: the switch that the menu shows off stays off.
 void CKrevSystemTrayDlg::OnSelectReader() {
     platform_.killTimer(handle(), kAutoConnectTimer);
     readerDialog.Create(handle());
@@ -173,7 +174,7 @@ void CKrevSystemTrayDlg::OnSelectReader() {
         OpenWebPage(platform_, web_pages::kRegistration);
     }
     platform_.showWindow(handle(), platform::kShowHide);
-    platform_.setTimer(handle(), kAutoConnectTimer, kAutoConnectPeriodMs);
+    if (autoConnect == 1) platform_.setTimer(handle(), kAutoConnectTimer, kAutoConnectPeriodMs);
 }
 
 // A close request (Exit sends one before deleting the dialog; Alt+F4 on the About box) is

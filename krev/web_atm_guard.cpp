@@ -1,5 +1,7 @@
 #include "krev/web_atm_guard.h"
 
+#include <algorithm>
+
 namespace {
 
 // Internet Explorer 6's ending, which every row but a page dialog's (row 18) carries; row 130
@@ -21,7 +23,10 @@ constexpr const char16_t* kInternetExplorerEndings[] = {u" - Windows Internet Ex
 // the name followed by the private window's words ("Mozilla Firefox Private Browsing", "Mozilla
 // Firefox 隱私瀏覽模式") and with the profiles of recent versions put between (" — <profile> —
 // "): Firefox in every edition, LibreWolf, Waterfox, Floorp. The same titles in another program's
-// window (a note named like a page) are no page.
+// window (a note named like a page) are no page; so are they in a window of those classes whose
+// program is no web browser: Thunderbird's (Firefox's engine), or Visual Studio Code's, Teams',
+// Discord's, Slack's and Spotify's (Electron, Chromium's), where a mail's subject or a file's name
+// reads like a page.
 constexpr char16_t kChromiumClass[] = u"Chrome_WidgetWin_1";
 constexpr char16_t kFirefoxClass[] = u"MozillaWindowClass";
 constexpr char16_t kSeparator[] = u" - ";
@@ -32,6 +37,18 @@ constexpr char16_t kFirefoxSeparator[] = u" \u2014 ";
 constexpr std::pair<const char16_t*, const char16_t*> kTabCounts[] = {
     {u" and ", u" more pages"}, {u" and ", u" more page"}, {u" 和其他 ", u" 個頁面"},
     {u" 和另外 ", u" 個頁面"},  {u" 和另外 ", u" 个页面"},  {u" 和其他 ", u" 个页面"}};
+
+// The programs of the browsers above, known by their file's name wherever they lie (a portable
+// copy is registered nowhere): Chrome, Chromium and Supermium, Edge, Brave, Opera, Vivaldi,
+// Whale, Yandex, Thorium; Firefox, LibreWolf, Waterfox, Floorp.
+constexpr const char16_t* kBrowserFileNames[] = {
+    u"chrome.exe", u"msedge.exe", u"brave.exe",     u"opera.exe",     u"vivaldi.exe", u"whale.exe", u"browser.exe",
+    u"thorium.exe", u"firefox.exe", u"librewolf.exe", u"waterfox.exe", u"floorp.exe"};
+
+std::u16string fileNameOf(const std::u16string& path) {
+    const std::size_t slash = path.find_last_of(u"\\/");
+    return slash == std::u16string::npos ? path : path.substr(slash + 1);
+}
 
 // A row's page title: the row without Internet Explorer 6's ending; empty when it has none.
 std::string pageTitleOf(const std::string& row) {
@@ -77,20 +94,31 @@ WebAtmGuard::WebAtmGuard(platform::WindowTitles& windows, const char* const* row
     firefoxSeparator_ = windows.foldTitle(kFirefoxSeparator);
     chromiumClass_ = windows.foldTitle(kChromiumClass);
     firefoxClass_ = windows.foldTitle(kFirefoxClass);
+    for (const char16_t* name : kBrowserFileNames) browserFileNames_.insert(windows.foldTitle(name));
 }
 
-bool WebAtmGuard::matches(const std::u16string& title, const platform::WindowClass& windowClass) const {
+bool WebAtmGuard::matches(const std::u16string& title, const platform::WindowFacts& window) const {
     if (wholeTitles_.count(title) != 0) return true;
     const Text text(title);
     for (const auto& ending : internetExplorerEndings_) {
         if (endsWith(text, ending) && isPage(withoutEnd(text, ending.size()))) return true;
     }
-    // The title first: a window's class is read only for a title that names a page.
+    // The title first, then the class, then the program: each is read only when what came
+    // before it names a page.
     const bool dashed = isPageThenName(text, separator_);
     const bool firefoxForm = dashed || isPageThenName(text, firefoxSeparator_);
     if (!firefoxForm) return false;
-    const std::u16string browser = windowClass.folded();
-    return (dashed && browser == chromiumClass_) || browser == firefoxClass_;
+    const std::u16string windowClass = window.className();
+    if (!((dashed && windowClass == chromiumClass_) || windowClass == firefoxClass_)) return false;
+    return isWebBrowser(window.programPath());
+}
+
+// A browser by its file's name, or one that Windows knows as a web browser. A program that cannot
+// be asked counts as one: a page never opens over a banking page by mistake.
+bool WebAtmGuard::isWebBrowser(const std::u16string& program) const {
+    if (program.empty() || browserFileNames_.count(fileNameOf(program)) != 0) return true;
+    const std::vector<std::u16string> known = windows_.webBrowserPrograms();
+    return std::find(known.begin(), known.end(), program) != known.end();
 }
 
 bool WebAtmGuard::isPage(Text text) const { return pageTitles_.count(std::u16string(text)) != 0; }

@@ -1,8 +1,9 @@
 // The window guard: while a Web ATM or product page is open, Krev opens nothing. A page is known
 // by its window's title: a whole title of the table, as Internet Explorer 6 showed it, in any
 // window; the page's own title followed by a later Internet Explorer's ending; or, in a window of
-// a browser built on Chromium or on Firefox (known by its window class), the page's own title, a
-// separator and the browser's name, whatever the brand, the profile or the private window's words.
+// a browser built on Chromium or on Firefox (known by its window class, and by its program being a
+// web browser), the page's own title, a separator and the browser's name, whatever the brand, the
+// profile or the private window's words.
 #pragma once
 #include <cstddef>
 #include <string>
@@ -22,13 +23,14 @@ public:
 
     // The first open top-level window that shows a page, or 0: one pass over the windows.
     platform::WindowHandle pageWindow() { return windows_.windowPassing(*this); }
-    bool matches(const std::u16string& title, const platform::WindowClass& windowClass) const override;
+    bool matches(const std::u16string& title, const platform::WindowFacts& window) const override;
 
 private:
     using Text = std::u16string_view;
     bool isPage(Text text) const;
     bool isPageWithTabCount(Text text) const;
     bool isPageThenName(Text title, const std::u16string& separator) const;
+    bool isWebBrowser(const std::u16string& program) const;
 
     platform::WindowTitles& windows_;
     std::unordered_set<std::u16string> wholeTitles_;
@@ -39,4 +41,5 @@ private:
     std::u16string firefoxSeparator_;
     std::u16string chromiumClass_;
     std::u16string firefoxClass_;
+    std::unordered_set<std::u16string> browserFileNames_;
 };

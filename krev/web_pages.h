@@ -7,7 +7,10 @@
 
 namespace web_pages {
 
-constexpr char kPortal[] = KREV_PAGE_SCHEME KREV_WEB_SERVER "/portal/index.htm";
+#define KREV_PORTAL_ADDRESS KREV_PAGE_SCHEME KREV_WEB_SERVER "/portal/index.htm"
+constexpr char kPortal[] = KREV_PORTAL_ADDRESS;
+// The same for PortalLaunch, which starts the browser in UTF-16.
+constexpr wchar_t kPortalWide[] = L"" KREV_PORTAL_ADDRESS;
 constexpr char kNewVersion[] = KREV_PAGE_SCHEME KREV_WEB_SERVER "/newvn/000.htm";
 constexpr char kVersionCheck[] = KREV_PAGE_SCHEME KREV_WEB_SERVER "/version/check.htm";
 constexpr char kRegistration[] = KREV_PAGE_SCHEME KREV_REG_SERVER "/reg_reader.php";

@@ -15,11 +15,21 @@ extern Allocator allocate;
 // names are scanned with code page 950 lead bytes, then bytes 1..32 are skipped. The rest is
 // returned unchanged: inner and trailing blanks, quotes and percent signs all stay.
 const char* tail(const char* line);
+// The same of a UTF-16 command line (GetCommandLineW), whose quoted name needs no lead bytes.
+const wchar_t* tail(const wchar_t* line);
 
 // "program argument" or, with `quoteProgram`, "\"program\" argument": the program, one blank,
 // the argument verbatim (never read as a format). The result is allocated with `allocate` and
 // belongs to the caller (free); nullptr when memory cannot be had.
 char* build(const char* program, bool quoteProgram, const char* argument);
+// The same in UTF-16, for a program whose path the ANSI code page cannot hold.
+wchar_t* build(const wchar_t* program, bool quoteProgram, const wchar_t* argument);
+
+// The program of a command line as the registry keeps a handler's: a quoted first word without
+// its quotes; else everything up to the first ".exe" (any letter case) that a blank or the end
+// follows, blanks in folder names included; else the first word. Returns its length and sets
+// `start` to where it begins.
+std::size_t programOf(const wchar_t* command, std::size_t& start);
 
 // The length of a folder that an installer names as an argument, without what may follow it
 // there: trailing blanks and a stray quote (a backslash before a closing quote escapes it), and

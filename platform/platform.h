@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/process_starter.h"
@@ -157,22 +158,25 @@ public:
     virtual bool readLine(char* buffer, int size) = 0;
 };
 
-// The class of the window whose title is being tested, read only when a test asks for it.
-class WindowClass {
+// What a title test may ask of the window whose title it tests, each read only when asked.
+class WindowFacts {
 public:
-    // Folded as titles are (window class names ignore letter case).
-    virtual std::u16string folded() const = 0;
+    // The window's class, folded as titles are (window class names ignore letter case).
+    virtual std::u16string className() const = 0;
+    // The full path of the program that shows the window, folded as titles are; empty when it
+    // cannot be asked (its process is gone, another user's, elevated above this one, protected).
+    virtual std::u16string programPath() const = 0;
 
 protected:
-    ~WindowClass() = default;
+    ~WindowFacts() = default;
 };
 
 // A test of top-level windows by their titles, each given as Windows compares titles: UTF-16,
-// every letter folded as WindowTitles::foldTitle folds it; and by their class, when a title
-// needs it.
+// every letter folded as WindowTitles::foldTitle folds it; and by their class and program, when
+// a title needs them.
 class TitleTest {
 public:
-    virtual bool matches(const std::u16string& foldedTitle, const WindowClass& windowClass) const = 0;
+    virtual bool matches(const std::u16string& foldedTitle, const WindowFacts& window) const = 0;
 
 protected:
     ~TitleTest() = default;
@@ -192,6 +196,10 @@ public:
     virtual WindowHandle windowPassing(const TitleTest& test) = 0;
     // The window is still there (it may show another title by now).
     virtual bool windowExists(WindowHandle window) = 0;
+    // The programs that Windows knows as web browsers, as full paths folded as titles are: those
+    // registered under StartMenuInternet, for this user and for the machine, and the program that
+    // Windows names for https.
+    virtual std::vector<std::u16string> webBrowserPrograms() = 0;
 
 protected:
     ~WindowTitles() = default;
@@ -233,6 +241,9 @@ public:
     // This program's session has a screen now: the console's, or a remote client's (not a
     // session that fast user switching or a remote client left). True when Windows cannot tell.
     virtual bool sessionConnected() = 0;
+    // This program's session is locked now. False when it is not, or Windows cannot tell (before
+    // Windows 7).
+    virtual bool sessionLocked() = 0;
 
     // Windows.
     virtual WindowHandle findWindow(const char* title) = 0;

@@ -167,18 +167,72 @@ void SimPlatform::changeSession(SessionChange change) {
     }
 }
 
-void SimPlatform::findExecutable(const char* file, char (&result)[kMaxPath]) {
-    executableLookups.emplace_back(file);
-    auto found = executables.find(file);
-    const std::string program = found == executables.end() ? std::string() : found->second;
-    std::snprintf(result, kMaxPath, "%s", program.c_str());
+namespace {
+
+std::string utf8Of(const wchar_t* text) {
+    std::string utf8;
+    for (const wchar_t* at = text; *at != L'\0'; ++at) {
+        const auto code = static_cast<std::uint32_t>(*at);
+        if (code < 0x80) {
+            utf8 += static_cast<char>(code);
+        } else if (code < 0x800) {
+            utf8 += static_cast<char>(0xC0 | (code >> 6));
+            utf8 += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            utf8 += static_cast<char>(0xE0 | (code >> 12));
+            utf8 += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            utf8 += static_cast<char>(0xF0 | (code >> 18));
+            utf8 += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            utf8 += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return utf8;
 }
 
-void SimPlatform::findProtocolHandler(const char* protocol, char (&result)[kMaxPath]) {
-    protocolLookups.emplace_back(protocol);
-    auto found = protocolHandlers.find(protocol);
-    const std::string program = found == protocolHandlers.end() ? std::string() : found->second;
-    std::snprintf(result, kMaxPath, "%s", program.c_str());
+// A lookup's answer into the caller's buffer, cut to fit as a full path would be.
+void answer(const std::string& utf8, wchar_t (&result)[kMaxPath]) {
+    std::size_t written = 0;
+    for (std::size_t at = 0; at < utf8.size() && written + 1 < kMaxPath;) {
+        const auto lead = static_cast<unsigned char>(utf8[at]);
+        const int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+        std::uint32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
+        for (int next = 1; next <= extra && at + next < utf8.size(); ++next) {
+            code = (code << 6) | (static_cast<unsigned char>(utf8[at + next]) & 0x3F);
+        }
+        result[written++] = static_cast<wchar_t>(code);
+        at += 1 + extra;
+    }
+    result[written] = L'\0';
+}
+
+}  // namespace
+
+void SimPlatform::findExecutable(const wchar_t* file, wchar_t (&result)[kMaxPath]) {
+    executableLookups.push_back(utf8Of(file));
+    auto found = executables.find(utf8Of(file));
+    answer(found == executables.end() ? std::string() : found->second, result);
+}
+
+void SimPlatform::findProtocolHandler(const wchar_t* protocol, wchar_t (&result)[kMaxPath]) {
+    protocolLookups.push_back(utf8Of(protocol));
+    auto found = protocolHandlers.find(utf8Of(protocol));
+    answer(found == protocolHandlers.end() ? std::string() : found->second, result);
+}
+
+StartOutcome SimPlatform::startProgram(const wchar_t* commandLine, int showState) {
+    const std::string command = utf8Of(commandLine);
+    if (command.rfind("\"\" ", 0) == 0) {
+        starts.push_back(ProgramStart{command, showState, now()});
+        return StartOutcome::failed;
+    }
+    return startProgram(command.c_str(), showState);
+}
+
+void SimPlatform::openAddress(const wchar_t* address, int showState) {
+    addressOpens.push_back(ProgramStart{utf8Of(address), showState, now()});
 }
 
 StartOutcome SimPlatform::startProgram(const char* commandLine, int showState) {

@@ -58,6 +58,7 @@ struct SimWindow {
     std::string title;          // as FindWindowA and GetWindowTextA see it, in code page 950
     std::u16string wideTitle;   // the title itself when it holds characters code page 950 lacks
     std::u16string className = u"WinprobeHold";  // a browser's windows have its class
+    std::u16string program;  // the program that shows it; empty: it cannot be asked
     unsigned templateId = 0;
     DialogEvents* dialog = nullptr;
     WindowProcedure* procedure = nullptr;
@@ -113,7 +114,8 @@ public:
     void deliverPosted();                // one turn of the event loop: the posted commands
     WindowHandle openWindow(const std::string& title);  // a window of another program
     WindowHandle openWindow(const std::u16string& title);  // one titled in UTF-16 (a browser's)
-    WindowHandle openWindow(const std::u16string& title, const std::u16string& className);
+    WindowHandle openWindow(const std::u16string& title, const std::u16string& className,
+                            const std::u16string& program = std::u16string());
     void retitleWindow(WindowHandle window, const std::u16string& title);  // a tab switch, say
     // One that the user opens and closes at those instants, whatever Krev is doing then.
     WindowHandle openWindowBetween(const std::u16string& title, long long fromMs, long long untilMs,
@@ -146,12 +148,15 @@ public:
     void queueReport(RawReport report);
     int cardQueries();
 
+    // Programs started, and files and addresses that the shell opened; UTF-16 ones in UTF-8.
     std::vector<ProgramStart> starts;
     std::vector<ProgramStart> shellOpens;
+    std::vector<ProgramStart> addressOpens;
     std::map<std::string, StartOutcome> startOutcomes;  // command line -> how its start ends; started if absent
     std::vector<NotifyCall> notifyCalls;
     std::map<std::pair<WindowHandle, std::uint32_t>, ShellIcon> shellIcons;
     std::vector<MenuTrack> menuTracks;
+    // In UTF-8, as are the lookups.
     std::vector<std::string> executableLookups;
     std::map<std::string, std::string> executables;  // file -> program that opens it
     std::map<std::string, std::string> protocolHandlers;  // protocol -> program that Windows names
@@ -194,6 +199,9 @@ public:
     void makeUndeletable(const std::string& relative) { undeletable_.push_back(relative); }
     int windowLookups = 0;       // findWindow calls
     int classReads = 0;          // window classes that a title test asked for
+    int programReads = 0;        // windows' programs that a title test asked for
+    int browserListReads = 0;    // lists of the browsers that Windows knows
+    std::vector<std::u16string> webBrowsers;  // as Windows knows them: registered, or the https handler's
     int windowEnumerations = 0;  // passes over all windows' titles
     int cp950TitleFolds = 0;      // code-page-950 texts prepared for title comparisons
     int destroyedMenus = 0;
@@ -207,6 +215,7 @@ public:
     bool registeredForRestart = false;
     bool processEnded = false;     // endProcess was called
     bool connectedAtStart = true;  // the session has a screen when Krev asks
+    bool lockedAtStart = false;    // the session is locked when Krev asks
     std::set<WindowHandle> sessionWatchers;
     long long sessionServiceReadyAtMs = 0;  // before this virtual time Windows refuses to report
     int sessionWatchRequests = 0;
@@ -224,10 +233,13 @@ public:
     unsigned nextMenuChoice = 0;  // command chosen from the next pop-up menu, 0 for none; posted
 
     // Platform.
-    void findExecutable(const char* file, char (&result)[kMaxPath]) override;
-    void findProtocolHandler(const char* protocol, char (&result)[kMaxPath]) override;
+    void findExecutable(const wchar_t* file, wchar_t (&result)[kMaxPath]) override;
+    void findProtocolHandler(const wchar_t* protocol, wchar_t (&result)[kMaxPath]) override;
     StartOutcome startProgram(const char* commandLine, int showState) override;
+    // A command whose program is "" (none was found) fails to start, as on Windows.
+    StartOutcome startProgram(const wchar_t* commandLine, int showState) override;
     void openWithShell(const char* file, int showState) override { shellOpens.push_back(ProgramStart{file, showState, now()}); }
+    void openAddress(const wchar_t* address, int showState) override;
     void sleep(unsigned milliseconds) override;
     std::uint32_t tickCount() override { return static_cast<std::uint32_t>(now()); }
     bool runsAsLocalSystem() override { return localSystem; }
@@ -242,10 +254,12 @@ public:
     }
     void stopWatchingSessionChanges(WindowHandle window) override { sessionWatchers.erase(window); }
     bool sessionConnected() override { return connectedAtStart; }
+    bool sessionLocked() override { return lockedAtStart; }
     WindowHandle findWindow(const char* title) override;
     std::u16string foldCp950Title(const char* text) override;
     std::u16string foldTitle(std::u16string text) override;
     WindowHandle windowPassing(const TitleTest& test) override;
+    std::vector<std::u16string> webBrowserPrograms() override;
     bool windowExists(WindowHandle window) override;
     WindowHandle createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) override;
     WindowHandle createHiddenWindow(const char* title, WindowProcedure* procedure) override;

@@ -52,8 +52,10 @@ WindowHandle SimPlatform::openWindow(const std::u16string& title) {
     return handle;
 }
 
-WindowHandle SimPlatform::openWindow(const std::u16string& title, const std::u16string& className) {
+WindowHandle SimPlatform::openWindow(const std::u16string& title, const std::u16string& className,
+                                     const std::u16string& program) {
     const WindowHandle handle = openWindow(title);
+    windows_.at(handle).program = program;
     windows_[handle].className = className;
     return handle;
 }
@@ -92,20 +94,31 @@ std::u16string SimPlatform::foldTitle(std::u16string text) {
 
 namespace {
 
-class SimWindowClass final : public WindowClass {
+class SimWindowFacts final : public WindowFacts {
 public:
-    SimWindowClass(SimPlatform& platform, const std::u16string& name) : platform_(platform), name_(name) {}
-    std::u16string folded() const override {
+    SimWindowFacts(SimPlatform& platform, const SimWindow& window) : platform_(platform), window_(window) {}
+    std::u16string className() const override {
         ++platform_.classReads;
-        return platform_.foldTitle(name_);
+        return platform_.foldTitle(window_.className);
+    }
+    std::u16string programPath() const override {
+        ++platform_.programReads;
+        return platform_.foldTitle(window_.program);
     }
 
 private:
     SimPlatform& platform_;
-    const std::u16string& name_;
+    const SimWindow& window_;
 };
 
 }  // namespace
+
+std::vector<std::u16string> SimPlatform::webBrowserPrograms() {
+    ++browserListReads;
+    std::vector<std::u16string> folded;
+    for (const std::u16string& program : webBrowsers) folded.push_back(foldTitle(program));
+    return folded;
+}
 
 bool SimPlatform::windowExists(WindowHandle window) {
     const auto found = windows_.find(window);
@@ -119,7 +132,7 @@ WindowHandle SimPlatform::windowPassing(const TitleTest& test) {
     for (const auto& [handle, window] : windows_) {
         if (!windowExists(handle)) continue;
         const std::u16string title = window.wideTitle.empty() ? fromCodePage950(window.title) : window.wideTitle;
-        if (test.matches(foldTitle(title), SimWindowClass(*this, window.className))) return handle;
+        if (test.matches(foldTitle(title), SimWindowFacts(*this, window))) return handle;
     }
     return 0;
 }

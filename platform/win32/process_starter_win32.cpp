@@ -1,8 +1,10 @@
 #include "platform/win32/process_starter_win32.h"
 
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
 #include <shlwapi.h>
+#include <shobjidl.h>
 
 #include "platform/win32/system_library.h"
 
@@ -31,38 +33,90 @@ ThreadErrorMode threadErrorMode() {
                            kernelCall<decltype(ThreadErrorMode::set)>("SetThreadErrorMode")};
 }
 
-}  // namespace
-
-void findExecutable(const char* file, char (&result)[kMaxPath]) {
-    // Cleared first, so a failed lookup always leaves it empty.
-    result[0] = '\0';
-    // A lookup on an empty drive (a card-reader slot, a DVD drive) fails quietly instead of
-    // raising the system's "no disk" box. Only this thread's mode changes where Windows has one
-    // per thread; elsewhere the flag is added to the process's mode, never put in its place.
+// A lookup on an empty drive (a card-reader slot, a DVD drive) fails quietly instead of raising
+// the system's "no disk" box. Only this thread's mode changes where Windows has one per thread;
+// elsewhere the flag is added to the process's mode, never put in its place.
+template <typename Lookup>
+void withoutNoDiskBoxes(Lookup lookup) {
     const ThreadErrorMode thread = threadErrorMode();
     if (thread.get != nullptr && thread.set != nullptr) {
         DWORD previous = 0;
         const bool set = thread.set(thread.get() | SEM_FAILCRITICALERRORS, &previous) != FALSE;
-        FindExecutableA(file, nullptr, result);
+        lookup();
         if (set) thread.set(previous, nullptr);
         return;
     }
     const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS);
     SetErrorMode(previous | SEM_FAILCRITICALERRORS);
-    FindExecutableA(file, nullptr, result);
+    lookup();
     SetErrorMode(previous);
 }
 
-// Windows 8 and later know the flag that says the name is a protocol; before them the same name
-// without it finds the protocol's own key, HKEY_CLASSES_ROOT\https. Either way the user's
-// choice of default browser counts.
-void findProtocolHandler(const char* protocol, char (&result)[kMaxPath]) {
-    constexpr ASSOCF kIsProtocol = static_cast<ASSOCF>(0x1000);
-    result[0] = '\0';
+// The ProgID of the user's choice for a protocol, as the shell of Windows Vista and 7 keeps it
+// (IApplicationAssociationRegistration::QueryCurrentDefault); false where there is none, or no
+// such interface (Windows XP).
+bool userChoice(const wchar_t* protocol, wchar_t (&progId)[kMaxPath]) {
+    const HRESULT initialized = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    IApplicationAssociationRegistration* registration = nullptr;
+    bool found = false;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ApplicationAssociationRegistration, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IApplicationAssociationRegistration, reinterpret_cast<void**>(&registration)))) {
+        LPWSTR answer = nullptr;
+        if (SUCCEEDED(registration->QueryCurrentDefault(protocol, AT_URLPROTOCOL, AL_EFFECTIVE, &answer)) &&
+            answer != nullptr) {
+            found = lstrlenW(answer) < kMaxPath;
+            if (found) lstrcpyW(progId, answer);
+            CoTaskMemFree(answer);
+        }
+        registration->Release();
+    }
+    if (SUCCEEDED(initialized)) CoUninitialize();
+    return found;
+}
+
+StartOutcome outcomeOf(bool started, const PROCESS_INFORMATION& process) {
+    if (!started) return GetLastError() == kElevationRequired ? StartOutcome::needsElevation : StartOutcome::failed;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return StartOutcome::started;
+}
+
+bool executableOf(ASSOCF flags, const wchar_t* association, wchar_t (&result)[kMaxPath]) {
     DWORD size = kMaxPath;
-    if (AssocQueryStringA(kIsProtocol, ASSOCSTR_EXECUTABLE, protocol, "open", result, &size) == S_OK) return;
-    size = kMaxPath;
-    if (AssocQueryStringA(ASSOCF_NONE, ASSOCSTR_EXECUTABLE, protocol, "open", result, &size) != S_OK) result[0] = '\0';
+    if (AssocQueryStringW(flags, ASSOCSTR_EXECUTABLE, association, L"open", result, &size) == S_OK) return true;
+    result[0] = L'\0';
+    return false;
+}
+
+}  // namespace
+
+void findExecutable(const char* file, char (&result)[kMaxPath]) {
+    // Cleared first, so a failed lookup always leaves it empty.
+    result[0] = '\0';
+    withoutNoDiskBoxes([&] { FindExecutableA(file, nullptr, result); });
+}
+
+void findExecutable(const wchar_t* file, wchar_t (&result)[kMaxPath]) {
+    result[0] = L'\0';
+    withoutNoDiskBoxes([&] {
+        if (reinterpret_cast<INT_PTR>(FindExecutableW(file, nullptr, result)) <= 32) result[0] = L'\0';
+    });
+}
+
+// What the shell opens for the protocol for this user: Windows 8 and later answer for the
+// protocol itself when asked with the flag that says so; Windows Vista and 7 keep the user's
+// choice as a ProgID, which the same question without the flag would pass by for the machine's
+// handler; Windows XP has only the protocol's own key.
+void findProtocolHandler(const wchar_t* protocol, wchar_t (&result)[kMaxPath]) {
+    constexpr ASSOCF kIsProtocol = static_cast<ASSOCF>(0x1000);
+    result[0] = L'\0';
+    if (windowsIsAtLeast(6, 2)) {
+        executableOf(kIsProtocol, protocol, result);
+        return;
+    }
+    wchar_t progId[kMaxPath];
+    if (userChoice(protocol, progId) && executableOf(ASSOCF_NONE, progId, result)) return;
+    executableOf(ASSOCF_NONE, protocol, result);
 }
 
 // WinExec answers more than 31 when the program started.
@@ -81,16 +135,28 @@ StartOutcome startProgramWithDefaultErrorMode(const char* commandLine, int showS
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(showState);
     PROCESS_INFORMATION process{};
-    StartOutcome outcome = StartOutcome::started;
-    if (CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup,
-                       &process)) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    } else {
-        outcome = GetLastError() == kElevationRequired ? StartOutcome::needsElevation : StartOutcome::failed;
-    }
+    const bool started = CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr,
+                                        nullptr, &startup, &process) != FALSE;
     HeapFree(GetProcessHeap(), 0, line);
-    return outcome;
+    return outcomeOf(started, process);
+}
+
+// As WinExec starts a program (its show state, this process's error mode), but from UTF-16.
+StartOutcome startProgram(const wchar_t* commandLine, int showState, bool defaultErrorMode) {
+    const int length = lstrlenW(commandLine);
+    auto* line = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, (static_cast<SIZE_T>(length) + 1) * sizeof(wchar_t)));
+    if (line == nullptr) return StartOutcome::failed;
+    lstrcpyW(line, commandLine);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(showState);
+    PROCESS_INFORMATION process{};
+    const bool started = CreateProcessW(nullptr, line, nullptr, nullptr, FALSE,
+                                        defaultErrorMode ? CREATE_DEFAULT_ERROR_MODE : 0, nullptr, nullptr, &startup,
+                                        &process) != FALSE;
+    HeapFree(GetProcessHeap(), 0, line);
+    return outcomeOf(started, process);
 }
 
 // The shell's open verb: for a program whose manifest asks for an administrator, Windows shows
@@ -103,6 +169,21 @@ void openWithShell(const char* file, int showState) {
     execute.lpFile = file;
     execute.nShow = showState;
     ShellExecuteExA(&execute);
+}
+
+// A web address, as the shell opens one: the user's browser, a packaged one too. COM is up for
+// the handlers that the shell reaches through it; the call returns once the shell is done, since
+// the launcher ends right after.
+void openAddress(const wchar_t* address, int showState) {
+    const HRESULT initialized = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    SHELLEXECUTEINFOW execute{};
+    execute.cbSize = sizeof execute;
+    execute.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    execute.lpVerb = L"open";
+    execute.lpFile = address;
+    execute.nShow = showState;
+    ShellExecuteExW(&execute);
+    if (SUCCEEDED(initialized)) CoUninitialize();
 }
 
 }  // namespace platform::win32

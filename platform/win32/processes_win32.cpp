@@ -91,6 +91,16 @@ bool enablePrivilege(const wchar_t* name) {
     return enabled;
 }
 
+bool programOfProcess(unsigned long id, wchar_t* path, unsigned long capacity) {
+    const DWORD ask = queryImageName() != nullptr ? PROCESS_QUERY_LIMITED_INFORMATION
+                                                  : PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+    HANDLE process = OpenProcess(ask, FALSE, id);
+    if (process == nullptr) return false;
+    const bool named = programPath(process, path, capacity);
+    CloseHandle(process);
+    return named;
+}
+
 bool Win32Processes::enableDebugPrivilege() { return enablePrivilege(L"SeDebugPrivilege"); }
 
 FolderLookup Win32Processes::folderIdentity(const char* path, FileIdentity& identity) {

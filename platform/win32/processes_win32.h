@@ -8,6 +8,10 @@ namespace platform::win32 {
 // elevated administrator's token holds disabled.
 bool enablePrivilege(const wchar_t* name);
 
+// The full path of the program that the process runs, asked with the least right Windows has
+// for it; false when it cannot be asked (the process is gone, another user's, or protected).
+bool programOfProcess(unsigned long id, wchar_t* path, unsigned long capacity);
+
 class Win32Processes final : public Processes {
 public:
     bool enableDebugPrivilege() override;

@@ -5,6 +5,7 @@ namespace platform::win32 {
 namespace {
 
 using SetDefaultDirectories = BOOL(WINAPI*)(DWORD flags);
+using GetVersion = LONG(WINAPI*)(OSVERSIONINFOW* version);
 
 }  // namespace
 
@@ -13,6 +14,14 @@ void searchSystemFolderOnly() {
         functionOf<SetDefaultDirectories>(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
     if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
     SetDllDirectoryW(L"");
+}
+
+bool windowsIsAtLeast(DWORD major, DWORD minor) {
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    const auto getVersion = functionOf<GetVersion>(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
+    if (getVersion == nullptr || getVersion(&version) != 0) return false;
+    return version.dwMajorVersion > major || (version.dwMajorVersion == major && version.dwMinorVersion >= minor);
 }
 
 HMODULE loadSystemLibrary(const wchar_t* name) {

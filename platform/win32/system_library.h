@@ -15,6 +15,10 @@ void searchSystemFolderOnly();
 // The DLL of that name in the system folder, or null.
 HMODULE loadSystemLibrary(const wchar_t* name);
 
+// This Windows is that version or later (Windows' own version, which GetVersionEx no longer tells
+// a program that does not declare it in its manifest).
+bool windowsIsAtLeast(DWORD major, DWORD minor);
+
 // The named function of a DLL, or null where this Windows (or the DLL) lacks it: the calls that
 // later versions of Windows added are looked up, so that the programs still start on XP.
 template <typename Call>

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -141,9 +142,11 @@ private:
 
 Win32Platform::Win32Platform() : instance_(GetModuleHandleA(nullptr)) {}
 
-void Win32Platform::findExecutable(const char* file, char (&result)[kMaxPath]) { win32::findExecutable(file, result); }
+void Win32Platform::findExecutable(const wchar_t* file, wchar_t (&result)[kMaxPath]) {
+    win32::findExecutable(file, result);
+}
 
-void Win32Platform::findProtocolHandler(const char* protocol, char (&result)[kMaxPath]) {
+void Win32Platform::findProtocolHandler(const wchar_t* protocol, wchar_t (&result)[kMaxPath]) {
     win32::findProtocolHandler(protocol, result);
 }
 
@@ -151,7 +154,13 @@ StartOutcome Win32Platform::startProgram(const char* commandLine, int showState)
     return win32::startProgram(commandLine, showState);
 }
 
+StartOutcome Win32Platform::startProgram(const wchar_t* commandLine, int showState) {
+    return win32::startProgram(commandLine, showState, false);
+}
+
 void Win32Platform::openWithShell(const char* file, int showState) { win32::openWithShell(file, showState); }
+
+void Win32Platform::openAddress(const wchar_t* address, int showState) { win32::openAddress(address, showState); }
 
 void Win32Platform::sleep(unsigned milliseconds) { Sleep(milliseconds); }
 
@@ -247,6 +256,45 @@ bool Win32Platform::sessionConnected() {
     return connected;
 }
 
+// WTSSessionInfoEx (Windows 7 and later) tells the lock; on Windows 7 its two values are swapped
+// ("WTSINFOEX_LEVEL1_W structure": a defect there reverses WTS_SESSIONSTATE_LOCK and _UNLOCK).
+bool Win32Platform::sessionLocked() {
+    using Query = BOOL(WINAPI*)(HANDLE server, DWORD session, int what, LPWSTR* buffer, DWORD* bytes);
+    using Free = void(WINAPI*)(PVOID memory);
+    struct InfoLevel1 {
+        ULONG sessionId;
+        int sessionState;
+        LONG sessionFlags;
+    };
+    struct InfoEx {
+        DWORD level;
+        union {
+            InfoLevel1 level1;
+            LARGE_INTEGER alignment;
+        } data;
+    };
+    constexpr DWORD kCurrentSession = static_cast<DWORD>(-1);
+    constexpr int kSessionInfoEx = 25;  // WTSSessionInfoEx
+    constexpr LONG kLock = 0;           // WTS_SESSIONSTATE_LOCK
+    constexpr LONG kUnlock = 1;         // WTS_SESSIONSTATE_UNLOCK
+    if (!windowsIsAtLeast(6, 1)) return false;
+    const auto query = sessionCall<Query>("WTSQuerySessionInformationW");
+    const auto release = sessionCall<Free>("WTSFreeMemory");
+    LPWSTR answer = nullptr;
+    DWORD bytes = 0;
+    if (query == nullptr || release == nullptr || !query(nullptr, kCurrentSession, kSessionInfoEx, &answer, &bytes)) {
+        return false;
+    }
+    bool locked = false;
+    if (bytes >= offsetof(InfoEx, data) + sizeof(InfoLevel1)) {
+        const InfoEx* info = reinterpret_cast<const InfoEx*>(answer);
+        const LONG lockedFlag = windowsIsAtLeast(6, 2) ? kLock : kUnlock;
+        locked = info->level == 1 && info->data.level1.sessionFlags == lockedFlag;
+    }
+    release(answer);
+    return locked;
+}
+
 WindowHandle Win32Platform::findWindow(const char* title) {
     return toHandle(FindWindowW(nullptr, wideFromCp950(title).c_str()));
 }
@@ -258,6 +306,8 @@ std::u16string Win32Platform::foldTitle(std::u16string text) { return win32::fol
 WindowHandle Win32Platform::windowPassing(const TitleTest& test) { return win32::windowPassing(test); }
 
 bool Win32Platform::windowExists(WindowHandle window) { return win32::windowExists(window); }
+
+std::vector<std::u16string> Win32Platform::webBrowserPrograms() { return win32::webBrowserPrograms(); }
 
 WindowHandle Win32Platform::createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) {
     // Wide, as the templates are: the ANSI call would hand each control its Chinese text through

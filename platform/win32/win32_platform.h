@@ -14,10 +14,12 @@ class Win32Platform final : public Platform {
 public:
     Win32Platform();
 
-    void findExecutable(const char* file, char (&result)[kMaxPath]) override;
-    void findProtocolHandler(const char* protocol, char (&result)[kMaxPath]) override;
+    void findExecutable(const wchar_t* file, wchar_t (&result)[kMaxPath]) override;
+    void findProtocolHandler(const wchar_t* protocol, wchar_t (&result)[kMaxPath]) override;
     StartOutcome startProgram(const char* commandLine, int showState) override;
+    StartOutcome startProgram(const wchar_t* commandLine, int showState) override;
     void openWithShell(const char* file, int showState) override;
+    void openAddress(const wchar_t* address, int showState) override;
     void sleep(unsigned milliseconds) override;
     std::uint32_t tickCount() override;
     bool runsAsLocalSystem() override;
@@ -27,12 +29,14 @@ public:
     bool watchSessionChanges(WindowHandle window) override;
     void stopWatchingSessionChanges(WindowHandle window) override;
     bool sessionConnected() override;
+    bool sessionLocked() override;
 
     WindowHandle findWindow(const char* title) override;
     std::u16string foldCp950Title(const char* text) override;
     std::u16string foldTitle(std::u16string text) override;
     WindowHandle windowPassing(const TitleTest& test) override;
     bool windowExists(WindowHandle window) override;
+    std::vector<std::u16string> webBrowserPrograms() override;
     WindowHandle createDialog(unsigned templateId, DialogEvents* events, WindowHandle owner) override;
     WindowHandle createHiddenWindow(const char* title, WindowProcedure* procedure) override;
     std::intptr_t defaultWindowProc(WindowHandle window, unsigned message, std::uintptr_t wParam,

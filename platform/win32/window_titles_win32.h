@@ -3,6 +3,7 @@
 // open window and per call.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -12,6 +13,7 @@ std::u16string foldCp950Title(const char* text);
 std::u16string foldTitle(std::u16string text);
 WindowHandle windowPassing(const TitleTest& test);
 bool windowExists(WindowHandle window);
+std::vector<std::u16string> webBrowserPrograms();
 
 // The same calls on their own, for programs that need no more of the platform.
 class Win32WindowTitles final : public WindowTitles {
@@ -20,6 +22,7 @@ public:
     std::u16string foldTitle(std::u16string text) override { return win32::foldTitle(std::move(text)); }
     WindowHandle windowPassing(const TitleTest& test) override { return win32::windowPassing(test); }
     bool windowExists(WindowHandle window) override { return win32::windowExists(window); }
+    std::vector<std::u16string> webBrowserPrograms() override { return win32::webBrowserPrograms(); }
 };
 
 }  // namespace platform::win32

@@ -194,6 +194,61 @@ TEST_F(AutoConnect, TheGuardKnowsTheRowsPagesInEveryBrowserAndNothingElse) {
     EXPECT_EQ(sim.classReads, before);
 }
 
+// The classes of Chromium and Firefox are also other programs' (Thunderbird: Firefox's engine;
+// Visual Studio Code, Teams, Discord, Slack, Spotify: Electron's): only a web browser's window,
+// by its program's name or as Windows knows browsers, holds an opening back.
+TEST_F(AutoConnect, OnlyAWebBrowsersWindowWithAPagesTitleHoldsAnOpeningBack) {
+    const std::u16string chromium = u"Chrome_WidgetWin_1";
+    const std::u16string firefox = u"MozillaWindowClass";
+    sim.webBrowsers = {u"C:\\Program Files\\Some Browser\\SomeBrowser.exe",
+                       u"C:\\Users\\Wen\\AppData\\Local\\Other\\other.exe"};
+    struct Window {
+        std::u16string title;
+        std::u16string windowClass;
+        std::u16string program;
+        bool holds;
+    };
+    const Window windows[] = {
+        {u"轉帳 - Mozilla Thunderbird", firefox, u"C:\\Program Files\\Mozilla Thunderbird\\thunderbird.exe", false},
+        {u"轉帳 - Visual Studio Code", chromium, u"C:\\Users\\Wen\\AppData\\Local\\Programs\\Microsoft VS Code\\Code.exe", false},
+        {u"轉帳 - Microsoft Teams", chromium, u"C:\\Program Files\\WindowsApps\\MSTeams_x64\\ms-teams.exe", false},
+        {u"轉帳 - Discord", chromium, u"C:\\Users\\Wen\\AppData\\Local\\Discord\\app-1.0\\Discord.exe", false},
+        {u"主選單 - Slack", chromium, u"C:\\Users\\Wen\\AppData\\Local\\slack\\slack.exe", false},
+        {u"餘額查詢 - Spotify", chromium, u"C:\\Users\\Wen\\AppData\\Roaming\\Spotify\\Spotify.exe", false},
+        // Known by name wherever they lie (portable copies), by registration, by the https handler.
+        {u"轉帳 - Google Chrome", chromium, u"D:\\PortableApps\\ChromePortable\\App\\Chrome-bin\\CHROME.EXE", true},
+        {u"轉帳 \u2014 LibreWolf", firefox, u"E:\\LibreWolf\\librewolf.exe", true},
+        {u"轉帳 - Some Browser", chromium, u"c:\\program files\\some browser\\somebrowser.exe", true},
+        {u"轉帳 \u2014 Other", firefox, u"C:\\Users\\Wen\\AppData\\Local\\Other\\other.exe", true},
+        // A window whose program cannot be asked (elevated, another user's) counts as a browser's.
+        {u"轉帳 - Google Chrome", chromium, u"", true},
+    };
+    WebAtmGuard guard(sim, webAtmTitles, kWebAtmTitleRows);
+    for (const Window& window : windows) {
+        const auto opened = sim.openWindow(window.title, window.windowClass, window.program);
+        EXPECT_EQ(guard.pageWindow() == opened, window.holds) << sim.window(opened).title;
+        sim.closeWindow(opened);
+    }
+    // A mail whose subject is a page's, selected in Thunderbird, holds no card back, also later.
+    const auto mail = sim.openWindow(windows[0].title, windows[0].windowClass, windows[0].program);
+    cardIn(1000);
+    sim.runFor(3000);
+    EXPECT_EQ(pages(), std::vector<std::string>{kPortal});
+    sim.closeWindow(mail);
+    // The program is asked only for a window whose title and class name a page, and the list of
+    // browsers only for a program that its name does not tell.
+    const int programs = sim.programReads;
+    const int lists = sim.browserListReads;
+    for (int other = 0; other < 20; ++other) {
+        sim.openWindow(u"新分頁 " + std::u16string(1, u'A' + other) + u" - Google Chrome", chromium, u"C:\\x\\chrome.exe");
+        sim.openWindow(u"轉帳 - 記事本", u"Notepad", u"C:\\Windows\\notepad.exe");
+    }
+    sim.openWindow(u"轉帳 - Google Chrome", chromium, u"C:\\x\\chrome.exe");
+    EXPECT_NE(guard.pageWindow(), 0u);
+    EXPECT_EQ(sim.programReads, programs + 1);
+    EXPECT_EQ(sim.browserListReads, lists);
+}
+
 TEST_F(AutoConnect, TheBankingWindowHoldsTheInsertionWhateverTabItShowsUntilItIsGone) {
     // A tab switch: the window that showed the Web ATM page shows another page's title now.
     const auto browser = sim.openWindow(u"台灣銀行網路ATM - Google Chrome", u"Chrome_WidgetWin_1");
@@ -448,6 +503,23 @@ TEST_F(AutoConnect, OnlyTheUserAtTheScreenGetsPagesAndAnInsertionWhileAwayIsUsed
     cardIn(sim.now() + 1000);
     sim.runFor(3000);
     EXPECT_EQ(pages().size(), expected + 2);
+    // Krev started behind the lock screen (the Restart Manager starts it again after an upgrade
+    // at night): nothing opens until the session is unlocked.
+    app.reset();
+    sim.connectedAtStart = true;
+    sim.lockedAtStart = true;
+    sim.sessionServiceReadyAtMs = sim.now();
+    sim.scheduleReaders(sim.now() + 100, {false});
+    startKrev();
+    cardIn(sim.now() + 1000);
+    sim.runFor(3000);
+    EXPECT_EQ(pages().size(), expected + 2) << "a page behind the lock screen";
+    sim.changeSession(platform::kSessionUnlock);
+    cardOut(sim.now() + 100);
+    cardIn(sim.now() + 1000);
+    sim.runFor(3000);
+    EXPECT_EQ(pages().size(), expected + 3);
+    sim.lockedAtStart = false;
     // A Windows that never takes the request is asked for a minute, not for ever.
     app.reset();
     sim.sessionServiceReadyAtMs = std::numeric_limits<long long>::max();

@@ -109,3 +109,10 @@ TEST(AutorunStarter, AnInstallerThatAsksForAnAdministratorIsOpenedThroughTheShel
         EXPECT_EQ(sim.shellOpens[0].showState, platform::kShow);
     }
 }
+
+TEST_F(PortalLauncher, WithoutABrowserThatStartsTheShellOpensThePortal) {
+    productFolderOn({'H'});
+    EXPECT_EQ(launch(), std::string("\"\" ") + kPortal);
+    ASSERT_EQ(sim.addressOpens.size(), 1u);
+    EXPECT_EQ(sim.addressOpens[0].commandLine, kPortal);
+}

@@ -126,15 +126,22 @@ TEST_F(ReaderCommand, ACheckHoldingAnyOtherTextOpensNothing) {
     EXPECT_EQ(settings::read(sim, "Register", "Check"), "ok");
 }
 
-TEST_F(ReaderCommand, TimerOneRunsAfterwardsEvenIfItWasStoppedAndTheMainDialogIsHidden) {
-    sim.sendCommand(mainWindow(), ID_AUTO_CONNECT);  // switched off: timer stopped
-    ASSERT_FALSE(sim.timerRunning(mainWindow(), 1));
+TEST_F(ReaderCommand, TimerOneRunsAfterwardsOnlyWhileAutomaticOpeningIsOnAndTheMainDialogIsHidden) {
     sim.sendCommand(mainWindow(), ID_VERSION);
     sim.sendCommand(mainWindow(), ID_SELECT_READER);
     EXPECT_TRUE(sim.timerRunning(mainWindow(), 1));
     EXPECT_EQ(sim.timerPeriod(mainWindow(), 1), 500u);
     EXPECT_FALSE(sim.window(mainWindow()).visible);
+    // Switched off, the menu shows it off: after the dialog, no card opens a page.
+    sim.sendCommand(mainWindow(), ID_AUTO_CONNECT);
+    ASSERT_FALSE(sim.timerRunning(mainWindow(), 1));
+    sim.sendCommand(mainWindow(), ID_SELECT_READER);
+    EXPECT_FALSE(sim.timerRunning(mainWindow(), 1));
     EXPECT_EQ(dialog().autoConnect, 0);
+    sim.scheduleReaders(sim.now(), {false});
+    sim.scheduleReaders(sim.now() + 1000, {true});
+    sim.runFor(5000);
+    EXPECT_TRUE(sim.starts.empty());
 }
 
 TEST_F(ReaderCommand, TheDialogIsOwnedByTheHiddenMainDialog) {

@@ -29,6 +29,29 @@ TEST(CommandTail, AnUnterminatedQuotedNameTakesTheWholeLine) {
     EXPECT_STREQ(command_line::tail("\"Farrow.exe page"), "");
 }
 
+TEST(CommandTail, AUtf16LineIsTakenApartTheSameWay) {
+    EXPECT_EQ(std::wstring(command_line::tail(L"\"C:\\Vyx\\Farrow.exe\"   https://x/ a ")), L"https://x/ a ");
+    EXPECT_EQ(std::wstring(command_line::tail(L"Farrow.exe\thttps://x/")), L"https://x/");
+    EXPECT_EQ(std::wstring(command_line::tail(L"\"Farrow.exe page")), L"");
+}
+
+TEST(CommandProgram, AHandlersCommandNamesItsProgramQuotedOrUpToExe) {
+    const auto program = [](const wchar_t* command) {
+        std::size_t start = 0;
+        const std::size_t length = command_line::programOf(command, start);
+        return std::wstring(command + start, length);
+    };
+    EXPECT_EQ(program(L"\"C:\\Program Files\\Google\\Chrome\\Application\\chrome.exe\" --single-argument %1"),
+              L"C:\\Program Files\\Google\\Chrome\\Application\\chrome.exe");
+    EXPECT_EQ(program(L"C:\\Program Files\\Mozilla Firefox\\FIREFOX.EXE -osint -url %1"),
+              L"C:\\Program Files\\Mozilla Firefox\\FIREFOX.EXE");
+    EXPECT_EQ(program(L"  %LOCALAPPDATA%\\Vivaldi\\vivaldi.exe"), L"%LOCALAPPDATA%\\Vivaldi\\vivaldi.exe");
+    EXPECT_EQ(program(L"C:\\tools\\a.exec.exe x"), L"C:\\tools\\a.exec.exe");
+    EXPECT_EQ(program(L"browser --new"), L"browser");
+    EXPECT_EQ(program(L"\"unended"), L"unended");
+    EXPECT_EQ(program(L""), L"");
+}
+
 TEST(CommandBuild, PutsOneBlankBetweenProgramAndArgumentAndQuotesOnRequest) {
     char* plain = command_line::build("Farrow.exe", false, "http://x/%s?a=%d");
     EXPECT_STREQ(plain, "Farrow.exe http://x/%s?a=%d");
