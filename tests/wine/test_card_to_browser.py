@@ -27,6 +27,8 @@ DAMAGED_FILES = "Vyx程式可能缺少完整檔案或是發生檔案損毀，請
 class KrevWithCardScript(unittest.TestCase):
     """A run folder with Krev, Farrow, the scriptable SC.dll and a stand-in Pellit.dll."""
 
+    REGISTERED_BROWSER = "HKLM\\Software\\Clients\\StartMenuInternet\\KrevTestBrowser"
+
     # Windows' language for non-Unicode programs, which Wine takes from the locale: the machine's
     # is Chinese (Taiwan), code page 950.
     LOCALE = None
@@ -85,10 +87,24 @@ class KrevWithCardScript(unittest.TestCase):
         return [e["command"][len(prefix):].decode("cp950") for e in self.log.entries()
                 if e["command"].startswith(prefix)]
 
-    def hold_window(self, title, window_class=None):
+    # A window of a browser's class is a browser's only when its program is one: by default a copy
+    # of the probe named as the browser of that class is.
+    BROWSER_OF_CLASS = {"Chrome_WidgetWin_1": "chrome.exe", "MozillaWindowClass": "firefox.exe"}
+
+    def hold_window(self, title, window_class=None, program=None, registered=False):
         stop_file = os.path.join(self.folder, "stop-%d" % len(self.holders))
+        program = program or self.BROWSER_OF_CLASS.get(window_class, "winprobe.exe")
+        folder = os.path.join(self.folder, "programs", str(len(self.holders)))
+        os.makedirs(folder)
+        shutil.copy(os.path.join(self.wine.helpers, "winprobe.exe"), os.path.join(folder, program))
+        if registered:
+            # As a browser's installer registers it ("How to Register an Internet Browser or Email
+            # Client With the Windows Start Menu").
+            self.wine._quiet([wine_env.WINE, "reg", "add", self.REGISTERED_BROWSER + "\\shell\\open\\command", "/ve",
+                              "/d", '"%s"' % windows_path(os.path.join(folder, program)), "/f"])
+            self.addCleanup(self.wine._quiet, [wine_env.WINE, "reg", "delete", self.REGISTERED_BROWSER, "/f"])
         # Titled in UTF-16, as a browser titles its windows on any Windows, of the browser's class.
-        holder = self.wine.start(os.path.join(self.wine.helpers, "winprobe.exe"), self.folder,
+        holder = self.wine.start(os.path.join(folder, program), self.folder,
                                  args=["hold", "w" + title.encode("utf-16-le").hex() if self.LOCALE or window_class
                                        else wine_env.hex_of(title), windows_path(stop_file)] +
                                  ([window_class] if window_class else []), **self.locale())
@@ -98,6 +114,21 @@ class KrevWithCardScript(unittest.TestCase):
 
 
 class CardToBrowser(KrevWithCardScript):
+    def test_thunderbirds_and_visual_studio_codes_windows_hold_nothing_back_a_registered_browsers_does(self):
+        self.registered()
+        self.start_krev()
+        # A mail whose subject is a page's, and a file named like one, in Firefox's and Chromium's classes.
+        self.hold_window("轉帳 - Mozilla Thunderbird", "MozillaWindowClass", "thunderbird.exe")
+        self.hold_window("主選單 - Visual Studio Code", "Chrome_WidgetWin_1", "Code.exe")
+        browser = self.hold_window("餘額查詢 - Some Browser", "Chrome_WidgetWin_1", "somebrowser.exe", registered=True)
+        self.insert()
+        time.sleep(2.5)
+        self.assertEqual(self.pages(), [], "the registered browser's banking page")
+        open(browser, "w").close()
+        self.assertTrue(wait_until(lambda: self.pages()), "Thunderbird or Visual Studio Code held the opening back")
+        self.assertEqual(self.pages(), [PORTAL])
+
+
     def test_an_insertion_opens_the_portal_then_the_registration_page_then_checks_the_version(self):
         self.start_krev()
         self.insert()
@@ -238,6 +269,19 @@ class CardToBrowser(KrevWithCardScript):
         self.insert()
         time.sleep(3.0)
         self.assertEqual(self.pages(), [])
+
+    def test_automatic_opening_switched_off_stays_off_after_the_reader_dialog(self):
+        self.registered()
+        self.start_krev()
+        self.wine.probe("send", "About Vyx", WM_COMMAND, ID_AUTO_CONNECT, 0)
+        self.wine.probe("post", "About Vyx", WM_COMMAND, ID_SELECT_READER, 0)
+        dialog = "Vyx - Select Reader"
+        self.assertTrue(wait_until(lambda: (self.wine.find_window(dialog) or (0, 0, False))[2]))
+        self.wine.probe("post", dialog, WM_COMMAND, 2, 0)
+        self.assertTrue(wait_until(lambda: not self.wine.find_window(dialog)[2]))
+        self.insert()
+        time.sleep(3.0)
+        self.assertEqual(self.pages(), [], "a page opened while the menu showed the switch off")
 
     def test_the_reader_dialog_shows_the_scripted_readers_and_saves_the_chosen_one(self):
         write_card_script(self.folder, ["empty Quenby USB Reader", "empty 晶片讀卡機 02"])

@@ -145,5 +145,29 @@ class FarrowUnderWine(unittest.TestCase):
         self.assertEqual(programs, [b'"%s"' % windows_path(p).encode() for p in (self.wine.browser, editor)])
 
 
+    def test_an_https_handler_that_cannot_be_started_leaves_the_products_page_to_the_shell(self):
+        # The program Windows names for https cannot start (here a file that is no program; on
+        # Windows a packaged browser), while the shell opens https addresses through the
+        # protocol's own command: the recording browser.
+        broken = os.path.join(self.folder, "broken.exe")
+        with open(broken, "w") as text:
+            text.write("not a program\n")
+        self.wine._quiet([wine_env.WINE, "reg", "add", "HKCR\\https", "/ve", "/d", "KrevBrokenBrowser", "/f"])
+        self.wine.register_handler(".krevbroken", "KrevBrokenBrowser", broken)
+        farrow = b'"' + windows_path(os.path.join(self.folder, "Farrow.exe")).encode() + b'" '
+        try:
+            self.assertEqual(self.run_raw(farrow + PORTAL.encode()), 0)
+            self.assertTrue(wait_until(lambda: self.log.entries()), "the shell opened nothing")
+            # A text that is no address of the product's never reaches the shell.
+            self.assertEqual(self.run_raw(farrow + b"https://other.example/"), 0)
+            time.sleep(1.5)
+        finally:
+            self.wine.unregister_handler("https")
+            self.wine.register_handler("https", None, self.wine.browser)
+        # The protocol's command, "%1" quoted: the shell's start, not Farrow's.
+        shell_start = b'"%s" "%s"' % (windows_path(self.wine.browser).encode(), PORTAL.encode())
+        self.assertEqual([e["command"] for e in self.log.entries()], [shell_start])
+
+
 if __name__ == "__main__":
     unittest.main()
