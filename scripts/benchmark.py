@@ -173,36 +173,46 @@ def idle_card_calls(chain, real_chain, builds, seconds=20):
                                                 krev_cpu / bare_cpu if bare_cpu else float("inf")), flush=True)
 
 
-def real_chain_figures(insertions, idle_builds):
+def real_chain_latencies(chain, real_chain, number, build, insertions):
+    """Card connected to Farrow's start for one (label, Krev.exe, SC.dll), over `insertions`."""
+    label, krev_exe, sc_dll = build
+    folder = chain.run_folder("bench-%d" % number, programs=(), registered=True)
+    shutil.copy(krev_exe, wine_env.run_folder_program(real_chain.inside(folder), "Krev.exe"))
+    shutil.copy(sc_dll, wine_env.run_folder_program(real_chain.inside(folder), "SC.dll"))
+    shutil.copy(os.path.join(wine_env.HELPERS, "recorder.exe"), real_chain.inside(folder + "/Farrow.exe"))
+    krev = chain.start("Krev.exe", folder)
+    wait_until(lambda: chain.find_window("About Vyx"), timeout=60)
+    time.sleep(1.0)
+    log = Recording(real_chain.inside(folder + "/record.log"))
+    farrow_starts = lambda: [e for e in log.entries() if e["program"].endswith("Farrow.exe")]
+    latencies = []
+    for insertion in range(insertions):
+        before = len(farrow_starts())
+        card = chain.insert(insertion % 2)
+        connected_ms = time.time() * 1000.0
+        if not wait_until(lambda: len(farrow_starts()) > before, timeout=30):
+            raise RuntimeError("insertion %d opened nothing" % insertion)
+        latencies.append(farrow_starts()[-1]["at_ms"] - connected_ms)
+        print("  insertion %2d (%s, %s): %4d ms" % (insertion + 1, label, real_chain.reader_name(insertion % 2),
+                                                   latencies[-1]), flush=True)
+        time.sleep(0.5)
+        card.remove()
+        chain.cards.remove(card)
+        time.sleep(6.0)  # the grey icon's ten ticks run out before the next card
+    chain.probe("post", "About Vyx", 0x111, 57665, 0)
+    krev.wait(timeout=30)
+    print("real chain (%s): card connected -> Farrow start: median %d ms, worst %d ms, best %d ms (n=%d)"
+          % (label, statistics.median(latencies), max(latencies), min(latencies), len(latencies)), flush=True)
+
+
+def real_chain_figures(insertions, builds):
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "realchain"))
     import real_chain
     chain = real_chain.chain()
     try:
-        idle_card_calls(chain, real_chain, idle_builds)
-        folder = chain.run_folder("bench", programs=("Krev.exe", "SC.dll"), registered=True)
-        shutil.copy(os.path.join(wine_env.HELPERS, "recorder.exe"), real_chain.inside(folder + "/Farrow.exe"))
-        krev = chain.start("Krev.exe", folder)
-        wait_until(lambda: chain.find_window("About Vyx"), timeout=60)
-        time.sleep(1.0)
-        log = Recording(real_chain.inside(folder + "/record.log"))
-        farrow_starts = lambda: [e for e in log.entries() if e["program"].endswith("Farrow.exe")]
-        latencies = []
-        for insertion in range(insertions):
-            before = len(farrow_starts())
-            card = chain.insert(insertion % 2)
-            connected_ms = time.time() * 1000.0
-            if not wait_until(lambda: len(farrow_starts()) > before, timeout=30):
-                raise RuntimeError("insertion %d opened nothing" % insertion)
-            latencies.append(farrow_starts()[-1]["at_ms"] - connected_ms)
-            print("  insertion %2d (%s): %4d ms" % (insertion + 1, real_chain.reader_name(insertion % 2),
-                                                   latencies[-1]), flush=True)
-            time.sleep(0.5)
-            card.remove()
-            chain.cards.remove(card)
-            time.sleep(6.0)  # the grey icon's ten ticks run out before the next card
-        chain.probe("post", "About Vyx", 0x111, 57665, 0)
-        krev.wait(timeout=30)
-        return latencies
+        idle_card_calls(chain, real_chain, builds)
+        for number, build in enumerate(builds):
+            real_chain_latencies(chain, real_chain, number, build, insertions)
     finally:
         real_chain.close_chain()
 
@@ -226,9 +236,7 @@ def main():
     print("Programs measured: %s." % wine_env.PROGRAMS_RUN, flush=True)
     if not options.guard_only:
         print("Real chain, virtual card connected to Farrow's start, %d insertions:" % options.insertions, flush=True)
-        latencies = real_chain_figures(options.insertions, card_libraries)
-        print("real chain: card connected -> Farrow start: median %d ms, worst %d ms, best %d ms (n=%d)"
-              % (statistics.median(latencies), max(latencies), min(latencies), len(latencies)), flush=True)
+        real_chain_figures(options.insertions, card_libraries)
     if options.real_chain_only:
         return
     wine = wine_env.machine()
