@@ -130,6 +130,11 @@ krev_marks(CloseKREV CloseKREV.exe APP "Vyx 程式結束工具")
 
 # The package's helper: the earlier layouts' take-over, each user's working folder and Krev's
 # start for the desktop's user.
+# The page that the helper writes into C:\KREV, as bytes of its own.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/installer/DefaultCheck.htm)
+file(READ ${CMAKE_SOURCE_DIR}/installer/DefaultCheck.htm DEFAULT_CHECK_HEX HEX)
+string(REGEX REPLACE "(..)" "'\\\\x\\1', " DEFAULT_CHECK_BYTES "${DEFAULT_CHECK_HEX}")
+configure_file(cmake/default_check_page.h.in ${CMAKE_BINARY_DIR}/generated/default_check_page.h @ONLY)
 add_executable(SetupKREV installer/setupkrev/win32_main.cpp ${INSTALLER_HELPER_SOURCES} krev/user_folder.cpp
     krev/settings.cpp outside/closekrev/installed_closer.cpp ${WIN32_FOLDER_SOURCES} platform/win32/processes_win32.cpp
     platform/win32/system_library.cpp)
@@ -179,6 +184,7 @@ if(KREV_SIGNER)
         set(PACKAGE_POOL JOB_POOL krev_token_signing)
     endif()
 endif()
+file(GLOB PACKAGE_TABLES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/installer/tables/*.idt)
 # A package whose signing failed is not left behind: the signer removes it.
 add_custom_command(OUTPUT ${PACKAGE_FILE}
     COMMAND ${CMAKE_COMMAND} -E rm -f ${PACKAGE_FILE}
@@ -187,8 +193,8 @@ add_custom_command(OUTPUT ${PACKAGE_FILE}
             --default-check ${CMAKE_SOURCE_DIR}/installer/DefaultCheck.htm --web-address ${KREV_PRODUCT_URL}
             --work ${CMAKE_BINARY_DIR}/package --output ${PACKAGE_FILE}
     ${SIGN_PACKAGE}
-    DEPENDS ${PACKAGED_PROGRAMS} pictures ${CMAKE_SOURCE_DIR}/installer/krev.wxs ${CMAKE_SOURCE_DIR}/scripts/make_msi.py
-            ${CMAKE_SOURCE_DIR}/installer/DefaultCheck.htm ${KREV_SIGNING_SETTINGS}
+    DEPENDS ${PACKAGED_PROGRAMS} pictures ${CMAKE_SOURCE_DIR}/installer/krev.wxs ${PACKAGE_TABLES}
+            ${CMAKE_SOURCE_DIR}/scripts/make_msi.py ${CMAKE_SOURCE_DIR}/installer/DefaultCheck.htm ${KREV_SIGNING_SETTINGS}
     ${PACKAGE_POOL}
     COMMENT "Building the Windows Installer package (${PACKAGE_ARCH})")
 set(CD_DIR ${CMAKE_BINARY_DIR}/cd)

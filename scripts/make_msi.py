@@ -1,19 +1,19 @@
 #!/usr/bin/env python3
-"""Builds the Windows Installer package from installer/krev.wxs with wixl, then writes with
-msibuild what wixl cannot author:
+"""Builds the Windows Installer package from installer/krev.wxs with wixl, then adds with msibuild
+what wixl cannot author:
+- the rows of installer/tables/*.idt, Windows Installer's own table files: each is imported, or,
+  for a table that wixl wrote, its rows are added to wixl's (a row with the same key takes the
+  place of wixl's). They hold the two custom actions that run programs from the Binary table
+  without impersonation and their places in the script (the closer first, then InstallExecute,
+  so that a Krev that does not end stops the install before any file is written, on every
+  engine; the earlier version's removal after InstallExecuteAgain, inside the transaction: wixl
+  knows no MajorUpgrade Schedule; the take-over of the earlier layouts last), the program
+  folder's rights, the searches for files of our names and for an earlier installer's upgrade
+  that waits for the restart, what goes with the package beyond its files, and the properties
+  that a user may set for the elevated part of a run (no folder among them);
 - the File table's Version and Language from each program's version resource (wixl leaves them
-  empty, and Windows Installer would then treat our programs as unversioned files);
-- the two custom actions that run programs from the Binary table without impersonation: the
-  closer, before any file changes, and the take-over of the earlier layouts, last;
-- the removal of an earlier version after InstallExecute, inside the install's transaction (wixl
-  knows no MajorUpgrade Schedule): the new files are in place first (the components keep their
-  GUIDs and key paths from version to version, so the earlier version's removal leaves what the
-  new one shares), and a failure before it leaves the earlier version registered, rolled back to
-  its files by Windows Installer;
-- the Start-menu folder and StartingReader.ini removed with the package, and the search for an
-  earlier installer's upgrade that waits for the restart;
-- the public properties that the user-interface sequence hands to the install's own (what wixl
-  writes names only the upgrade's);
+  empty, and Windows Installer would then treat our programs as unversioned files), and no
+  MsiFileHash row for them (that table is for unversioned files);
 - code page 950 for the database's texts and Chinese (Taiwan) in its summary.
 Usage: make_msi.py --arch x86|x64 --version A.B.C.D --programs DIR --picture ICO --default-check HTM
                    --web-address URL --work DIR --output MSI"""
@@ -33,18 +33,7 @@ SOURCE = os.path.join(os.path.dirname(HERE), "installer", "krev.wxs")
 UPGRADE_CODES = {"x86": "10803C06-0245-4D72-96C1-9FBD19F7739C", "x64": "F02A3CE1-3F5A-4489-92AF-4CC28802B674"}
 PROGRAMS = ["Krev.exe", "Farrow.exe", "PortalLaunch.exe", "SC.dll", "Pellit.dll", "Go.dll", "CloseKREV.exe",
             "SetupKREV.exe"]
-# Before any file changes: an earlier version's installs hold no file of ours, and a Krev that
-# does not end stops the install while nothing has changed yet. 2 (a program from the Binary
-# table) + 1024 (in the script) + 2048 (as the system, not the installing user).
-CLOSER_TYPE = 2 + 1024 + 2048
-# The same, with its exit code noted in the log but not failing the install (+64): it runs last,
-# after everything that could fail, so nothing of it ever needs undoing.
-TAKE_OVER_TYPE = CLOSER_TYPE + 64
-# The closer first in the script, before any file changes; the new files; the earlier version's
-# removal; the take-over last, just before InstallFinalize.
-SECURE_PROPERTIES = ["INSTALLDIR", "GIVENPROGRAMFOLDER", "RECORDEDPROGRAMFOLDER", "EARLIERVYXFOLDER",
-                     "EARLIERUPDATEPENDING", "EARLIERVYXFOUND", "LATERVYXFOUND"]
-SEQUENCE = {"EndRunningKrev": 1510, "InstallExecute": 6500, "RemoveExistingProducts": 6550, "EarlierLayouts": 6590}
+TABLES = os.path.join(os.path.dirname(SOURCE), "tables")
 
 
 def package_version(version):
@@ -98,42 +87,41 @@ def quoted(text):
     return "'" + text.replace("'", "''") + "'"
 
 
-def fill_in(msi, programs):
+def idt(data):
+    """(the three header lines, the rows) of a table file; each line a list of its fields."""
+    lines = [line.split(b"\t") for line in data.replace(b"\r\n", b"\n").split(b"\n") if line]
+    return lines[:3], lines[3:]
+
+
+def add_tables(msi, work):
+    """Each table file's rows into the package: a table that wixl did not write is imported as it
+    stands; for one it wrote, its rows and the file's together, a file's row taking the place of
+    wixl's row with the same key."""
+    existing = set(run(["msiinfo", "tables", msi]).split())
+    for name in sorted(os.listdir(TABLES)):
+        table = name[:-len(".idt")]
+        with open(os.path.join(TABLES, name), "rb") as added:
+            header, rows = idt(added.read())
+        if table in existing:
+            exported, present = idt(subprocess.run(["msiinfo", "export", msi, table], check=True,
+                                                   stdout=subprocess.PIPE).stdout)
+            if exported[0] != header[0]:
+                raise SystemExit("%s: its columns differ from the package's %s table" % (name, table))
+            keys = [header[0].index(column) for column in header[2][1:]]
+            replaced = {tuple(row[key] for key in keys) for row in rows}
+            rows = [row for row in present if tuple(row[key] for key in keys) not in replaced] + rows
+        with open(os.path.join(work, name), "wb") as merged:
+            merged.write(b"".join(b"\t".join(line) + b"\r\n" for line in header + rows))
+        run(["msibuild", msi, "-i", os.path.join(work, name)])
+
+
+def fill_in_versions(msi, programs):
     queries = []
     for name in PROGRAMS:
         version, language = version_resource(os.path.join(programs, name))
         queries.append("UPDATE File SET Version=%s, Language=%s WHERE File=%s"
                        % (quoted(version), quoted(str(language)), quoted(name)))
-    # The folder as the last argument, ending in "\.": a backslash before the closing quote
-    # would escape it.
-    folder = '"[INSTALLDIR]."'
-    queries += [
-        "INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('EndRunningKrev', %d, 'CloseKREV', %s)"
-        % (CLOSER_TYPE, quoted("/installed " + folder)),
-        "INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('EarlierLayouts', %d, 'SetupKREV', %s)"
-        % (TAKE_OVER_TYPE, quoted("[EarlierLayoutCommand] " + folder)),
-        "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('EndRunningKrev', %d)"
-        % SEQUENCE["EndRunningKrev"],
-        "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('InstallExecute', %d)"
-        % SEQUENCE["InstallExecute"],
-        "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES ('RemoveExistingProducts', "
-        "'EARLIERVYXFOUND', %d)" % SEQUENCE["RemoveExistingProducts"],
-        "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES ('EarlierLayouts', "
-        "'EarlierLayoutCommand', %d)" % SEQUENCE["EarlierLayouts"],
-        # wixl's RemoveFolder names its component's folder only.
-        "INSERT INTO RemoveFile (FileKey, Component_, DirProperty, InstallMode) "
-        "VALUES ('VyxMenu', 'SetupKREV.exe', 'VyxMenu', 2)",
-        # The starting settings that an earlier layout's take-over made go with the package.
-        "INSERT INTO RemoveFile (FileKey, Component_, FileName, DirProperty, InstallMode) "
-        "VALUES ('StartingReader.ini', 'SetupKREV.exe', 'STARTI~1.INI|StartingReader.ini', 'INSTALLDIR', 2)",
-        # <the earlier installer's folder>\Pending: its upgrade waits for the restart.
-        "CREATE TABLE DrLocator (Signature_ CHAR(72) NOT NULL, Parent CHAR(72), Path CHAR(255), Depth SHORT "
-        "PRIMARY KEY Signature_, Parent, Path)",
-        "INSERT INTO DrLocator (Signature_, Parent, Path, Depth) VALUES ('EarlierUpdate', 'EarlierVyxFolder', "
-        "'Pending', 0)",
-        "INSERT INTO AppSearch (Property, Signature_) VALUES ('EARLIERUPDATEPENDING', 'EarlierUpdate')",
-        "UPDATE Property SET Value=%s WHERE Property='SecureCustomProperties'" % quoted(";".join(SECURE_PROPERTIES)),
-    ]
+        queries.append("DELETE FROM MsiFileHash WHERE File_=%s" % quoted(name))
     run(["msibuild", msi, "-q"] + queries)
 
 
@@ -159,7 +147,8 @@ def build(arguments):
     with open(os.path.join(work, "_ForceCodepage.idt"), "wb") as codepage:
         codepage.write(b"\r\n\r\n950\t_ForceCodepage\r\n")
     run(["msibuild", msi, "-i", os.path.join(work, "_ForceCodepage.idt")])
-    fill_in(msi, arguments.programs)
+    add_tables(msi, work)
+    fill_in_versions(msi, arguments.programs)
     summary = run(["msiinfo", "suminfo", msi])
     revision = re.search(r"Revision number \(UUID\): (\S+)", summary).group(1)
     run(["msibuild", msi, "-s", "Vyx 讀卡機監控程式", "Quenby",

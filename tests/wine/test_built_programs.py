@@ -33,7 +33,7 @@ def package_tables(package):
     """The package's tables as msiinfo exports them: {table: [row fields]}."""
     tables = {}
     for table in ("Component", "File", "Property", "Directory", "Registry", "CustomAction", "InstallExecuteSequence",
-                  "LaunchCondition"):
+                  "LaunchCondition", "MsiFileHash", "MsiLockPermissionsEx", "CreateFolder"):
         exported = subprocess.run(["msiinfo", "export", package, table], capture_output=True, check=True,
                                   env=dict(os.environ, WINDOWS_LANGUAGE="zh_TW")).stdout.decode("utf-8")
         tables[table] = [line.split("\t") for line in exported.split("\r\n")[3:] if line]
@@ -199,9 +199,23 @@ class BuiltPrograms(unittest.TestCase):
         self.assertEqual(sorted({(row[1], row[2]) for row in earlier["Registry"]}),
                          [("2", "Software\\Microsoft\\Active Setup\\Installed Components\\Vyx"),
                           ("2", "Software\\Quenby\\Vyx")])
+        # Only the versioned files' versions decide what is replaced: no hash for them.
+        self.assertEqual([row[0] for row in earlier["MsiFileHash"]], ["DefaultCheck.htm"])
+        # No property that a user may set for the elevated part of a run names a folder.
+        self.assertEqual(properties[0]["SecureCustomProperties"].split(";"), ["EARLIERVYXFOUND", "LATERVYXFOUND"])
+        # The program folder's rights are the package's: administrators and the system change it,
+        # users read and run it, nothing is inherited; by SDDL, whatever Windows' language, in the
+        # one table of the two that Windows Installer 5.0 takes (never both: error 1941).
+        self.assertEqual(earlier["CreateFolder"], [["INSTALLDIR", "ProgramFolderRecord"]])
+        self.assertEqual([row[1:4] for row in earlier["MsiLockPermissionsEx"]],
+                         [["INSTALLDIR", "CreateFolder", "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"]])
+        self.assertNotIn("LockPermissions", subprocess.run(["msiinfo", "tables", wine_env.PACKAGE], capture_output=True,
+                                                           text=True, check=True).stdout.split())
         # Two custom actions run without impersonation, both from the Binary table: the closer,
-        # before any file changes, and the earlier layouts' take-over, last. The earlier version
-        # goes after the new files, in the install's transaction.
+        # carried out by InstallExecute before any file changes (also where an engine writes files
+        # as it meets them, as Wine's does), and the earlier layouts' take-over, last. The earlier
+        # version goes after the new files, in the install's transaction, and only at a first
+        # install or an upgrade; the take-over neither at a repair.
         actions = {row[0]: (int(row[1]), row[2], row[3]) for row in earlier["CustomAction"]}
         system = sorted(name for name, (kind, _, _) in actions.items() if kind & 0x800)
         self.assertEqual(system, ["EarlierLayouts", "EndRunningKrev"])
@@ -209,21 +223,24 @@ class BuiltPrograms(unittest.TestCase):
         self.assertEqual(actions["EarlierLayouts"], (0x442 | 0x800, "SetupKREV",
                                                      '[EarlierLayoutCommand] "[INSTALLDIR]."'))
         order = {row[0]: int(row[2]) for row in earlier["InstallExecuteSequence"]}
-        self.assertLess(order["InstallInitialize"], order["EndRunningKrev"])
-        self.assertLess(order["EndRunningKrev"], order["RemoveFiles"])
-        self.assertLess(order["InstallFiles"], order["InstallExecute"])
-        self.assertLess(order["InstallExecute"], order["RemoveExistingProducts"])
-        self.assertLess(order["RemoveExistingProducts"], order["EarlierLayouts"])
-        self.assertLess(order["EarlierLayouts"], order["InstallFinalize"])
+        ordered = ["InstallInitialize", "EndRunningKrev", "InstallExecute", "RemoveFiles", "InstallFiles",
+                   "InstallExecuteAgain", "RemoveExistingProducts", "EarlierLayouts", "InstallFinalize"]
+        self.assertEqual(sorted(ordered, key=order.get), ordered)
+        self.assertFalse([name for name, at in order.items() if order["EndRunningKrev"] < at < order["InstallExecute"]])
+        conditions = {row[0]: row[1] for row in earlier["InstallExecuteSequence"]}
+        self.assertEqual(conditions["RemoveExistingProducts"], "EARLIERVYXFOUND AND NOT Installed")
+        self.assertEqual(conditions["TakeOverEarlierLayouts"], 'NOT Installed AND NOT (REMOVE="ALL")')
         # The programs of the custom actions are the built ones.
         for binary, program in (("CloseKREV", "CloseKREV.exe"), ("SetupKREV", "SetupKREV.exe")):
             stored = subprocess.run(["msiinfo", "extract", wine_env.PACKAGE, "Binary." + binary], capture_output=True,
                                     check=True).stdout
             with open(os.path.join(wine_env.DIST, program), "rb") as built:
                 self.assertEqual(stored, built.read(), binary)
-        # A later version installed refuses an earlier one, in Chinese.
+        # A later version installed refuses an earlier one, in Chinese; the other conditions stop
+        # only a first install or an upgrade, never a repair or an uninstall.
         conditions = dict((row[0], row[1]) for row in earlier["LaunchCondition"])
-        self.assertEqual(conditions["NOT LATERVYXFOUND"], "這台電腦已經安裝了較新版本的 Vyx，不能再安裝較舊的版本。")
+        self.assertEqual(conditions.pop("NOT LATERVYXFOUND"), "這台電腦已經安裝了較新版本的 Vyx，不能再安裝較舊的版本。")
+        self.assertEqual([condition for condition in conditions if not condition.startswith("Installed OR ")], [])
 
     def test_the_card_icons_carry_an_image_drawn_for_each_size(self):
         text = resources("Krev.exe")
