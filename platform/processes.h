@@ -18,12 +18,6 @@ enum class FolderLookup {
     folder,
 };
 
-enum class ProgramLookup {
-    processUnknown,  // the process could not be opened or asked
-    folderUnknown,   // its program's folder could not be opened: not a folder this process can see
-    found,
-};
-
 class Processes {
 public:
     // Lets an administrator's process open other users' processes: the debug privilege, which
@@ -31,8 +25,8 @@ public:
     virtual bool enableDebugPrivilege() = 0;
     // The folder at `path` itself, never what a link there leads to.
     virtual FolderLookup folderIdentity(const char* path, FileIdentity& identity) = 0;
-    // The file's short (8.3) name, or empty when it has none.
-    virtual void shortName(const char* path, char* name, unsigned capacity) = 0;
+    // The path in its short (8.3) form, or empty when it has none or cannot be asked.
+    virtual void shortPath(const char* path, char* shortened, unsigned capacity) = 0;
     virtual ProcessId currentProcess() = 0;
     // The process that started this one.
     virtual ProcessId parentProcess() = 0;
@@ -42,8 +36,12 @@ public:
     // The process, opened to be asked about and ended; null when it cannot be opened.
     virtual ProcessHandle openProcess(ProcessId id) = 0;
     virtual void closeProcess(ProcessHandle process) = 0;
-    // The identity of the folder that holds the process's program.
-    virtual ProgramLookup programFolder(ProcessHandle process, FileIdentity& folder) = 0;
+    // The full path of the file that the process runs, as Windows' kernel names it (never read
+    // from the process itself, and nothing is opened by it); false when it cannot be asked.
+    virtual bool programPath(ProcessHandle process, char* path, unsigned capacity) = 0;
+    // When the process started: with its ID, it tells the process apart from a later one that
+    // the same ID is given to.
+    virtual unsigned long long startTime(ProcessHandle process) = 0;
     // Posts a command to each top-level window of the process with that title; how many got it.
     virtual int postCommand(ProcessId id, const char* windowTitle, unsigned command) = 0;
     virtual void terminate(ProcessHandle process) = 0;

@@ -45,7 +45,7 @@ bool carrySettings(platform::Folders& folders, const std::string& programFolder)
     return starting.empty() || program->createFile(user_folder::kStartingSettings, starting);
 }
 
-Tidying keepOnlyData(platform::Folders& folders, const std::string& programFolder) {
+Tidying keepOnlyData(platform::Folders& folders, const std::string& defaultCheck) {
     Tidying tidying{false, false, {}};
     platform::Hold outcome;
     const auto earlier = folders.holdFolder(kFolder, true, outcome);
@@ -54,10 +54,7 @@ Tidying keepOnlyData(platform::Folders& folders, const std::string& programFolde
         return tidying;
     }
     if (earlier->entry(user_folder::kDefaultCheck) == platform::Entry::missing) {
-        std::string bytes;
-        if (folders.readFile(programFolder + "\\" + user_folder::kDefaultCheck, kSettingsLimit, bytes)) {
-            earlier->createFile(user_folder::kDefaultCheck, bytes);
-        }
+        earlier->createFile(user_folder::kDefaultCheck, defaultCheck);
     }
     tidying.dataWritten = earlier->entry(user_folder::kDefaultCheck) == platform::Entry::plainFile;
     auto removeOurs = [&](const char* name) {

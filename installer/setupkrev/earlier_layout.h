@@ -26,9 +26,10 @@ struct Tidying {
     std::vector<std::string> left;   // files of ours that could not be removed
 };
 
-// After an install: DefaultCheck.htm (from the program folder) where it is missing, and every
-// other file of ours gone.
-Tidying keepOnlyData(platform::Folders& folders, const std::string& programFolder);
+// After an install: DefaultCheck.htm (these bytes: nothing is read from another folder) where it
+// is missing, and every other file of ours gone. A file that a user holds under an opportunistic
+// lock is not waited for: it is left, whole, and named in `left`.
+Tidying keepOnlyData(platform::Folders& folders, const std::string& defaultCheck);
 
 // An uninstall's part: DefaultCheck.htm, and the folder when nothing else is in it. The files
 // of ours that could not be removed.

@@ -1,11 +1,12 @@
 // SetupKREV.exe: the package's helper. No window. Windows Installer runs it from its Binary
 // table as the system account, after the files are written; the shortcuts, Active Setup and the
 // end of an interactive install run the installed copy as the user.
-//   /take-over <program folder>  (an install or a repair) takes over the earlier layouts: ends
-//       our programs in C:\KREV and in the earlier installer's folder, carries C:\KREV's shared
-//       settings where no user can have written them (earlier_layout.h), removes what the earlier
-//       installer left (earlier_installer.h), and keeps only DefaultCheck.htm in C:\KREV. Exit
-//       code 0, or 7 when something of ours is left.
+//   /take-over <program folder>  (a first install or an upgrade) takes over the earlier layouts:
+//       ends our programs in C:\KREV and in the earlier installer's folder, carries C:\KREV's
+//       shared settings where no user can have written them (earlier_layout.h), removes what the
+//       earlier installer left (earlier_installer.h), and keeps only DefaultCheck.htm in C:\KREV,
+//       written from the page built into this program. Exit code 0, or 7 when something of ours
+//       is left (a file that a user holds, say: no open waits for a user's lock).
 //   /remove-data <program folder>  (an uninstall that no upgrade does) DefaultCheck.htm in
 //       C:\KREV, and the folder when it is empty: 0, or 7.
 //   /user  (each user's logon, through Active Setup): prepares the user's working folder from
@@ -37,6 +38,7 @@
 #include "platform/win32/files_win32.h"
 #include "platform/win32/processes_win32.h"
 #include "platform/win32/system_library.h"
+#include "default_check_page.h"
 #include "product_config.h"
 
 namespace {
@@ -294,7 +296,8 @@ int takeOver(platform::win32::Win32Files& files, const std::string& programFolde
     if (entry.folder(earlier)) installed_closer::endProgramsIn(processes, earlier.c_str());
     bool whole = earlier_layout::carrySettings(files, programFolder);
     whole = earlier_installer::takeOver(files, entry, programFolder).empty() && whole;
-    const earlier_layout::Tidying tidying = earlier_layout::keepOnlyData(files, programFolder);
+    const earlier_layout::Tidying tidying =
+        earlier_layout::keepOnlyData(files, std::string(kDefaultCheckPage, sizeof kDefaultCheckPage));
     return whole && tidying.left.empty() ? 0 : kLeftBehind;
 }
 

@@ -11,63 +11,74 @@ namespace {
 
 constexpr const char* kOurFiles[] = {KREV_INSTALLED_FILES};
 constexpr int kOurFileCount = static_cast<int>(sizeof kOurFiles / sizeof kOurFiles[0]);
-constexpr unsigned kShortNameCapacity = 16;
 constexpr unsigned kPathCapacity = 1024;
+constexpr int kRememberedCapacity = 256;
 
-bool sameName(const char* left, const char* right) {
-    for (;; ++left, ++right) {
-        const char l = (*left >= 'a' && *left <= 'z') ? static_cast<char>(*left - 'a' + 'A') : *left;
-        const char r = (*right >= 'a' && *right <= 'z') ? static_cast<char>(*right - 'a' + 'A') : *right;
-        if (l != r) return false;
-        if (l == '\0') return true;
+char folded(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Letter case aside, as Windows compares names; `length` characters, or to the end.
+bool sameText(const char* left, const char* right, std::size_t length = static_cast<std::size_t>(-1)) {
+    for (std::size_t at = 0; at < length; ++at) {
+        if (folded(left[at]) != folded(right[at])) return false;
+        if (left[at] == '\0') return true;
     }
+    return true;
 }
 
-constexpr int kRememberedCapacity = 256;
+const char* lastPart(const char* path) {
+    const char* name = path;
+    for (const char* at = path; *at != '\0'; ++at) {
+        if (*at == '\\') name = at + 1;
+    }
+    return name;
+}
+
+// A process known by its ID and its start: the ID alone may pass to a new process.
+struct Asked {
+    platform::ProcessId id;
+    unsigned long long started;
+};
 
 struct Search {
     platform::Processes* system;
-    platform::FileIdentity folder;
+    // The program folder as the package names it, and its short form: a program started by its
+    // short path shows that in its image's path.
+    char folder[kPathCapacity];
+    char shortFolder[kPathCapacity];
+    char shortNames[kOurFileCount][kPathCapacity];
     platform::ProcessId self;
     platform::ProcessId starter;
-    char shortNames[kOurFileCount][kShortNameCapacity];
     // The processes already ended or asked to exit; one of them seen again has not ended.
-    platform::ProcessId asked[kRememberedCapacity];
+    Asked asked[kRememberedCapacity];
     int askedCount;
-    int survivors;  // asked before and still running, or named as ours and not to be asked
+    int survivors;  // asked before and still running
     int newlyEnded;
 };
 
 // Started through a short path, a program shows its short name in the process list.
 bool namedAsOurs(const Search& search, const char* name) {
     for (int file = 0; file < kOurFileCount; ++file) {
-        if (sameName(name, kOurFiles[file]) || sameName(name, search.shortNames[file])) return true;
+        if (sameText(name, kOurFiles[file]) || sameText(name, search.shortNames[file])) return true;
     }
     return false;
 }
 
-// A program of ours by name whose file lies in the folder, asked through the handle that also
-// ends it; `unknown` when the process could not be opened or asked where it lies.
-bool oursHere(const Search& search, platform::ProcessHandle process, const char* name, bool& unknown) {
-    unknown = process == nullptr;
-    if (!namedAsOurs(search, name) || process == nullptr) return false;
-    platform::FileIdentity folder;
-    switch (search.system->programFolder(process, folder)) {
-    case platform::ProgramLookup::processUnknown:
-        unknown = true;
-        return false;
-    case platform::ProgramLookup::folderUnknown:
-        // Our folder is one this process opens: a folder it cannot open is another one.
-        return false;
-    case platform::ProgramLookup::found:
-        break;
+// `path` is <folder>\<one of our names>, the folder compared as text, in either of its forms: no
+// folder is opened to tell, so a path that a user named (a share, WebDAV) is never reached.
+bool inTheProgramFolder(const Search& search, const char* path) {
+    const char* name = lastPart(path);
+    if (name == path || !namedAsOurs(search, name)) return false;
+    const std::size_t folderLength = static_cast<std::size_t>(name - 1 - path);
+    const char* const forms[] = {search.folder, search.shortFolder};
+    for (const char* folder : forms) {
+        if (folder[0] != '\0' && std::strlen(folder) == folderLength && sameText(path, folder, folderLength)) return true;
     }
-    return folder == search.folder;
+    return false;
 }
 
-bool askedBefore(const Search& search, platform::ProcessId id) {
+bool askedBefore(const Search& search, const Asked& process) {
     for (int at = 0; at < search.askedCount; ++at) {
-        if (search.asked[at] == id) return true;
+        if (search.asked[at].id == process.id && search.asked[at].started == process.started) return true;
     }
     return false;
 }
@@ -76,26 +87,33 @@ void endIfOurs(void* context, platform::ProcessId id, const char* name) {
     Search& search = *static_cast<Search*>(context);
     // The installer or uninstaller that started this one may run from the folder itself.
     if (id == search.self || id == search.starter || !namedAsOurs(search, name)) return;
-    // One handle from the check to the end: the ID cannot pass to another process meanwhile.
+    // One handle from the check to the end: the ID cannot pass to another process meanwhile. A
+    // process that is gone by now, or that cannot be opened or asked where its program lies, is
+    // none of ours to wait for.
     const platform::ProcessHandle process = search.system->openProcess(id);
-    bool unknown = false;
-    if (oursHere(search, process, name, unknown)) {
-        if (askedBefore(search, id)) {
+    if (process == nullptr) return;
+    char path[kPathCapacity];
+    if (search.system->programPath(process, path, kPathCapacity) && inTheProgramFolder(search, path)) {
+        const Asked seen{id, search.system->startTime(process)};
+        if (askedBefore(search, seen)) {
             ++search.survivors;
         } else {
             ++search.newlyEnded;
-            if (search.askedCount < kRememberedCapacity) search.asked[search.askedCount++] = id;
+            if (search.askedCount < kRememberedCapacity) search.asked[search.askedCount++] = seen;
             // A Krev whose window this desktop reaches is asked to exit; every other program of
             // ours, and a Krev in another session, is ended where it stands.
-            if (!sameName(name, "Krev.exe") || search.system->postCommand(id, KREV_ABOUT_CAPTION, ID_EXIT) == 0) {
+            if (!sameText(lastPart(path), "Krev.exe") || search.system->postCommand(id, KREV_ABOUT_CAPTION, ID_EXIT) == 0) {
                 search.system->terminate(process);
             }
         }
-    } else if (unknown) {
-        // Named as ours and not to be asked where it lies: it may be ours, so it counts.
-        ++search.survivors;
     }
-    if (process != nullptr) search.system->closeProcess(process);
+    search.system->closeProcess(process);
+}
+
+bool copied(char (&to)[kPathCapacity], const char* from) {
+    if (std::strlen(from) >= kPathCapacity) return false;
+    std::strcpy(to, from);
+    return true;
 }
 
 }  // namespace
@@ -103,20 +121,28 @@ void endIfOurs(void* context, platform::ProcessId id, const char* name) {
 int endProgramsIn(platform::Processes& system, const char* folder) {
     Search search{};
     search.system = &system;
-    // Nothing runs from a folder that is not there, and nothing of ours from the folder that a
-    // link or junction there leads to.
-    if (system.folderIdentity(folder, search.folder) != platform::FolderLookup::folder) return kNoneRuns;
+    // A share's folder is never reached from here (the system account would authenticate to its
+    // server), and no program of ours runs from a folder that is not there, or from the folder
+    // that a link or junction there leads to.
+    platform::FileIdentity identity{};
+    if ((folder[0] == '\\' && folder[1] == '\\') || !copied(search.folder, folder) ||
+        system.folderIdentity(folder, identity) != platform::FolderLookup::folder) {
+        return kNoneRuns;
+    }
     // Other users' processes grant an administrator nothing without it.
     system.enableDebugPrivilege();
     search.self = system.currentProcess();
     search.starter = system.parentProcess();
+    system.shortPath(folder, search.shortFolder, kPathCapacity);
     char path[kPathCapacity];
     for (int file = 0; file < kOurFileCount; ++file) {
         if (std::strlen(folder) + std::strlen(kOurFiles[file]) + 2 > kPathCapacity) continue;
         std::strcpy(path, folder);
         std::strcat(path, "\\");
         std::strcat(path, kOurFiles[file]);
-        system.shortName(path, search.shortNames[file], kShortNameCapacity);
+        char shortened[kPathCapacity];
+        system.shortPath(path, shortened, kPathCapacity);
+        copied(search.shortNames[file], lastPart(shortened));
     }
     // Looked for again and again: a program of ours started meanwhile is ended too, and one that
     // was ended or asked to exit must be gone. Only such a survivor fails the install; programs

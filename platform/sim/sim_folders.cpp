@@ -20,8 +20,12 @@ namespace {
 // rename of the folder as Windows does; the tests do not rename it.)
 class SimHeldFolder final : public HeldFolder {
 public:
-    SimHeldFolder(std::string host, std::string path, const std::set<std::string>& administratorsFiles)
-        : host_(std::move(host)), path_(std::move(path)), administratorsFiles_(administratorsFiles) {}
+    SimHeldFolder(std::string host, std::string path, const std::set<std::string>& administratorsFiles,
+                  const std::set<std::string>& oplockedFiles)
+        : host_(std::move(host)),
+          path_(std::move(path)),
+          administratorsFiles_(administratorsFiles),
+          oplockedFiles_(oplockedFiles) {}
     ~SimHeldFolder() override {
         std::error_code ignored;
         if (removeWhenLetGo_) fs::remove(host_, ignored);  // only an empty one
@@ -38,7 +42,7 @@ public:
         return entry(name) == Entry::plainFile;
     }
     bool readFile(const char* name, std::size_t limit, std::string& bytes) override {
-        if (entry(name) != Entry::plainFile || fs::file_size(at(name)) > limit) return false;
+        if (oplocked(name) || entry(name) != Entry::plainFile || fs::file_size(at(name)) > limit) return false;
         std::ifstream file(at(name), std::ios::binary);
         bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
         return true;
@@ -47,6 +51,7 @@ public:
         return administratorsFiles_.count(path_ + "\\" + name) != 0 && readFile(name, limit, bytes);
     }
     bool removeFile(const char* name) override {
+        if (oplocked(name)) return false;
         struct stat entry;
         if (lstat(at(name).c_str(), &entry) != 0 || S_ISDIR(entry.st_mode)) return false;
         return std::remove(at(name).c_str()) == 0;
@@ -64,9 +69,11 @@ public:
 
 private:
     std::string at(const char* name) const { return host_ + "/" + name; }
+    bool oplocked(const char* name) const { return oplockedFiles_.count(path_ + "\\" + name) != 0; }
     std::string host_;
     std::string path_;
     const std::set<std::string>& administratorsFiles_;
+    const std::set<std::string>& oplockedFiles_;
     bool removeWhenLetGo_ = false;
 };
 
@@ -96,7 +103,7 @@ std::unique_ptr<HeldFolder> SimPlatform::holdFolder(const std::string& path, boo
         return nullptr;
     }
     hold = Hold::held;
-    return std::make_unique<SimHeldFolder>(pathOf(path), path, administratorsFiles);
+    return std::make_unique<SimHeldFolder>(pathOf(path), path, administratorsFiles, oplockedFiles);
 }
 
 bool SimPlatform::readFile(const std::string& path, std::size_t limit, std::string& bytes) {

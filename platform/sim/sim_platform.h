@@ -186,6 +186,8 @@ public:
     // Files that only administrators can have written (owned by Administrators, no user may
     // change them); every other file is one that a user could have written.
     std::set<std::string> administratorsFiles;
+    // Files that a user holds under an opportunistic lock: an open that would break it fails at once.
+    std::set<std::string> oplockedFiles;
 
     // Files live below a real temporary folder, removed with the simulation: "C:\\Work\\x" is
     // <root>/C/Work/x. The working directory starts as C:\\Work, the program folder is elsewhere.

@@ -12,12 +12,18 @@ SimProcess& SimProcesses::process(ProcessId id) {
     throw std::out_of_range("no such process");
 }
 
+void SimProcesses::run(SimProcess process) {
+    process.started = ++nextStart;
+    processes.push_back(process);
+}
+
 bool SimProcesses::enableDebugPrivilege() {
     debugPrivilege = true;
     return true;
 }
 
 FolderLookup SimProcesses::folderIdentity(const char* path, FileIdentity& identity) {
+    pathsLookedAt.emplace_back(path);
     if (links.count(path) != 0) return FolderLookup::link;
     auto found = folders.find(path);
     if (found == folders.end()) return FolderLookup::missing;
@@ -25,11 +31,12 @@ FolderLookup SimProcesses::folderIdentity(const char* path, FileIdentity& identi
     return FolderLookup::folder;
 }
 
-void SimProcesses::shortName(const char* path, char* name, unsigned capacity) {
-    auto found = shortNames.find(path);
-    const std::string shortened = found == shortNames.end() ? std::string() : found->second;
-    std::strncpy(name, shortened.c_str(), capacity - 1);
-    name[capacity - 1] = '\0';
+void SimProcesses::shortPath(const char* path, char* shortened, unsigned capacity) {
+    pathsLookedAt.emplace_back(path);
+    auto found = shortPaths.find(path);
+    const std::string form = found == shortPaths.end() ? std::string() : found->second;
+    std::strncpy(shortened, form.c_str(), capacity - 1);
+    shortened[capacity - 1] = '\0';
 }
 
 void SimProcesses::forEachProcess(ProcessVisitor visit, void* context) {
@@ -44,7 +51,8 @@ ProcessHandle SimProcesses::openProcess(ProcessId id) {
     for (std::size_t at = processes.size(); at-- > 0;) {
         SimProcess& candidate = processes[at];
         if (candidate.id != id || !candidate.running) continue;
-        if (candidate.unopenable || (candidate.otherUser && !debugPrivilege)) return nullptr;
+        if (candidate.goneBeforeOpen) candidate.running = false;
+        if (!candidate.running || candidate.unopenable || (candidate.otherUser && !debugPrivilege)) return nullptr;
         ++openHandles;
         if (afterOpen) afterOpen(id);
         return reinterpret_cast<ProcessHandle>(at + 1);
@@ -56,12 +64,16 @@ void SimProcesses::closeProcess(ProcessHandle process) {
     if (process != nullptr) --openHandles;
 }
 
-ProgramLookup SimProcesses::programFolder(ProcessHandle process, FileIdentity& folder) {
+bool SimProcesses::programPath(ProcessHandle process, char* path, unsigned capacity) {
     const SimProcess& asked = processes.at(reinterpret_cast<std::size_t>(process) - 1);
-    auto found = folders.find(asked.folder);
-    if (found == folders.end()) return ProgramLookup::folderUnknown;
-    folder = FileIdentity{0x1234, 0, found->second};
-    return ProgramLookup::found;
+    const std::string image = asked.folder + "\\" + asked.name;
+    if (image.size() >= capacity) return false;
+    std::strcpy(path, image.c_str());
+    return true;
+}
+
+unsigned long long SimProcesses::startTime(ProcessHandle process) {
+    return processes.at(reinterpret_cast<std::size_t>(process) - 1).started;
 }
 
 int SimProcesses::postCommand(ProcessId id, const char* windowTitle, unsigned) {

@@ -1,5 +1,11 @@
 // A folder held open by a handle: what it holds is opened relative to that handle, through the
 // native call that allows it, so no name is looked up anywhere else. Windows XP has every call.
+//
+// The installer's helper runs as the system account and looks into folders where any user may
+// make files (C:\KREV): any of them may hold an opportunistic lock there, and an open that breaks
+// it would wait for that user's program to let go, and the install with it. Every open asks to
+// complete at once instead (FILE_COMPLETE_IF_OPLOCKED); a file or folder found so locked is
+// closed again and left as it is, a failure of that one step.
 #include <windows.h>
 #include <aclapi.h>
 #include <winternl.h>
@@ -12,6 +18,9 @@ namespace platform::win32 {
 namespace {
 
 constexpr NTSTATUS kNameNotFound = static_cast<NTSTATUS>(0xC0000034);
+constexpr NTSTATUS kOplockBreakInProgress = static_cast<NTSTATUS>(0x00000108);
+constexpr NTSTATUS kSharingViolation = static_cast<NTSTATUS>(0xC0000043);
+constexpr ULONG kCompleteIfOplocked = 0x00000100;  // FILE_COMPLETE_IF_OPLOCKED
 constexpr NTSTATUS kPathNotFound = static_cast<NTSTATUS>(0xC000003A);
 constexpr ULONG kFileDispositionInformation = 13;
 constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -23,10 +32,33 @@ using CreateCall = NTSTATUS(NTAPI*)(PHANDLE file, ACCESS_MASK access, POBJECT_AT
                                     ULONG disposition, ULONG options, PVOID extended, ULONG extendedLength);
 using SetInformationCall = NTSTATUS(NTAPI*)(HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
                                             ULONG informationClass);
+using NtPathCall = BOOLEAN(NTAPI*)(PCWSTR dosPath, PUNICODE_STRING ntPath, PWSTR* filePart, PVOID relative);
+using FreeStringCall = VOID(NTAPI*)(PUNICODE_STRING string);
 
 template <typename Call>
 Call ntdllCall(const char* name) {
     return functionOf<Call>(GetModuleHandleW(L"ntdll.dll"), name);
+}
+
+// NtCreateFile that never waits for an opportunistic lock's break: a handle that it opened while
+// one breaks is closed again, and the open fails. `root`: the folder that `name` lies in, or null
+// for a full NT path.
+HANDLE openWithoutWaiting(HANDLE root, UNICODE_STRING& name, ACCESS_MASK access, ULONG share, ULONG disposition,
+                          ULONG options, NTSTATUS& status) {
+    const auto create = ntdllCall<CreateCall>("NtCreateFile");
+    if (create == nullptr) return nullptr;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, root, nullptr);
+    IO_STATUS_BLOCK io{};
+    HANDLE file = nullptr;
+    status = create(&file, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share, disposition,
+                    options | kCompleteIfOplocked, nullptr, 0);
+    if (status == kOplockBreakInProgress) {
+        CloseHandle(file);
+        status = kSharingViolation;
+        return nullptr;
+    }
+    return status >= 0 ? file : nullptr;
 }
 
 bool plainFileInformation(HANDLE file) {
@@ -154,20 +186,13 @@ public:
 private:
     // Relative to the held folder; null when it cannot be opened.
     HANDLE open(const char* name, ACCESS_MASK access, ULONG share, ULONG disposition, ULONG options, NTSTATUS& status) {
-        const auto create = ntdllCall<CreateCall>("NtCreateFile");
         std::wstring wide = wideFromUtf8(name);
-        if (create == nullptr || wide.empty() || wide.find_first_of(L"\\/:") != std::wstring::npos) return nullptr;
+        if (wide.empty() || wide.find_first_of(L"\\/:") != std::wstring::npos) return nullptr;
         UNICODE_STRING unicode;
         unicode.Buffer = &wide[0];
         unicode.Length = static_cast<USHORT>(wide.size() * sizeof(wchar_t));
         unicode.MaximumLength = unicode.Length;
-        OBJECT_ATTRIBUTES attributes;
-        InitializeObjectAttributes(&attributes, &unicode, OBJ_CASE_INSENSITIVE, folder_, nullptr);
-        IO_STATUS_BLOCK io{};
-        HANDLE file = nullptr;
-        status = create(&file, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share, disposition, options,
-                        nullptr, 0);
-        return status >= 0 ? file : nullptr;
+        return openWithoutWaiting(folder_, unicode, access, share, disposition, options, status);
     }
 
     HANDLE folder_;
@@ -175,17 +200,23 @@ private:
 };
 
 // The folder's own entry, and nobody may rename or delete it while the handle is open (no
-// FILE_SHARE_DELETE); with DELETE access where it is granted, so that it can be removed.
+// FILE_SHARE_DELETE); with DELETE access where it is granted, so that it can be removed. Null
+// when it cannot be opened, or not at once.
 HANDLE openFolder(const std::wstring& path, bool& mayRemove) {
-    const DWORD access = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
-    HANDLE folder = CreateFileW(path.c_str(), access | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, flags, nullptr);
-    mayRemove = folder != INVALID_HANDLE_VALUE;
+    const auto ntPath = ntdllCall<NtPathCall>("RtlDosPathNameToNtPathName_U");
+    const auto release = ntdllCall<FreeStringCall>("RtlFreeUnicodeString");
+    UNICODE_STRING name{};
+    if (ntPath == nullptr || release == nullptr || !ntPath(path.c_str(), &name, nullptr, nullptr)) return nullptr;
+    const ACCESS_MASK access = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    const ULONG options = FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT;
+    NTSTATUS status = 0;
+    HANDLE folder = openWithoutWaiting(nullptr, name, access | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
+                                       options, status);
+    mayRemove = folder != nullptr;
     if (!mayRemove) {
-        folder = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags,
-                             nullptr);
+        folder = openWithoutWaiting(nullptr, name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, options, status);
     }
+    release(&name);
     return folder;
 }
 
@@ -208,7 +239,7 @@ std::unique_ptr<HeldFolder> Win32Files::holdFolder(const std::string& path, bool
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return nullptr;
     bool mayRemove = false;
     HANDLE folder = openFolder(name, mayRemove);
-    if (folder == INVALID_HANDLE_VALUE) {
+    if (folder == nullptr) {
         hold = Hold::failed;
         return nullptr;
     }

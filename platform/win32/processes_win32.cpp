@@ -40,21 +40,45 @@ HANDLE openForIdentity(const wchar_t* path, bool reparsePoint) {
 }
 
 using QueryImageName = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPWSTR name, PDWORD size);
-using ModuleFileName = DWORD(WINAPI*)(HANDLE process, HMODULE module, LPWSTR name, DWORD size);
 
 QueryImageName queryImageName() {
     return functionOf<QueryImageName>(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW");
 }
 
-// Windows Vista and later name any process's program with the least right; XP needs more, and
-// psapi.dll, which is not a known DLL there.
-bool programPath(HANDLE process, wchar_t* path, DWORD capacity) {
+using ImageFileName = DWORD(WINAPI*)(HANDLE process, LPWSTR name, DWORD size);
+
+// A device path ("\Device\HarddiskVolume2\...") as the drive letter that maps it names it.
+bool dosPathOf(const wchar_t* device, wchar_t* path, DWORD capacity) {
+    wchar_t drive[] = L"A:";
+    wchar_t target[MAX_PATH];
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+        drive[0] = letter;
+        const DWORD length = QueryDosDeviceW(drive, target, MAX_PATH);
+        if (length == 0) continue;
+        const int targetLength = lstrlenW(target);
+        if (CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, device, targetLength, target, targetLength) != CSTR_EQUAL ||
+            device[targetLength] != L'\\') {
+            continue;
+        }
+        if (static_cast<DWORD>(lstrlenW(device + targetLength)) + 3 > capacity) return false;
+        lstrcpyW(path, drive);
+        lstrcatW(path, device + targetLength);
+        return true;
+    }
+    return false;
+}
+
+// The path of the process's program as the kernel keeps it, never what the process's own memory
+// says: Windows Vista and later answer in the Win32 form; XP in the device form, which is turned
+// into the drive letter's (psapi.dll, which is not a known DLL there).
+bool kernelsProgramPath(HANDLE process, wchar_t* path, DWORD capacity) {
     if (const auto query = queryImageName()) {
         DWORD size = capacity;
         return query(process, 0, path, &size) != FALSE;
     }
-    const auto moduleName = functionOf<ModuleFileName>(loadSystemLibrary(L"psapi.dll"), "GetModuleFileNameExW");
-    return moduleName != nullptr && moduleName(process, nullptr, path, capacity) != 0;
+    const auto imageName = functionOf<ImageFileName>(loadSystemLibrary(L"psapi.dll"), "GetProcessImageFileNameW");
+    wchar_t device[MAX_PATH * 2];
+    return imageName != nullptr && imageName(process, device, MAX_PATH * 2) != 0 && dosPathOf(device, path, capacity);
 }
 
 struct WindowSearch {
@@ -96,7 +120,7 @@ bool programOfProcess(unsigned long id, wchar_t* path, unsigned long capacity) {
                                                   : PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
     HANDLE process = OpenProcess(ask, FALSE, id);
     if (process == nullptr) return false;
-    const bool named = programPath(process, path, capacity);
+    const bool named = kernelsProgramPath(process, path, capacity);
     CloseHandle(process);
     return named;
 }
@@ -116,18 +140,15 @@ FolderLookup Win32Processes::folderIdentity(const char* path, FileIdentity& iden
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FolderLookup::folder : FolderLookup::missing;
 }
 
-void Win32Processes::shortName(const char* path, char* name, unsigned capacity) {
-    name[0] = '\0';
+void Win32Processes::shortPath(const char* path, char* shortened, unsigned capacity) {
+    shortened[0] = '\0';
     wchar_t wide[MAX_PATH * 2];
-    wchar_t shortPath[MAX_PATH];
+    wchar_t shortForm[MAX_PATH * 2];
     if (!toWide(path, wide, MAX_PATH * 2)) return;
-    const DWORD length = GetShortPathNameW(wide, shortPath, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return;
-    const wchar_t* last = shortPath;
-    for (const wchar_t* at = shortPath; *at != L'\0'; ++at) {
-        if (*at == L'\\') last = at + 1;
+    const DWORD length = GetShortPathNameW(wide, shortForm, MAX_PATH * 2);
+    if (length == 0 || length >= MAX_PATH * 2 || !toUtf8(shortForm, shortened, static_cast<int>(capacity))) {
+        shortened[0] = '\0';
     }
-    if (!toUtf8(last, name, static_cast<int>(capacity))) name[0] = '\0';
 }
 
 ProcessId Win32Processes::currentProcess() { return GetCurrentProcessId(); }
@@ -175,22 +196,21 @@ void Win32Processes::closeProcess(ProcessHandle process) {
     if (process != nullptr) CloseHandle(process);
 }
 
-ProgramLookup Win32Processes::programFolder(ProcessHandle process, FileIdentity& folder) {
-    auto* path = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, kPathCapacity * sizeof(wchar_t)));
-    if (path == nullptr) return ProgramLookup::processUnknown;
-    ProgramLookup lookup = ProgramLookup::processUnknown;
-    if (programPath(process, path, kPathCapacity)) {
-        wchar_t* name = nullptr;
-        for (wchar_t* at = path; *at != L'\0'; ++at) {
-            if (*at == L'\\') name = at;
-        }
-        if (name != nullptr) *name = L'\0';
-        // Where the program lies, whatever path led there.
-        lookup = name != nullptr && identityOf(openForIdentity(path, false), folder) ? ProgramLookup::found
-                                                                                   : ProgramLookup::folderUnknown;
-    }
-    HeapFree(GetProcessHeap(), 0, path);
-    return lookup;
+bool Win32Processes::programPath(ProcessHandle process, char* path, unsigned capacity) {
+    auto* wide = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, kPathCapacity * sizeof(wchar_t)));
+    if (wide == nullptr) return false;
+    const bool named = kernelsProgramPath(process, wide, kPathCapacity) && toUtf8(wide, path, static_cast<int>(capacity));
+    HeapFree(GetProcessHeap(), 0, wide);
+    return named;
+}
+
+unsigned long long Win32Processes::startTime(ProcessHandle process) {
+    FILETIME created{};
+    FILETIME exited{};
+    FILETIME kernel{};
+    FILETIME user{};
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    return (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
 int Win32Processes::postCommand(ProcessId id, const char* windowTitle, unsigned command) {

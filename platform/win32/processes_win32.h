@@ -16,13 +16,14 @@ class Win32Processes final : public Processes {
 public:
     bool enableDebugPrivilege() override;
     FolderLookup folderIdentity(const char* path, FileIdentity& identity) override;
-    void shortName(const char* path, char* name, unsigned capacity) override;
+    void shortPath(const char* path, char* shortened, unsigned capacity) override;
     ProcessId currentProcess() override;
     ProcessId parentProcess() override;
     void forEachProcess(ProcessVisitor visit, void* context) override;
     ProcessHandle openProcess(ProcessId id) override;
     void closeProcess(ProcessHandle process) override;
-    ProgramLookup programFolder(ProcessHandle process, FileIdentity& folder) override;
+    bool programPath(ProcessHandle process, char* path, unsigned capacity) override;
+    unsigned long long startTime(ProcessHandle process) override;
     int postCommand(ProcessId id, const char* windowTitle, unsigned command) override;
     void terminate(ProcessHandle process) override;
     void sleep(unsigned milliseconds) override;

@@ -1,5 +1,6 @@
 // The package's closer: every program of ours that runs from the program folder ends, in any
-// session, and nothing else; or the closer says that one of them does not end.
+// session, and nothing else; or the closer says that one of them does not end. Whether a program
+// is ours is told by its path alone: no folder that a process names is ever looked at.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -17,10 +18,15 @@ constexpr char kFolder[] = "C:\\Program Files\\Vyx";
 class InstalledCloser : public ::testing::Test {
 protected:
     InstalledCloser() {
-        system.folders = {{kFolder, 7}, {"C:\\PROGRA~1\\Vyx", 7}, {"D:\\Other", 8}, {"C:\\Windows", 9}};
-        system.shortNames = {{std::string(kFolder) + "\\PortalLaunch.exe", "PORTAL~1.EXE"}};
+        system.folders = {{kFolder, 7}, {"D:\\Other", 8}, {"C:\\Windows", 9}};
+        system.shortPaths = {{kFolder, "C:\\PROGRA~1\\Vyx"},
+                             {std::string(kFolder) + "\\PortalLaunch.exe", "C:\\PROGRA~1\\Vyx\\PORTAL~1.EXE"}};
     }
-    void run(SimProcess process) { system.processes.push_back(process); }
+    void run(SimProcess process) { system.run(process); }
+    // Only the program folder and our files in it were looked at.
+    void expectOnlyOurPathsLookedAt() {
+        for (const std::string& path : system.pathsLookedAt) EXPECT_EQ(path.rfind(kFolder, 0), 0u) << path;
+    }
     int close(const char* folder = kFolder) { return installed_closer::endProgramsIn(system, folder); }
 
     platform::sim::SimProcesses system;
@@ -45,23 +51,48 @@ TEST_F(InstalledCloser, EveryProgramOfOursEndsInEverySessionAndNothingElse) {
         EXPECT_TRUE(system.process(left).running) << left;
         EXPECT_EQ(system.process(left).exitsPosted, 0) << left;
     }
+    expectOnlyOurPathsLookedAt();
 }
 
-TEST_F(InstalledCloser, OnlyAProcessThatCannotBeOpenedCountsAsRunningNotOneWhoseFolderCannot) {
-    // A copy of Krev.exe run from a folder that denies administrators, or from a drive mapped in
-    // another session: not our folder, and no reason to wait.
+TEST_F(InstalledCloser, CopiesOfOursElsewhereAndProcessesThatCannotBeAskedNeitherFailNorSlowAnInstall) {
+    // Copies of Krev.exe run from a share, from WebDAV and from a user's own folder, a user
+    // starting them over and over; a process that cannot be opened; one that ended between the
+    // list and its opening. None is ours, nothing waits, and no folder they name is looked at.
     run({20, "Krev.exe", "\\\\server\\share", true, true, true});
-    run({21, "notepad.exe", "C:\\Windows", false, false, true});
-    system.process(21).unopenable = true;
+    run({21, "Pellit.dll", "\\\\server@SSL\\DavWWWRoot\\Vyx", false, false, true});
+    run({22, "PORTAL~1.EXE", kFolder, false, false, true});
+    system.process(22).unopenable = true;
+    run({23, "Go.dll", kFolder, false, false, true});
+    system.process(23).goneBeforeOpen = true;
+    platform::ProcessId next = 30;
+    run({next, "Krev.exe", "C:\\Users\\Lin\\Downloads", false, true, true});
+    system.afterOpen = [&](platform::ProcessId) {
+        if (next < 200) run({++next, "Krev.exe", "C:\\Users\\Lin\\Downloads", false, true, true});
+    };
     EXPECT_EQ(close(), installed_closer::kNoneRuns);
     EXPECT_EQ(system.now, 0u) << "nothing of ours: no wait";
     EXPECT_EQ(system.endedOrAsked, 0);
-    // Named as ours and not to be opened at all: it may be ours.
-    run({22, "PORTAL~1.EXE", kFolder, false, false, true});
-    system.process(22).unopenable = true;
-    EXPECT_EQ(close(), installed_closer::kStillRuns);
-    EXPECT_GE(system.now, installed_closer::kWaitMs);
-    EXPECT_FALSE(system.process(22).terminated);
+    expectOnlyOurPathsLookedAt();
+    // A program folder named as a share is not reached at all.
+    system.pathsLookedAt.clear();
+    EXPECT_EQ(close("\\\\server\\share"), installed_closer::kNoneRuns);
+    EXPECT_TRUE(system.pathsLookedAt.empty());
+}
+
+TEST_F(InstalledCloser, AProcessIsKnownByItsIdAndItsStartSoAReusedIdIsANewProcess) {
+    // Krev, held by its message box, ends after all (its user pressed OK) and its ID goes to a
+    // new Pellit.dll of ours: that one is ended, and nothing survives.
+    run({50, "Krev.exe", kFolder, false, true, false});
+    int looks = 0;
+    system.afterOpen = [&](platform::ProcessId id) {
+        if (id == 50 && ++looks == 3) {
+            system.process(50).running = false;
+            run({50, "Pellit.dll", kFolder, false, false, true});
+        }
+    };
+    EXPECT_EQ(close(), installed_closer::kNoneRuns);
+    EXPECT_LT(system.now, installed_closer::kWaitMs);
+    EXPECT_TRUE(system.processes.back().terminated);
 }
 
 TEST_F(InstalledCloser, AKrevHeldByItsMessageBoxIsWaitedForNeverEndedAndReported) {
@@ -91,9 +122,7 @@ TEST_F(InstalledCloser, AProgramStartedAgainAndAgainIsEndedEachTimeAndDoesNotFai
     // one holds at the restart).
     platform::ProcessId next = 70;
     run({next, "Pellit.dll", kFolder, false, false, true});
-    system.afterOpen = [&](platform::ProcessId) {
-        system.processes.push_back({++next, "Pellit.dll", kFolder, false, false, true});
-    };
+    system.afterOpen = [&](platform::ProcessId) { run({++next, "Pellit.dll", kFolder, false, false, true}); };
     EXPECT_EQ(close(), installed_closer::kNoneRuns);
     EXPECT_GE(system.now, installed_closer::kWaitMs);
     EXPECT_GT(next, 100u);
@@ -111,7 +140,7 @@ TEST_F(InstalledCloser, TheProcessCheckedIsTheOneEndedEvenWhenItsIdPassesToAnoth
     system.afterOpen = [&](platform::ProcessId id) {
         if (id != 60 || system.processes.size() > 1) return;
         system.processes[0].running = false;
-        system.processes.push_back({60, "Go.dll", "D:\\Other", false, false, true});
+        run({60, "Go.dll", "D:\\Other", false, false, true});
     };
     EXPECT_EQ(close(), installed_closer::kNoneRuns);
     EXPECT_TRUE(system.processes[1].running);

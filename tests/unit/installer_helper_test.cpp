@@ -82,15 +82,34 @@ TEST_F(InstallerHelper, TheEarlierLayoutsSharedSettingsStartEveryUsersOwnOnlyWhe
 }
 
 TEST_F(InstallerHelper, CKrevKeepsOnlyItsDataAndNothingGoesThroughALinkThere) {
-    put(kProgramFolder, {"DefaultCheck.htm"}, "new");
+    // The program folder's own page is not what C:\KREV gets: the helper writes the page it was
+    // built with, and reads nothing outside C:\KREV.
+    put(kProgramFolder, {"DefaultCheck.htm"}, "a user's link to a secret");
     put(kEarlier, {"Krev.exe", "SC.dll", "Uninstall.exe", "StartingReader.ini", "Ver.chk", "notes.txt"}, "old");
-    const earlier_layout::Tidying tidied = earlier_layout::keepOnlyData(sim, kProgramFolder);
+    const earlier_layout::Tidying tidied = earlier_layout::keepOnlyData(sim, "<html>the page</html>");
     EXPECT_TRUE(tidied.dataWritten);
     EXPECT_TRUE(tidied.left.empty());
     EXPECT_EQ(names(kEarlier), (std::vector<std::string>{"DefaultCheck.htm", "notes.txt"})) << "a user's file stays";
-    EXPECT_EQ(sim.readFile("C:\\KREV\\DefaultCheck.htm"), "new DefaultCheck.htm");
+    EXPECT_EQ(sim.readFile("C:\\KREV\\DefaultCheck.htm"), "<html>the page</html>");
     EXPECT_TRUE(earlier_layout::remove(sim).empty());
     EXPECT_EQ(names(kEarlier), std::vector<std::string>{"notes.txt"}) << "a folder with a user's file stays";
+
+    // A user holds files of our names there under an opportunistic lock: no open waits for it;
+    // those files are left whole and named, everything else is done.
+    put(kEarlier, {"Krev.exe", "SC.dll", "Reader.ini"}, "held");
+    sim.administratorsFiles.insert("C:\\KREV\\Reader.ini");
+    sim.oplockedFiles = {"C:\\KREV\\Krev.exe", "C:\\KREV\\Reader.ini"};
+    EXPECT_TRUE(earlier_layout::carrySettings(sim, kProgramFolder));
+    EXPECT_FALSE(sim.pathState(kStartingSettings).exists) << "settings from a file that could not be read";
+    const earlier_layout::Tidying held = earlier_layout::keepOnlyData(sim, "<html>the page</html>");
+    EXPECT_EQ(held.left, (std::vector<std::string>{"Krev.exe", "Reader.ini"}));
+    EXPECT_EQ(names(kEarlier), (std::vector<std::string>{"DefaultCheck.htm", "Krev.exe", "Reader.ini", "notes.txt"}));
+    EXPECT_EQ(sim.readFile("C:\\KREV\\Krev.exe"), "held Krev.exe");
+    sim.oplockedFiles = {"C:\\KREV\\DefaultCheck.htm"};
+    EXPECT_EQ(earlier_layout::remove(sim), std::vector<std::string>{"C:\\KREV\\DefaultCheck.htm"});
+    sim.oplockedFiles.clear();
+    fs::remove_all(sim.pathOf(kEarlier));
+    sim.administratorsFiles.clear();
 
     // A junction at C:\KREV that leads to a system folder: nothing is written, read or removed
     // there, at install or at uninstall.
@@ -98,7 +117,7 @@ TEST_F(InstallerHelper, CKrevKeepsOnlyItsDataAndNothingGoesThroughALinkThere) {
     put("C:\\Windows", {"Krev.exe", "Reader.ini"}, "system");
     sim.administratorsFiles.insert("C:\\Windows\\Reader.ini");
     linkFolder(kEarlier, "C:\\Windows");
-    EXPECT_TRUE(earlier_layout::keepOnlyData(sim, kProgramFolder).link);
+    EXPECT_TRUE(earlier_layout::keepOnlyData(sim, "<html>the page</html>").link);
     EXPECT_TRUE(earlier_layout::carrySettings(sim, kProgramFolder));
     EXPECT_FALSE(sim.pathState(kStartingSettings).exists);
     earlier_layout::remove(sim);

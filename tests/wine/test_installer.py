@@ -16,6 +16,7 @@ import re
 import shutil
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
@@ -37,6 +38,7 @@ PROGRAMS = ["CloseKREV.exe", "Farrow.exe", "Go.dll", "Krev.exe", "Pellit.dll", "
             "SetupKREV.exe"]
 INSTALLED = sorted(PROGRAMS + ["DefaultCheck.htm"])
 ACTIVE_SETUP_KEY = "HKLM\\Software\\Microsoft\\Active Setup\\Installed Components\\Vyx"
+RECORD_KEY = "HKLM\\Software\\Quenby\\Vyx"
 SESSION_MANAGER = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
 EARLIER = wine_env.product_code("3.2.0.1")
 LATER = wine_env.product_code(wine_env.LATER_VERSION)
@@ -82,7 +84,7 @@ class Installer(unittest.TestCase):
             shutil.rmtree(folder, ignore_errors=True)
         for link in self.shortcuts():
             os.remove(link)
-        for key in (UNINSTALL_KEY + "\\Vyx", ACTIVE_SETUP_KEY):
+        for key in (UNINSTALL_KEY + "\\Vyx", ACTIVE_SETUP_KEY, RECORD_KEY):
             self.wine_command("reg", "delete", key, "/f", *REGISTRY_VIEW)
         self.wine_command("reg", "delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f")
 
@@ -278,18 +280,26 @@ class Installer(unittest.TestCase):
         self.assertTrue(wait_until(lambda: not self.krev_pids()))
 
         # The uninstall removes exactly what the package put in place: a file that is not ours
-        # stays, and so does its folder; the user's own settings stay in the user's profile.
+        # stays, and so does its folder; the user's own settings stay in the user's profile. An
+        # upgrade of the earlier installer that waits for the restart (its entry, its Pending
+        # folder) stops an install, not the uninstall.
         with open(os.path.join(self.program_folder, "notes.txt"), "wb") as theirs:
             theirs.write(b"not ours")
+        earlier_folder = os.path.join(self.folder, "earlier installer")
+        os.makedirs(os.path.join(earlier_folder, "Pending"))
+        for name, value in (("DisplayName", "Vyx"), ("Publisher", "Quenby"),
+                            ("InstallLocation", windows_path(earlier_folder))):
+            self.wine_command("reg", "add", UNINSTALL_KEY + "\\Vyx", "/v", name, "/d", value, "/f", *REGISTRY_VIEW)
         code, log = self.msiexec("/x %s" % LATER, "uninstall")
         self.assertEqual(code, 0, log[-3000:])
         self.assertEqual(os.listdir(self.program_folder), ["notes.txt"])
-        self.assertEqual(self.entries(), [])
+        self.assertEqual(self.entries(), ["Vyx"], "only the earlier installer's entry, made for the test, is left")
         self.assertEqual(self.shortcuts(), [])
         self.assertFalse(os.path.exists(os.path.join(menu, "Vyx")))
         self.assertNotEqual(self.wine_command("reg", "query", ACTIVE_SETUP_KEY, *REGISTRY_VIEW)[0], 0)
         self.assertFalse(os.path.exists(self.krev_folder), "C:\\KREV is left")
         self.assertTrue(os.path.exists(settings))
+        self.assertTrue(os.path.isdir(os.path.join(earlier_folder, "Pending")))
 
     def test_a_held_file_is_replaced_at_the_restart_and_a_later_version_refuses_an_earlier(self):
         # Another program holds SC.dll without delete sharing: the upgrade exits 3010, Vyx is the
@@ -325,9 +335,16 @@ class Installer(unittest.TestCase):
         # before any file changes, and the earlier version stays registered.
         self.install()
         self.hold_krev_in_its_version_message_box()
+        installed = self.contents(self.program_folder)
         code, log = self.msiexec('/i "%s"' % windows_path(self.later), "held-krev")
         self.assertIn(code, FAILED, log[-3000:])
         self.assertEqual(self.entries(), [EARLIER])
+        self.assertEqual(self.contents(self.program_folder), installed, "the failed upgrade changed files")
+        # The uninstall over it stops there too, before anything goes.
+        code, log = self.msiexec("/x %s" % EARLIER, "held-krev-uninstall")
+        self.assertIn(code, FAILED, log[-3000:])
+        self.assertEqual(self.entries(), [EARLIER])
+        self.assertEqual(self.contents(self.program_folder), installed, "the failed uninstall removed files")
         self.assertEqual(len(self.krev_pids()), 1, "Krev was ended although it held its message box")
         self.wine.probe("post", VERSION_BOX, WM_COMMAND, 1, 0)  # the user presses OK
         self.assertTrue(wait_until(lambda: not self.krev_pids()), "Krev did not end after its box")
@@ -435,11 +452,22 @@ class Installer(unittest.TestCase):
 
     def test_another_products_folder_and_a_link_at_c_krev_are_left_alone(self):
         # INSTALLDIR names the folder of another product of the publisher: its files stay whole
-        # at install and at uninstall.
+        # at install and at uninstall. While it holds a file of our names (an older SC.dll of its
+        # own), the install is refused with nothing changed.
         other = os.path.join(self.drive_c, PROGRAM_FILES, "Quenby")
         os.makedirs(other)
         with open(os.path.join(other, "Quenby Tools.exe"), "wb") as theirs:
             theirs.write(b"another product")
+        with open(os.path.join(other, "SC.dll"), "wb") as theirs:
+            theirs.write(b"another product's SC.dll")
+        log = self.install(log_name="foreign", expected=1603, arguments='INSTALLDIR="C:\\%s\\Quenby"' % PROGRAM_FILES)
+        # Windows logs the launch condition's message; Wine's log shows the search that stopped it.
+        self.assertEqual(self.log_property(log, "FOUNDSCDLL"), "C:\\%s\\Quenby\\SC.dll" % PROGRAM_FILES)
+        self.assertEqual(self.contents(other), {"Quenby Tools.exe": b"another product",
+                                                "SC.dll": b"another product's SC.dll"})
+        self.assertEqual(self.entries(), [])
+        self.assertFalse(os.path.exists(self.krev_folder))
+        os.remove(os.path.join(other, "SC.dll"))
         # C:\\KREV, made by a user, leads to a folder where another user's programs run: one not
         # ours by name, one named as ours. Neither ends, and nothing is written there.
         elsewhere = os.path.join(self.folder, "elsewhere")
@@ -452,12 +480,48 @@ class Installer(unittest.TestCase):
         self.assertTrue(wait_until(lambda: self.wine.find_window("backup.exe") and self.wine.find_window("Pellit.dll")))
         os.symlink(elsewhere, self.krev_folder)
 
-        self.install(arguments='INSTALLDIR="C:\\%s\\Quenby"' % PROGRAM_FILES)
+        # A user starts copies of Krev.exe from a folder of their own, one after the other, short
+        # lived: none is ours, and the install neither fails nor waits for them.
+        copies = os.path.join(self.folder, "copies")
+        os.makedirs(copies)
+        shutil.copy(os.path.join(self.wine.helpers, "winprobe.exe"), os.path.join(copies, "Krev.exe"))
+        looping = threading.Event()
+        started = []
+
+        def start_copies():
+            while not looping.is_set():
+                started.append(self.wine_command(os.path.join(copies, "Krev.exe"), "count", wine_env.hex_of("x")))
+
+        loop = threading.Thread(target=start_copies)
+        loop.start()
+        try:
+            begun = time.monotonic()
+            self.install(arguments='INSTALLDIR="C:\\%s\\Quenby"' % PROGRAM_FILES)
+            took = time.monotonic() - begun
+        finally:
+            looping.set()
+            loop.join()
+        self.assertGreater(len(started), 2, "the copies did not run during the install")
+        print("\n    the install took %.1f s while a user started %d copies of Krev.exe" % (took, len(started)))
         self.assertEqual(sorted(os.listdir(other)), sorted(INSTALLED + ["Quenby Tools.exe"]))
         self.assertEqual([process.poll() for process in running], [None, None], "the install ended a program there")
         self.assertEqual(sorted(os.listdir(elsewhere)), ["Pellit.dll", "backup.exe"])
-        # The package recorded that folder: an upgrade, and the uninstall, find it there.
-        self.install(self.later, "upgrade")
+        # A repair given another folder (a standard user may start one) puts nothing there and
+        # changes neither the record nor Active Setup's command; the upgrade goes to the recorded
+        # folder, and the uninstall finds it there.
+        record = self.wine_command("reg", "query", RECORD_KEY, *REGISTRY_VIEW)[1]
+        stub = self.wine_command("reg", "query", ACTIVE_SETUP_KEY, "/v", "StubPath", *REGISTRY_VIEW)[1]
+        self.assertIn("ProgramFolder    REG_SZ    C:\\%s\\Quenby\\" % PROGRAM_FILES, record)
+        elsewhere_folder = os.path.join(self.drive_c, "Users", "Public", "Vyx")
+        self.addCleanup(shutil.rmtree, elsewhere_folder, True)
+        code, log = self.msiexec('/i "%s" REINSTALL=ALL REINSTALLMODE=vomus INSTALLDIR="C:\\Users\\Public\\Vyx"'
+                                 % windows_path(wine_env.PACKAGE), "repair")
+        self.assertEqual(code, 0, log[-3000:])
+        self.assertFalse(os.path.exists(elsewhere_folder) and os.listdir(elsewhere_folder), "the repair moved Vyx")
+        self.assertEqual(self.wine_command("reg", "query", RECORD_KEY, *REGISTRY_VIEW)[1], record)
+        self.assertEqual(self.wine_command("reg", "query", ACTIVE_SETUP_KEY, "/v", "StubPath", *REGISTRY_VIEW)[1], stub)
+        self.install(self.later, "upgrade", arguments='INSTALLDIR="C:\\Users\\Public\\Vyx"')
+        self.assertFalse(os.path.exists(elsewhere_folder) and os.listdir(elsewhere_folder), "the upgrade moved Vyx")
         self.assertFalse(os.path.exists(self.program_folder), "the upgrade went to the default folder")
         with open(os.path.join(other, "Krev.exe"), "rb") as installed, open(wine_env.later_program("Krev.exe"),
                                                                              "rb") as later:
