@@ -84,7 +84,7 @@ add_custom_target(sc_import_library DEPENDS ${SC_IMPORT_LIBRARY})
 
 add_library(platform_text STATIC ${PLATFORM_TEXT_SOURCES})
 add_library(process_starter STATIC platform/win32/process_starter_win32.cpp platform/win32/system_library.cpp)
-target_link_libraries(process_starter PUBLIC platform_text shell32 shlwapi ole32 uuid)
+target_link_libraries(process_starter PUBLIC platform_text shell32 shlwapi ole32)
 
 set(WIN32_FOLDER_SOURCES platform/win32/files_win32.cpp platform/win32/held_folder_win32.cpp
     platform/win32/cp950_win32.cpp)

@@ -52,6 +52,10 @@ void withoutNoDiskBoxes(Lookup lookup) {
     SetErrorMode(previous);
 }
 
+// Their GUIDs of shobjidl.h, here: libuuid would bring every GUID it knows into the launchers.
+constexpr GUID kAssociationRegistrationClass = {0x591209c7, 0x767b, 0x42b2, {0x9f, 0xba, 0x44, 0xee, 0x46, 0x15, 0xf2, 0xc7}};
+constexpr GUID kAssociationRegistrationInterface = {0x4e530b0a, 0xe611, 0x4c77, {0xa3, 0xac, 0x90, 0x31, 0xd0, 0x22, 0x28, 0x1b}};
+
 // The ProgID of the user's choice for a protocol, as the shell of Windows Vista and 7 keeps it
 // (IApplicationAssociationRegistration::QueryCurrentDefault); false where there is none, or no
 // such interface (Windows XP).
@@ -59,8 +63,8 @@ bool userChoice(const wchar_t* protocol, wchar_t (&progId)[kMaxPath]) {
     const HRESULT initialized = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     IApplicationAssociationRegistration* registration = nullptr;
     bool found = false;
-    if (SUCCEEDED(CoCreateInstance(CLSID_ApplicationAssociationRegistration, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IApplicationAssociationRegistration, reinterpret_cast<void**>(&registration)))) {
+    if (SUCCEEDED(CoCreateInstance(kAssociationRegistrationClass, nullptr, CLSCTX_INPROC_SERVER,
+                                   kAssociationRegistrationInterface, reinterpret_cast<void**>(&registration)))) {
         LPWSTR answer = nullptr;
         if (SUCCEEDED(registration->QueryCurrentDefault(protocol, AT_URLPROTOCOL, AL_EFFECTIVE, &answer)) &&
             answer != nullptr) {
