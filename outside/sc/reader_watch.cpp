@@ -106,17 +106,27 @@ void ReaderWatch::cancel() {
     if (haveContext_) SCardCancel(context_);
 }
 
+// The calls themselves outside the lock: a cancel never waits for a service that is slow to
+// answer them.
 long ReaderWatch::establish() {
+    SCARDCONTEXT context = 0;
+    const LONG result = SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context);
     Locked locked(contextLock_);
-    const LONG result = SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context_);
+    context_ = context;
     haveContext_ = result == SCARD_S_SUCCESS;
     return result;
 }
 
 void ReaderWatch::release() {
-    Locked locked(contextLock_);
-    if (haveContext_) SCardReleaseContext(context_);
-    haveContext_ = false;
+    bool had = false;
+    SCARDCONTEXT context = 0;
+    {
+        Locked locked(contextLock_);
+        had = haveContext_;
+        context = context_;
+        haveContext_ = false;
+    }
+    if (had) SCardReleaseContext(context);
     listNeeded_ = true;
     plugAndPlayState_ = SCARD_STATE_UNAWARE;
     plugAndPlayAnswered_ = false;
