@@ -128,21 +128,17 @@ StartOutcome startProgram(const char* commandLine, int showState) {
     return WinExec(commandLine, static_cast<UINT>(showState)) > 31 ? StartOutcome::started : StartOutcome::failed;
 }
 
-// WinExec passes this process's error mode on; CreateProcess can start with the default one.
+// WinExec passes this process's error mode on; CreateProcess can start with the default one. The
+// line in the ANSI code page, as CreateProcessA would read it.
 StartOutcome startProgramWithDefaultErrorMode(const char* commandLine, int showState) {
-    const int length = lstrlenA(commandLine);
-    char* line = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(length) + 1));
+    const int length = MultiByteToWideChar(CP_ACP, 0, commandLine, -1, nullptr, 0);
+    if (length <= 0) return StartOutcome::failed;
+    auto* line = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(length) * sizeof(wchar_t)));
     if (line == nullptr) return StartOutcome::failed;
-    lstrcpyA(line, commandLine);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = static_cast<WORD>(showState);
-    PROCESS_INFORMATION process{};
-    const bool started = CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr,
-                                        nullptr, &startup, &process) != FALSE;
+    MultiByteToWideChar(CP_ACP, 0, commandLine, -1, line, length);
+    const StartOutcome outcome = startProgram(line, showState, true);
     HeapFree(GetProcessHeap(), 0, line);
-    return outcomeOf(started, process);
+    return outcome;
 }
 
 // As WinExec starts a program (its show state, this process's error mode), but from UTF-16.

@@ -146,6 +146,13 @@ protected:
     static bool removalSignature() { return cardWatch.cardPrevious == 1 && cardWatch.cardPresent == 0; }
     // What the timer does when it opens the portal.
     static void openPortal() { cardWatch.cardPrevious = cardWatch.cardPresent.load(); }
+    // A card put into the reader gives the insertion signature, which opens the portal.
+    void insertAndOpen(const std::string& reader) {
+        service::insert(reader);
+        poll();
+        ASSERT_TRUE(insertionSignature()) << "a card put into " << reader;
+        openPortal();
+    }
 
     LibraryPlatform platform;
     PollerScratch scratch;
@@ -160,10 +167,7 @@ const service::Reader kKeyboardReaderWithCard{"Keyboard reader", true};
 TEST_F(CardLibraryOnWindows, TheLastReaderUnpluggedWithItsCardIsARemovalAndPluggedInAgainAnInsertion) {
     start({kBankReader});
     poll();
-    service::insert("Bank reader");
-    poll();
-    ASSERT_TRUE(insertionSignature());
-    openPortal();
+    insertAndOpen("Bank reader");
     // Windows 8 and later stop the service with the last reader: the card went with it.
     service::unplug("Bank reader");
     ASSERT_FALSE(service::serviceRunning());
@@ -206,10 +210,7 @@ TEST_F(CardLibraryOnWindows, AReaderPluggedInHoldingACardIsAnInsertionAlsoWhenIt
 TEST_F(CardLibraryOnWindows, AReaderUnpluggedWhileAnotherStaysIsARemovalAndIsAskedAfreshWhenBack) {
     start({kBankReader, kKeyboardReaderWithCard});
     poll();
-    service::insert("Bank reader");
-    poll();
-    ASSERT_TRUE(insertionSignature());
-    openPortal();
+    insertAndOpen("Bank reader");
     // Windows answers with success and UNKNOWN | CHANGED | IGNORE for the reader that went.
     service::unplug("Bank reader");
     ASSERT_TRUE(service::serviceRunning());

@@ -115,9 +115,9 @@ class RunlatchUnderWine(unittest.TestCase):
         # The relay trace shows the call that starts it. Wine passes no error mode on to a new
         # process; Windows passes Runlatch's own unless the call asks for the default one.
         calls = self.run_latch(working, WINEDEBUG="-all,+relay")
-        start = re.search(r'Call KERNEL32\.CreateProcessA\([0-9a-f]+,[0-9a-f]+ "\.\\\\autorun\.exe",'
+        start = re.search(r'Call KERNEL32\.CreateProcessW\([0-9a-f]+,[0-9a-f]+ L"\.\\\\autorun\.exe",'
                           r'(?:[0-9a-f]+,){3}([0-9a-f]+),', calls)
-        self.assertIsNotNone(start, "autorun.exe was not started through CreateProcessA")
+        self.assertIsNotNone(start, "autorun.exe was not started through CreateProcessW")
         self.assertTrue(int(start.group(1), 16) & 0x04000000, "autorun.exe gets Runlatch's error mode")
         self.assertTrue(wine_env.wait_until(self.log.entries))
         time.sleep(0.5)
