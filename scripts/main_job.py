@@ -9,16 +9,11 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "realchain"))
 import real_chain  # noqa: E402
-from real_chain import inside, is_card_grey, is_card_red, reader_name, tray_icon, wait_until  # noqa: E402
+from real_chain import inside, is_card_red, only_grey, reader_name, tray_icon, wait_until  # noqa: E402
 
 ROOT = real_chain.wine_env.ROOT
 SCREENSHOT = os.path.join(ROOT, "build", "screenshots", "main_job_grey_icon.png")
 
-
-def only_grey(screen):
-    """Whether the tray shows the grey card and no red one, on one screenshot (two would take
-    twice as long, and the grey phase lasts only ten ticks)."""
-    return tray_icon(screen, is_card_grey) and not tray_icon(screen, is_card_red)
 
 
 def state_in_words(word):

@@ -89,6 +89,12 @@ def tray_icon(screen, matches):
     return (sum(x for x, _ in spots) // len(spots), sum(y for _, y in spots) // len(spots))
 
 
+def only_grey(screen):
+    """Whether the tray shows the grey card and no red one, on one screenshot (two would take
+    twice as long, and the grey phase lasts only ten ticks)."""
+    return tray_icon(screen, is_card_grey) and not tray_icon(screen, is_card_red)
+
+
 def ports_free(first, count):
     """Whether no one listens on, or holds, the TCP ports first .. first + count - 1."""
     for port in range(first, first + count):
