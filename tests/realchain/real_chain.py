@@ -82,11 +82,22 @@ NOTIFICATION_AREAS = ((range(824, 1024), range(738, 768)), (range(0, 200), range
 
 
 def tray_icon(screen, matches):
-    """The centre of the card's pixels in a virtual desktop's notification area, or None."""
-    spots = [(x, y) for xs, ys in NOTIFICATION_AREAS for y in ys for x in xs if matches(screen[y][x])]
-    if len(spots) < 10:
-        return None
-    return (sum(x for x, _ in spots) // len(spots), sum(y for _, y in spots) // len(spots))
+    """The centre of the card's pixels in a virtual desktop's notification area (the first of them
+    that shows it), or None."""
+    for xs, ys in NOTIFICATION_AREAS:
+        spots = [(x, y) for y in ys for x in xs if matches(screen[y][x])]
+        if len(spots) >= 10:
+            return (sum(x for x, _ in spots) // len(spots), sum(y for _, y in spots) // len(spots))
+    return None
+
+
+def icon_near(screen, matches, spot, reach=12):
+    """Whether the card's pixels (ten at least) lie within `reach` pixels of `spot`: the icon of one
+    notification area, whatever another shows (Wine's stand-alone tray of the default desktop
+    may still show the icon of a Krev that ran there)."""
+    x0, y0 = spot
+    return sum(1 for y in range(max(0, y0 - reach), min(768, y0 + reach))
+               for x in range(max(0, x0 - reach), min(1024, x0 + reach)) if matches(screen[y][x])) >= 10
 
 
 def only_grey(screen):
