@@ -224,6 +224,23 @@ Call sessionCall(const char* name) {
     return functionOf<Call>(sessionLibrary(), name);
 }
 
+// One WTSQuerySessionInformationW answer about this session, copied out and freed; empty when
+// the call is missing or fails.
+std::vector<unsigned char> sessionAnswer(int what) {
+    using Query = BOOL(WINAPI*)(HANDLE server, DWORD session, int what, LPWSTR* buffer, DWORD* bytes);
+    using Free = void(WINAPI*)(PVOID memory);
+    constexpr DWORD kCurrentSession = static_cast<DWORD>(-1);  // WTS_CURRENT_SESSION
+    const auto query = sessionCall<Query>("WTSQuerySessionInformationW");
+    const auto release = sessionCall<Free>("WTSFreeMemory");
+    LPWSTR answer = nullptr;
+    DWORD bytes = 0;
+    if (query == nullptr || release == nullptr || !query(nullptr, kCurrentSession, what, &answer, &bytes)) return {};
+    const auto* first = reinterpret_cast<const unsigned char*>(answer);
+    std::vector<unsigned char> copy(first, first + bytes);
+    release(answer);
+    return copy;
+}
+
 }  // namespace
 
 bool Win32Platform::watchSessionChanges(WindowHandle window) {
@@ -239,28 +256,18 @@ void Win32Platform::stopWatchingSessionChanges(WindowHandle window) {
 }
 
 bool Win32Platform::sessionConnected() {
-    using Query = BOOL(WINAPI*)(HANDLE server, DWORD session, int what, LPWSTR* buffer, DWORD* bytes);
-    using Free = void(WINAPI*)(PVOID memory);
-    constexpr DWORD kCurrentSession = static_cast<DWORD>(-1);
     constexpr int kConnectState = 8;  // WTSConnectState
     constexpr int kActive = 0;        // WTSActive
-    const auto query = sessionCall<Query>("WTSQuerySessionInformationW");
-    const auto release = sessionCall<Free>("WTSFreeMemory");
-    LPWSTR answer = nullptr;
-    DWORD bytes = 0;
-    if (query == nullptr || release == nullptr || !query(nullptr, kCurrentSession, kConnectState, &answer, &bytes)) {
-        return true;
-    }
-    const bool connected = bytes < sizeof(int) || *reinterpret_cast<const int*>(answer) == kActive;
-    release(answer);
-    return connected;
+    const std::vector<unsigned char> answer = sessionAnswer(kConnectState);
+    if (answer.size() < sizeof(int)) return true;
+    int state = 0;
+    std::memcpy(&state, answer.data(), sizeof state);
+    return state == kActive;
 }
 
 // WTSSessionInfoEx (Windows 7 and later) tells the lock; on Windows 7 its two values are swapped
 // ("WTSINFOEX_LEVEL1_W structure": a defect there reverses WTS_SESSIONSTATE_LOCK and _UNLOCK).
 bool Win32Platform::sessionLocked() {
-    using Query = BOOL(WINAPI*)(HANDLE server, DWORD session, int what, LPWSTR* buffer, DWORD* bytes);
-    using Free = void(WINAPI*)(PVOID memory);
     struct InfoLevel1 {
         ULONG sessionId;
         int sessionState;
@@ -273,26 +280,16 @@ bool Win32Platform::sessionLocked() {
             LARGE_INTEGER alignment;
         } data;
     };
-    constexpr DWORD kCurrentSession = static_cast<DWORD>(-1);
     constexpr int kSessionInfoEx = 25;  // WTSSessionInfoEx
     constexpr LONG kLock = 0;           // WTS_SESSIONSTATE_LOCK
     constexpr LONG kUnlock = 1;         // WTS_SESSIONSTATE_UNLOCK
     if (!windowsIsAtLeast(6, 1)) return false;
-    const auto query = sessionCall<Query>("WTSQuerySessionInformationW");
-    const auto release = sessionCall<Free>("WTSFreeMemory");
-    LPWSTR answer = nullptr;
-    DWORD bytes = 0;
-    if (query == nullptr || release == nullptr || !query(nullptr, kCurrentSession, kSessionInfoEx, &answer, &bytes)) {
-        return false;
-    }
-    bool locked = false;
-    if (bytes >= offsetof(InfoEx, data) + sizeof(InfoLevel1)) {
-        const InfoEx* info = reinterpret_cast<const InfoEx*>(answer);
-        const LONG lockedFlag = windowsIsAtLeast(6, 2) ? kLock : kUnlock;
-        locked = info->level == 1 && info->data.level1.sessionFlags == lockedFlag;
-    }
-    release(answer);
-    return locked;
+    const std::vector<unsigned char> answer = sessionAnswer(kSessionInfoEx);
+    if (answer.size() < offsetof(InfoEx, data) + sizeof(InfoLevel1)) return false;
+    InfoEx info{};
+    std::memcpy(&info, answer.data(), std::min(answer.size(), sizeof info));
+    const LONG lockedFlag = windowsIsAtLeast(6, 2) ? kLock : kUnlock;
+    return info.level == 1 && info.data.level1.sessionFlags == lockedFlag;
 }
 
 WindowHandle Win32Platform::findWindow(const char* title) {
