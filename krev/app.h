@@ -7,7 +7,7 @@ constexpr unsigned WM_TRAY_NOTIFY = 0x0400 + 111;
 // How long Krev waits for the shell to take the tray icon (kShellRetryMs apart) before it ends.
 constexpr unsigned kShellWaitMs = 5 * 60 * 1000;
 
-class CKrevSystemTrayApp : public CommandTarget {
+class CKrevSystemTrayApp final : public CommandTarget {
 public:
     explicit CKrevSystemTrayApp(platform::Platform& platform) : platform_(platform) {}
     ~CKrevSystemTrayApp();

@@ -59,12 +59,13 @@ public:
 
     std::string readerSelect;
     std::string registerCheck;
-    int timerBusy;
-    int autoConnect;
-    int openNow;
-    int newerVersion;
-    int greyIconTicks;
-    int greyIconPhase;
+    // Set when the dialog opens; zero before that, so that nothing ever reads an unset value.
+    int timerBusy = 0;
+    int autoConnect = 0;
+    int openNow = 0;
+    int newerVersion = 0;
+    int greyIconTicks = 0;
+    int greyIconPhase = 0;
     // True while one of this dialog's handlers, or a member's, is under way: a tick (the version
     // check's message box runs its own loop inside it), the tray menu's loop, or a command that
     // the reader dialog passes on. The dialog must not be deleted then.

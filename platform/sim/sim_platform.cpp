@@ -11,9 +11,6 @@
 namespace platform::sim {
 
 namespace {
-constexpr std::uint32_t kChanged = 0x02;
-constexpr std::uint32_t kEmpty = 0x10;
-constexpr std::uint32_t kPresent = 0x20;
 constexpr std::size_t kReaderListCapacity = 65025;
 constexpr std::size_t kMaxStateWords = 10;
 }  // namespace
