@@ -39,6 +39,14 @@ target_link_libraries(pcsc_tests PRIVATE SC sim_platform GTest::gtest Threads::T
 add_test(NAME pcsc_tests COMMAND pcsc_tests)
 set_tests_properties(pcsc_tests PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE SKIP_RETURN_CODE 77)
 
+# Every source of this tree and the two Windows ones compiled by clang as well: standard C++17
+# without a warning, whatever GCC accepts.
+set(KREV_STANDARD_CHECK_TREES ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/../i686 ${CMAKE_BINARY_DIR}/../x86_64)
+add_test(NAME sources_standard_cpp
+    COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/standard_check.py ${KREV_STANDARD_CHECK_TREES}
+            --reason-file ${CMAKE_BINARY_DIR}/sources_standard_cpp.skipped)
+set_tests_properties(sources_standard_cpp PROPERTIES TIMEOUT 900 SKIP_RETURN_CODE 77)
+
 # The same virtual card as a program, for the real-chain tests under Wine 10.
 add_executable(virtual_card tests/realchain/virtual_card.cpp tests/pcsc/pcsc_rig.cpp)
 target_link_libraries(virtual_card PRIVATE Threads::Threads)

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 source scripts/apt_steps.sh
 # gcc-i686-linux-gnu is a cross compiler (an amd64 package; its C library for i386 comes in an
 # "all" one): it builds the test shim that Wine 10's 32-bit processes load.
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3
+packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev python3
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
           gcc-i686-linux-gnu libc6-dev-i386-cross xvfb x11-utils imagemagick xdotool fonts-arphic-uming
           pkg-config pcscd libpcsclite-dev vsmartcard-vpcd debootstrap procps xorriso openssl
