@@ -7,6 +7,7 @@ written. Usage: standard_check.py TREE... (a tree is a folder with compile_comma
 that is not there is skipped, with the reason in REASON_FILE when --reason-file names one."""
 import argparse
 import concurrent.futures
+import functools
 import json
 import os
 import re
@@ -23,6 +24,7 @@ WITH_VALUE = {"-o", "-MF", "-MT", "-MQ"}
 ALONE = {"-c", "-MD", "-MMD"}
 
 
+@functools.lru_cache(maxsize=None)
 def gcc_search_folders(gcc):
     """The folders that a cross g++ reads its C++ and C headers from, in its order."""
     probe = subprocess.run([gcc, "-xc++", "-E", "-v", "-"], input="", capture_output=True, text=True)
@@ -32,14 +34,14 @@ def gcc_search_folders(gcc):
     return [line.strip() for line in listed.group(1).splitlines() if line.strip()]
 
 
-def clang_command(words, cross_folders):
+def clang_command(words):
     compiler, rest = os.path.basename(words[0]), words[1:]
     command = ["clang++"]
     triple = re.match(r"(.+-w64-mingw32)-g\+\+$", compiler)
     if triple:
         command.append("--target=" + triple.group(1))
         command += ["-nostdinc++", "-nostdlibinc"]
-        for folder in cross_folders.setdefault(words[0], gcc_search_folders(words[0])):
+        for folder in gcc_search_folders(words[0]):
             # clang brings its own intrinsics headers; GCC's would not be understood.
             if not re.search(r"/lib/gcc/[^/]+/[^/]+/include(-fixed)?$", folder):
                 command += ["-isystem", folder]
@@ -64,7 +66,6 @@ def main():
     if shutil.which("clang++") is None:
         print("clang++ is not installed (scripts/setup.sh installs it)")
         return 1
-    cross_folders = {}
     checks, missing = {}, []
     for tree in arguments.trees:
         listing = os.path.join(tree, "compile_commands.json")
@@ -74,7 +75,7 @@ def main():
         for entry in json.load(open(listing)):
             if not entry["file"].endswith(".cpp"):
                 continue
-            command = clang_command(shlex.split(entry["command"]), cross_folders)
+            command = clang_command(shlex.split(entry["command"]))
             if command is None:
                 print("%s: not compiled by g++, left out" % entry["file"])
                 continue
