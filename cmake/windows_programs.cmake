@@ -77,8 +77,13 @@ set_target_properties(ScriptedSC PROPERTIES PREFIX "" OUTPUT_NAME SC RUNTIME_OUT
     ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/scripted)
 target_link_options(ScriptedSC PRIVATE ${SC_LINK_OPTIONS})
 set(SC_IMPORT_LIBRARY ${CMAKE_BINARY_DIR}/libsc_import.a)
+# dlltool (binutils 2.40) leaves two empty temporary files behind at each run: they go to a folder
+# of the build tree, removed again, rather than to the machine's /tmp.
+set(DLLTOOL_TEMP ${CMAKE_BINARY_DIR}/dlltool-temp)
 add_custom_command(OUTPUT ${SC_IMPORT_LIBRARY}
-    COMMAND ${DLLTOOL} -d ${CMAKE_BINARY_DIR}/sc.def -l ${SC_IMPORT_LIBRARY} -k
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${DLLTOOL_TEMP}
+    COMMAND ${CMAKE_COMMAND} -E env TMPDIR=${DLLTOOL_TEMP} ${DLLTOOL} -d ${CMAKE_BINARY_DIR}/sc.def -l ${SC_IMPORT_LIBRARY} -k
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${DLLTOOL_TEMP}
     DEPENDS ${CMAKE_BINARY_DIR}/sc.def)
 add_custom_target(sc_import_library DEPENDS ${SC_IMPORT_LIBRARY})
 
