@@ -8,6 +8,18 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/debian_root.sh trixie
 bash scripts/debian_root.sh bookworm
+# What the build and the suites could leave in a temporary folder, here and in the roots: Wine's
+# server folders (each with its lock), compilers' and binutils' temporary files, the harnesses' own
+# folders, X displays' locks. The run must end with none that it did not find.
+leftovers() {
+    local folder
+    for folder in /tmp "${TMPDIR:-/tmp}" "${KREV_BOOKWORM_ROOT:-/var/cache/krev/bookworm-root}/tmp" \
+                  "${KREV_TRIXIE_ROOT:-/var/cache/krev/trixie-root}/tmp"; do
+        find "$folder" -mindepth 1 -maxdepth 1 \( -name 'wine-*' -o -name 'cc??????*' -o -name 'krev-*' \
+            -o -name '.X*-lock' \) -print 2>/dev/null || true
+    done | sort -u
+}
+leftovers_before=$(leftovers)
 bash scripts/build.sh
 logs=build/test-logs
 rm -rf "$logs"
@@ -33,6 +45,13 @@ if [[ "$(bash scripts/runs_32bit.sh || true)" != "$kernel_before" || "$(ls /proc
     status=1
 else
     echo "After the run this kernel runs 32-bit programs: $kernel_before, as before; its binfmt_misc entries are as they were."
+fi
+left_behind=$(comm -13 <(echo "$leftovers_before") <(leftovers))
+if [[ -n "$left_behind" ]]; then
+    echo "The run left behind in temporary folders:" $left_behind | tee "$logs/leftovers.log"
+    status=1
+else
+    echo "The run left nothing behind in the temporary folders."
 fi
 python3 scripts/test_summary.py "$logs"
 exit "$status"

@@ -215,9 +215,10 @@ class RealChain:
             self._mount("tmp/.X11-unix", "--bind", "/tmp/.X11-unix")
             # Wine's own diagnoses (a window without a display driver, a desktop that could not be
             # made) stay in the programs' output: a window that never appears is then explained.
+            # The wineserver's socket folder (Debian's Wine makes it in $TMPDIR) goes with the run.
             self.env = dict(os.environ, WINEPREFIX=RUN + "/prefix", WINEDEBUG="-all,err+winediag",
                             WINEDLLOVERRIDES="mscoree,mshtml=", LANG="zh_TW.UTF-8", LC_ALL="zh_TW.UTF-8",
-                            DISPLAY=self.display, HOME="/root", PATH="/usr/sbin:/usr/bin:/sbin:/bin")
+                            DISPLAY=self.display, HOME="/root", PATH="/usr/sbin:/usr/bin:/sbin:/bin", TMPDIR=RUN)
             self.env.pop("LANGUAGE", None)
             self._install_pcsc_shims()
             # The block is held from its choice on: another run choosing at the same time, or while

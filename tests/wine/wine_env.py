@@ -286,9 +286,12 @@ class WineMachine:
             self.xvfb, self.display = start_xvfb(range(90, 140))
         else:
             self.display = self.display_of.display
+        # Debian's Wine makes the wineserver's socket folder by mkdtemp in $TMPDIR and names it in the
+        # prefix: in the machine's own folder it goes with the machine (in /tmp it stayed, its lock
+        # file in it, after every run).
         self.env = dict(os.environ, WINEPREFIX=os.path.join(self.root, "prefix"), WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=", LANG="zh_TW.UTF-8", LC_ALL="zh_TW.UTF-8",
-                        DISPLAY=self.display)
+                        DISPLAY=self.display, TMPDIR=self.root)
         self.env.pop("LANGUAGE", None)
         # Wine's WinINet follows proxy variables; the tests' servers are on loopback.
         for variable in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"):
