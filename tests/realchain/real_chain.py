@@ -215,11 +215,13 @@ class RealChain:
             self._mount("tmp/.X11-unix", "--bind", "/tmp/.X11-unix")
             # Wine's own diagnoses (a window without a display driver, a desktop that could not be
             # made) stay in the programs' output: a window that never appears is then explained.
-            # The wineserver's socket folder (Debian's Wine makes it in $TMPDIR) goes with the run.
             self.env = dict(os.environ, WINEPREFIX=RUN + "/prefix", WINEDEBUG="-all,err+winediag",
                             WINEDLLOVERRIDES="mscoree,mshtml=", LANG="zh_TW.UTF-8", LC_ALL="zh_TW.UTF-8",
-                            DISPLAY=self.display, HOME="/root", PATH="/usr/sbin:/usr/bin:/sbin:/bin", TMPDIR=RUN)
+                            DISPLAY=self.display, HOME="/root", PATH="/usr/sbin:/usr/bin:/sbin:/bin")
             self.env.pop("LANGUAGE", None)
+            # Debian's Wine 10 aborts (free(): invalid pointer) when $TMPDIR is set; its wineserver
+            # folder then lies in the root's /tmp, removed at the end.
+            self.env.pop("TMPDIR", None)
             self._install_pcsc_shims()
             # The block is held from its choice on: another run choosing at the same time, or while
             # this run's pcscd is stopped, takes the next one.
@@ -603,6 +605,8 @@ class RealChain:
                         os.kill(pid, signal.SIGKILL)
                 except OSError:
                     pass
+        if hasattr(self, "env"):
+            wine_env.remove_server_folder(inside(self.env["WINEPREFIX"]), inside("/tmp"))
         wine_env.stop_xvfb(self.xvfb)
         for path in reversed(self.mounts):
             subprocess.run(["umount", "-l", path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

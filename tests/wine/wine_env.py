@@ -155,6 +155,19 @@ def wait_until(predicate, timeout=30.0, step=0.05):
     return predicate()
 
 
+def remove_server_folder(prefix, tmp):
+    """Debian's Wine makes a prefix's wineserver folder by mkdtemp in $TMPDIR or /tmp (`tmp` on this
+    machine) and names it in the prefix's `wineserver` file; the folder, its lock in it, outlives
+    the server. Called once the server has ended."""
+    try:
+        with open(os.path.join(prefix, "wineserver")) as record:
+            name = record.read().strip()
+    except OSError:
+        return
+    if re.fullmatch(r"wine-[A-Za-z0-9]{6}", name):
+        shutil.rmtree(os.path.join(tmp, name), ignore_errors=True)
+
+
 def prefix_pids(prefix, name):
     """The Linux processes of the Wine prefix `prefix` whose command line holds `name`."""
     pids = []
@@ -286,12 +299,9 @@ class WineMachine:
             self.xvfb, self.display = start_xvfb(range(90, 140))
         else:
             self.display = self.display_of.display
-        # Debian's Wine makes the wineserver's socket folder by mkdtemp in $TMPDIR and names it in the
-        # prefix: in the machine's own folder it goes with the machine (in /tmp it stayed, its lock
-        # file in it, after every run).
         self.env = dict(os.environ, WINEPREFIX=os.path.join(self.root, "prefix"), WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=", LANG="zh_TW.UTF-8", LC_ALL="zh_TW.UTF-8",
-                        DISPLAY=self.display, TMPDIR=self.root)
+                        DISPLAY=self.display)
         self.env.pop("LANGUAGE", None)
         # Wine's WinINet follows proxy variables; the tests' servers are on loopback.
         for variable in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"):
@@ -433,6 +443,7 @@ class WineMachine:
                 process.kill()
         if hasattr(self, "env"):
             subprocess.run([WINESERVER, "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            remove_server_folder(self.env["WINEPREFIX"], self.env.get("TMPDIR") or "/tmp")
         stop_xvfb(self.xvfb)
         shutil.rmtree(self.root, ignore_errors=True)
 
