@@ -605,7 +605,6 @@ class RealChain:
                         os.kill(pid, signal.SIGKILL)
                 except OSError:
                     pass
-        if hasattr(self, "env"):
             wine_env.remove_server_folder(inside(self.env["WINEPREFIX"]), inside("/tmp"))
         wine_env.stop_xvfb(self.xvfb)
         for path in reversed(self.mounts):
